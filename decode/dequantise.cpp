@@ -1,0 +1,65 @@
+#include "decode/dequantise.h"
+
+#include <bit>
+#include <cmath>
+
+#include "format/pool.h"
+
+float reconstruction_offset() { return std::bit_cast<float>(uint32_t{0x3EE147AE}); }
+
+namespace {
+
+// (q - a) x step + half for q > 0 and (q - (-a)) x step - half for q < 0, formed in double
+// from single-precision operands in this order and rounded to single once.
+float dequantise_value(int32_t q, float step, float half) {
+    const double a = reconstruction_offset();
+    if (q > 0) {
+        return static_cast<float>((static_cast<double>(q) - a) * static_cast<double>(step) +
+                                  static_cast<double>(half));
+    }
+    return static_cast<float>((static_cast<double>(q) - (-a)) * static_cast<double>(step) -
+                              static_cast<double>(half));
+}
+
+}  // namespace
+
+int dequantise_block(float* output, const int16_t* values, int32_t count, float step,
+                     const RegionRect& wanted, const DitherOrigin* dither) {
+    if (step == 0.0f || std::isnan(step)) {
+        for (int32_t i = 0; i < count; ++i) output[i] = 0.0f;
+        return 0;
+    }
+    const float half = static_cast<float>(static_cast<double>(step) * 0.5);
+    auto* table = static_cast<float*>(pool_alloc(91 * static_cast<int32_t>(sizeof(float))));
+    if (table == nullptr) return 1;
+    for (int32_t q = -45; q <= 45; ++q) {
+        table[q + 45] = q == 0 ? 0.0f : dequantise_value(q, step, half);
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t q = values[i];
+        output[i] = (q >= -45 && q <= 45) ? table[q + 45] : dequantise_value(q, step, half);
+    }
+    pool_free(table);
+    subtract_dither(output, step, wanted, dither);
+    return 0;
+}
+
+void subtract_dither(float* samples, float step, const RegionRect& wanted,
+                     const DitherOrigin* dither) {
+    if (dither == nullptr) return;
+    const int32_t width = wanted.x1 - wanted.x0 + 1;
+    const int32_t height = wanted.y1 - wanted.y0 + 1;
+    // Subband coordinates are never negative, so the modulo is a mask.
+    const int32_t first_column = static_cast<int32_t>((int64_t{wanted.x0} + dither->column) & 127);
+    const double delta = step;
+    for (int32_t r = 0; r < height; ++r) {
+        const float* row = kDitherTable + ((int64_t{wanted.y0} + r + dither->row) & 127) * 128;
+        float* out = samples + int64_t{r} * width;
+        int32_t column = first_column;
+        for (int32_t k = 0; k < width; ++k) {
+            out[k] = static_cast<float>(static_cast<double>(out[k]) -
+                                        static_cast<double>(row[column]) * delta);
+            column = (column + 1) & 127;
+        }
+    }
+}

@@ -1,0 +1,22 @@
+// Dequantisation with subtractive dither.
+#pragma once
+
+#include <cstdint>
+
+#include "decode/decode_driver.h"
+#include "format/region_request.h"
+
+// The 128 x 128 dither table, row-major (row x 128 + column).
+extern const float* const kDitherTable;
+
+// Reconstruction offset 0.44 (single-precision bits 0x3EE147AE).
+float reconstruction_offset();
+
+// Turns count quantised values into floats: sign(q) (|q| - 0.44) D + sign(q) D/2, 0 at q = 0,
+// then subtracts the dither (plane 0 only, dither != nullptr). 0 on success, 1 when the pool
+// cannot supply the small-value table.
+int dequantise_block(float* output, const int16_t* values, int32_t count, float step,
+                     const RegionRect& wanted, const DitherOrigin* dither);
+// v -= D[(y + dy) mod 128][(x + dx) mod 128] x step for every sample of the wanted rectangle.
+void subtract_dither(float* samples, float step, const RegionRect& wanted,
+                     const DitherOrigin* dither);

@@ -1,0 +1,76 @@
+#include "format/kavel.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "format/image_header.h"
+#include "format/pool.h"
+#include "format/region_decode.h"
+
+namespace kavel {
+
+int32_t size_at_scale(int32_t size, int32_t scale) {
+    int64_t v = size;
+    for (int32_t s = 0; s < scale; ++s) v = (v + 1) / 2;
+    return static_cast<int32_t>(v);
+}
+
+std::optional<Image> Image::open(const std::string& path, std::string* error) {
+    auto fail = [&](const std::string& reason) -> std::optional<Image> {
+        if (error != nullptr) *error = reason;
+        return std::nullopt;
+    };
+    FILE* stream = std::fopen(path.c_str(), "rb");
+    if (stream == nullptr) return fail(std::string("cannot open: ") + std::strerror(errno));
+    ImageHeader header{};
+    const int read = read_image_header(stream, &header);
+    std::fclose(stream);
+    if (read != 0) return fail("not a Kavel file (no \"kvel\" header)");
+    if (!header_is_usable(header)) {
+        return fail("the header describes no image (planes " + std::to_string(header.planes) +
+                    ", levels " + std::to_string(header.levels) + ", size " +
+                    std::to_string(header.width) + " x " + std::to_string(header.height) + ")");
+    }
+    Image image;
+    image.path_ = path;
+    image.info_ = ImageInfo{header.planes, header.levels, header.width, header.height};
+    return image;
+}
+
+Window Image::bounds_at(int32_t scale) const {
+    return Window{0, 0, width_at(scale) - 1, height_at(scale) - 1};
+}
+
+bool Image::decode(int32_t scale, const Window& window, uint8_t* buffer, std::size_t stride,
+                   std::string* error) const {
+    auto fail = [&](const std::string& reason) {
+        if (error != nullptr) *error = reason;
+        return false;
+    };
+    if (scale < 0 || scale > info_.levels) {
+        return fail("scale " + std::to_string(scale) + " is not present (0.." +
+                    std::to_string(info_.levels) + ")");
+    }
+    if (window.columns() < 1 || window.rows() < 1) return fail("the window is empty");
+    const int64_t row_bytes = window.columns() * info_.planes;
+    if (row_bytes > INT32_MAX || stride > static_cast<std::size_t>(INT32_MAX) ||
+        static_cast<int64_t>(stride) < row_bytes) {
+        return fail("the row stride does not hold a row of the window");
+    }
+    RegionRequest* request = nullptr;
+    const int made = make_region_request(path_.c_str(), &request, scale, window.x0, window.x1,
+                                         window.y0, window.y1, static_cast<int32_t>(stride));
+    if (made != 0) {
+        if (request != nullptr) free_region_request(request);
+        return fail("cannot read the file's header");
+    }
+    if (decode_region(path_.c_str(), request, buffer) != 0) {
+        // The pool has been released, and the request with it.
+        return fail("the file's data is damaged or unreadable");
+    }
+    free_region_request(request);
+    return true;
+}
+
+}  // namespace kavel

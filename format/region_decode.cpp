@@ -1,0 +1,159 @@
+#include "format/region_decode.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "decode/decode_driver.h"
+#include "decode/wavelet.h"
+#include "format/image_header.h"
+#include "format/pool.h"
+
+namespace {
+
+constexpr int kWalkOrder[4] = {0, 2, 1, 3};
+
+// Integer halving that rounds up, for possibly negative numerators.
+int32_t half_up(int64_t value) {
+    return static_cast<int32_t>(value >= 0 ? (value + 1) / 2 : value / 2);
+}
+// Integer halving that rounds toward zero.
+int32_t half_down(int64_t value) { return static_cast<int32_t>(value / 2); }
+
+RegionNode* new_region_node() {
+    auto* node = static_cast<RegionNode*>(pool_alloc(sizeof(RegionNode)));
+    if (node == nullptr) return nullptr;
+    node->split = 0;
+    node->x0 = node->x1 = node->y0 = node->y1 = 0;
+    node->size = static_cast<int32_t*>(pool_alloc(2 * sizeof(int32_t)));
+    if (node->size == nullptr) return nullptr;
+    node->size[0] = node->size[1] = 0;
+    node->coefficients = nullptr;
+    node->gain = 1.0f;
+    for (RegionNode*& child : node->children) child = nullptr;
+    return node;
+}
+
+// The reach of the synthesis filters: a low-pass coefficient k feeds the samples 2k-3..2k+3,
+// a high-pass coefficient k feeds 2k-3..2k+5, so the child needs these indices.
+void child_range(int32_t first, int32_t last, bool high, int32_t* child_first,
+                 int32_t* child_last) {
+    *child_first = half_up(int64_t{first} - (high ? 5 : 3));
+    *child_last = half_down(int64_t{last} + 3);
+}
+
+int region_walk(RegionNode* node, const BandNode* band, FILE* stream, int32_t scale,
+                int32_t plane, int32_t planes) {
+    node->size[0] = band->size[0];
+    node->size[1] = band->size[1];
+    if (node->x0 < 0) node->x0 = 0;
+    if (node->x1 > band->size[0] - 1) node->x1 = band->size[0] - 1;
+    if (node->y0 < 0) node->y0 = 0;
+    if (node->y1 > band->size[1] - 1) node->y1 = band->size[1] - 1;
+    node->split = band->split;
+    if (!band->split) {
+        node->gain = band->gain;
+        // A band with no columns or rows (the high half of a band one sample wide or high)
+        // has nothing to decode and contributes nothing.
+        if (node->x0 > node->x1 || node->y0 > node->y1) return 0;
+        return decode_subband(stream, node, band->subband, scale, plane, planes);
+    }
+    for (int c : kWalkOrder) {
+        RegionNode* child = new_region_node();
+        if (child == nullptr) return 1;
+        node->children[c] = child;
+        child_range(node->x0, node->x1, (c & 2) != 0, &child->x0, &child->x1);
+        child_range(node->y0, node->y1, (c & 1) != 0, &child->y0, &child->y1);
+        if (region_walk(child, band->children[c], stream, scale, plane, planes) != 0) return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int plan_plane_region(RegionNode** region, const BandNode* plan, const RegionRequest* request,
+                      FILE* stream, int32_t plane, int32_t planes) {
+    *region = nullptr;
+    RegionNode* root = new_region_node();
+    if (root == nullptr) return 1;
+    root->x0 = request->x0 < 0 ? 0 : request->x0;
+    root->x1 = request->x1 > plan->size[0] - 1 ? plan->size[0] - 1 : request->x1;
+    root->y0 = request->y0 < 0 ? 0 : request->y0;
+    root->y1 = request->y1 > plan->size[1] - 1 ? plan->size[1] - 1 : request->y1;
+    if (root->x0 > root->x1 || root->y0 > root->y1) {
+        release_region(root);
+        return 0;
+    }
+    *region = root;
+    return region_walk(root, plan, stream, request->scale, plane, planes);
+}
+
+uint8_t sample_to_byte(float value) {
+    if (std::isnan(value)) return 0;
+    if (value >= 255.0f) return 255;
+    if (value <= 0.0f) return 0;
+    return static_cast<uint8_t>(static_cast<int32_t>(value));
+}
+
+void store_planes(RegionNode* const* regions, int32_t planes, const RegionRequest* request,
+                  uint8_t* destination) {
+    const int64_t rows = int64_t{request->y1} - request->y0 + 1;
+    const int64_t stride = request->stride;
+    const RegionNode* root = regions[0];
+    if (root == nullptr || root->x0 != request->x0 || root->x1 != request->x1 ||
+        root->y0 != request->y0 || root->y1 != request->y1) {
+        if (rows > 0 && stride > 0) {
+            std::memset(destination, 0, static_cast<std::size_t>(rows * stride));
+        }
+        if (root == nullptr) return;
+    }
+    const int64_t dx = int64_t{root->x0} - request->x0;
+    const int64_t dy = int64_t{root->y0} - request->y0;
+    const int64_t w = int64_t{root->x1} - root->x0 + 1;
+    const int64_t h = int64_t{root->y1} - root->y0 + 1;
+    for (int32_t i = 0; i < planes; ++i) {
+        const float* samples = regions[i]->coefficients;
+        for (int64_t r = 0; r < h; ++r) {
+            uint8_t* out = destination + (dy + r) * stride + dx * planes + i;
+            const float* in = samples + r * w;
+            for (int64_t k = 0; k < w; ++k) out[k * planes] = sample_to_byte(in[k]);
+        }
+    }
+}
+
+int decode_region(const char* path, RegionRequest* request, uint8_t* destination) {
+    FILE* stream = std::fopen(path, "rb");
+    if (stream == nullptr) {
+        pool_free_all();
+        return 1;
+    }
+    auto fail = [&]() {
+        std::fclose(stream);
+        pool_free_all();
+        return 1;
+    };
+    ImageHeader header{};
+    if (read_image_header(stream, &header) != 0 || !header_is_usable(header)) return fail();
+    // The request must describe this file (it was made from the same path).
+    if (header.levels != request->levels || header.width != request->width ||
+        header.height != request->height || request->scale < 0 ||
+        request->scale > header.levels) {
+        return fail();
+    }
+    const int32_t planes = header.planes;
+    auto** regions = static_cast<RegionNode**>(
+        pool_calloc(planes, static_cast<int32_t>(sizeof(RegionNode*))));
+    if (regions == nullptr) return fail();
+    for (int32_t j = 0; j < planes; ++j) {
+        BandNode* plan = nullptr;
+        if (build_band_plan(&plan, request) != 0) return fail();
+        if (plan_plane_region(&regions[j], plan, request, stream, j, planes) != 0) return fail();
+        release_band_plan(plan);
+        if (reconstruct_region(regions[j]) != 0) return fail();
+    }
+    if (planes == 3) convert_colours(regions[0], regions[1], regions[2]);
+    store_planes(regions, planes, request, destination);
+    for (int32_t j = 0; j < planes; ++j) release_region(regions[j]);
+    pool_free(regions);
+    std::fclose(stream);
+    return 0;
+}

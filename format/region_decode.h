@@ -1,0 +1,26 @@
+// The region decode: one region request carried out from the file into the caller's buffer.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "format/region_request.h"
+
+// Decodes the request into destination (8-bit, planes interleaved, rows request->stride bytes
+// apart, the request's (x0, y0) at byte 0). Returns 0 on success; on failure returns 1,
+// releases the whole pool and leaves destination untouched.
+//
+// The destination must hold rows x stride bytes, and when the stride is shorter than a decoded
+// row (P x columns bytes) also the P x columns bytes that the last row writes beyond that.
+int decode_region(const char* path, RegionRequest* request, uint8_t* destination);
+
+// Builds and decodes the region tree of plane j (none when the request lies beyond the image).
+int plan_plane_region(RegionNode** region, const BandNode* plan, const RegionRequest* request,
+                      FILE* stream, int32_t plane, int32_t planes);
+
+// Writes the reconstructed planes into the destination (truncation, clamping to 0..255).
+void store_planes(RegionNode* const* regions, int32_t planes, const RegionRequest* request,
+                  uint8_t* destination);
+
+// The byte a sample value stores as: truncation toward zero, clamped to 0..255; NaN stores 0.
+uint8_t sample_to_byte(float value);
