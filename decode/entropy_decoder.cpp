@@ -163,23 +163,28 @@ int decode_block(FILE* stream, int16_t* output, const CodeTable& table, const Re
             first += block_width;
             o += wanted_width;
         }
-        o += pos - first;
-        if (o >= end) return 0;
-        while (pos < first + wanted_width) {
-            if (!decode_symbol(reader, tree, &symbol) || !interpret(reader, symbol, &s)) return 1;
-            if (s.kind == Symbol::Kind::value) {
-                output[o++] = low16(s.amount);
-                ++pos;
-            } else if (s.kind == Symbol::Kind::run && s.amount > 0) {
-                const int64_t room = first + wanted_width - pos;
-                o += s.amount < room ? s.amount : room;
-                pos += s.amount;
+        // The window may have moved beyond pos: then the next pass skips up to it.
+        if (pos >= first) {
+            o += pos - first;
+            if (o >= end) return 0;
+            while (pos < first + wanted_width) {
+                if (!decode_symbol(reader, tree, &symbol) || !interpret(reader, symbol, &s)) {
+                    return 1;
+                }
+                if (s.kind == Symbol::Kind::value) {
+                    output[o++] = low16(s.amount);
+                    ++pos;
+                } else if (s.kind == Symbol::Kind::run && s.amount > 0) {
+                    const int64_t room = first + wanted_width - pos;
+                    o += s.amount < room ? s.amount : room;
+                    pos += s.amount;
+                }
             }
-        }
-        first += block_width;
-        while (first + wanted_width < pos) {
             first += block_width;
-            o += wanted_width;
+            while (first + wanted_width < pos) {
+                first += block_width;
+                o += wanted_width;
+            }
         }
         if (o >= end) return 0;
     }

@@ -1,0 +1,49 @@
+// kavel: read (and write) Kavel images from the command line.
+#include <cstdio>
+#include <cstring>
+
+#include "tools/commands.h"
+#ifdef KAVEL_HAVE_ENCODE
+#include "tools/encode_command.h"
+#endif
+
+namespace {
+
+void print_usage(FILE* out) {
+    std::fputs(
+        "usage: kavel COMMAND [ARGUMENTS]\n"
+        "Kavel images hold a picture as a wavelet decomposition: any window can be decoded\n"
+        "at any scale 1:2^S without decoding the rest.\n\n"
+        "commands:\n"
+        "  info [--json] FILE                          planes, levels and size of FILE\n"
+        "  decode FILE -o OUT [--scale S] [--window X0,Y0,X1,Y1]\n"
+        "                                              decode a window to PNG/PGM/PPM/raw\n"
+#ifdef KAVEL_HAVE_ENCODE
+        "  encode IN OUT.kvl [options]                 write a Kavel file from PNG/PGM/PPM\n"
+#endif
+        "\nRun 'kavel COMMAND --help' for a command's options.\n",
+        out);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        print_usage(stderr);
+        return 2;
+    }
+    const char* command = argv[1];
+    if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0 ||
+        std::strcmp(command, "help") == 0) {
+        print_usage(stdout);
+        return 0;
+    }
+    if (std::strcmp(command, "info") == 0) return run_info_command(argc - 1, argv + 1);
+    if (std::strcmp(command, "decode") == 0) return run_decode_command(argc - 1, argv + 1);
+#ifdef KAVEL_HAVE_ENCODE
+    if (std::strcmp(command, "encode") == 0) return run_encode_command(argc - 1, argv + 1);
+#endif
+    std::fprintf(stderr, "kavel: unknown command '%s'\n", command);
+    print_usage(stderr);
+    return 2;
+}
