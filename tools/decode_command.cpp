@@ -92,6 +92,7 @@ int run_decode_command(int argc, char** argv) {
     if (!picture_format_for(output, &format)) {
         std::fprintf(stderr, "kavel decode: %s: unknown output type (use .png, .pgm, .ppm or .raw)\n",
                      output.c_str());
+        print_decode_usage(stderr);
         return 2;
     }
 

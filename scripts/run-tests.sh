@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds with warnings as errors and runs the whole test suite, then runs it again under
+# AddressSanitizer and UndefinedBehaviorSanitizer (leak checking included).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh"
+export QT_QPA_PLATFORM=offscreen
+
+echo "== Build (warnings are errors) and tests"
+"$root/scripts/build.sh" "$root/build-ci" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVEL_WERROR=ON
+(cd "$root/build-ci" && ctest --output-on-failure -j "$(nproc)" --timeout 900)
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
+"$root/scripts/build.sh" "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DKAVEL_WERROR=ON \
+    -DKAVEL_SANITIZE=ON -DKAVEL_BUILD_BENCH=OFF
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd "$root/build-sanitize" && ctest --output-on-failure -j "$(nproc)" --timeout 1800)
