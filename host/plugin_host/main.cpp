@@ -1,0 +1,269 @@
+// plugin-host: a small stand-in for the image editor that file-format modules are written
+// for. It registers modules from their property lists, shows their about box, and opens a
+// file through the module that reads it, writing the document it receives as a PNG.
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "host/plugin_host/host_session.h"
+#include "host/plugin_host/module_catalogue.h"
+#include "host/plugin_host/png_output.h"
+
+#ifndef KAVEL_DEFAULT_PLUGIN_DIR
+#define KAVEL_DEFAULT_PLUGIN_DIR "plugins"
+#endif
+
+namespace {
+
+constexpr int kFailure = 1;
+constexpr int kUsage = 2;
+
+void PrintUsage(FILE* out) {
+    std::fprintf(out,
+                 "usage: plugin-host list DIR_OR_MODULE\n"
+                 "       plugin-host about MODULE\n"
+                 "       plugin-host open FILE -o OUT.png [--plugins DIR] [--accept | --cancel]\n"
+                 "\n"
+                 "open picks the module whose readable extension matches FILE (from DIR,\n"
+                 "default %s), runs its viewer dialog and writes the region it delivers.\n"
+                 "  --accept   confirm the viewer dialog with its initial values at once\n"
+                 "  --cancel   cancel the viewer dialog at once\n"
+                 "Without either the dialog is shown on the display.\n"
+                 "\n"
+                 "Faults, for testing modules:\n"
+                 "  --no-buffer-suite         offer no buffer suite\n"
+                 "  --buffer-suite-version N  offer a suite of version N\n"
+                 "  --fail-allocation         refuse every buffer\n"
+                 "  --fail-advance-at N       stop the read when tile N arrives (1 = first)\n",
+                 KAVEL_DEFAULT_PLUGIN_DIR);
+}
+
+int UsageError(const std::string& reason) {
+    std::fprintf(stderr, "plugin-host: %s\n", reason.c_str());
+    PrintUsage(stderr);
+    return kUsage;
+}
+
+bool ParseCount(const char* text, int32_t minimum, int32_t maximum, int32_t* value) {
+    char* end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || parsed < minimum || parsed > maximum)
+        return false;
+    *value = static_cast<int32_t>(parsed);
+    return true;
+}
+
+bool EnvironmentHasDisplay() {
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+bool OffscreenRequested() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    return platform != nullptr && (std::strncmp(platform, "offscreen", 9) == 0 ||
+                                   std::strncmp(platform, "minimal", 7) == 0);
+}
+
+// Loaded module and its entry point.
+struct LoadedModule {
+    void* handle = nullptr;
+    PluginEntryProc entry = nullptr;
+    ~LoadedModule() {
+        if (handle != nullptr) dlclose(handle);
+    }
+};
+
+bool LoadModule(const CatalogueEntry& module, LoadedModule* loaded) {
+    loaded->handle = dlopen(module.path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (loaded->handle == nullptr) {
+        std::fprintf(stderr, "plugin-host: cannot load %s: %s\n", module.path.c_str(), dlerror());
+        return false;
+    }
+    void* symbol = dlsym(loaded->handle, module.properties.entryPoint.c_str());
+    if (symbol == nullptr) {
+        std::fprintf(stderr, "plugin-host: %s has no entry point %s\n", module.path.c_str(),
+                     module.properties.entryPoint.c_str());
+        return false;
+    }
+    loaded->entry = reinterpret_cast<PluginEntryProc>(symbol);
+    return true;
+}
+
+void PrintModule(const CatalogueEntry& entry) {
+    if (!entry.usable) {
+        std::printf("%s: refused: %s\n", entry.path.c_str(), entry.problem.c_str());
+        return;
+    }
+    const ModuleProperties& p = entry.properties;
+    std::printf("%s\n", entry.path.c_str());
+    std::printf("  kind          %s%s\n", p.kind.c_str(), p.kind == "8BIF" ? " (file format)" : "");
+    std::printf("  name          %s\n", p.name.c_str());
+    std::printf("  version       %u.%u\n", p.version >> 16, p.version & 0xFFFFu);
+    std::printf("  entry point   %s\n", p.entryPoint.c_str());
+    std::printf("  reads type    '%s' creator '%s'\n", p.readType.c_str(), p.readCreator.c_str());
+    std::string extensions;
+    for (const std::string& extension : p.readExtensions)
+        extensions += (extensions.empty() ? "" : " ") + extension;
+    std::printf("  extensions    %s\n", extensions.empty() ? "(none)" : extensions.c_str());
+    std::printf("  format flags  %s\n", DescribeFormatFlags(p.formatFlags).c_str());
+    std::printf("  largest image %d rows x %d columns\n", p.maxRows, p.maxColumns);
+    std::string channels;
+    for (int32_t count : p.maxChannels)
+        channels += (channels.empty() ? "" : " ") + std::to_string(count);
+    std::printf("  channels      %s (per image mode)\n", channels.c_str());
+}
+
+int ListCommand(int argc, char** argv) {
+    if (argc != 3) return UsageError("list takes one directory or module");
+    const std::vector<CatalogueEntry> catalogue = ReadCatalogue(argv[2]);
+    if (catalogue.empty()) {
+        std::fprintf(stderr, "plugin-host: no modules (*.8bi) in %s\n", argv[2]);
+        return kFailure;
+    }
+    bool allUsable = true;
+    for (const CatalogueEntry& entry : catalogue) {
+        PrintModule(entry);
+        allUsable = allUsable && entry.usable;
+    }
+    return allUsable ? 0 : kFailure;
+}
+
+int AboutCommand(int argc, char** argv) {
+    if (argc != 3) return UsageError("about takes one module");
+    const CatalogueEntry module = ReadModule(argv[2]);
+    if (!module.usable) {
+        std::fprintf(stderr, "plugin-host: %s: refused: %s\n", module.path.c_str(),
+                     module.problem.c_str());
+        return kFailure;
+    }
+    // The box is shown on the display; without one its text goes to the standard output.
+    if (!EnvironmentHasDisplay() && !OffscreenRequested())
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    LoadedModule loaded;
+    if (!LoadModule(module, &loaded)) return kFailure;
+    const int16_t result = RunAbout(loaded.entry);
+    if (result != 0) {
+        std::fprintf(stderr, "plugin-host: about: %s\n", DescribeResult(result).c_str());
+        return kFailure;
+    }
+    return 0;
+}
+
+int OpenCommand(int argc, char** argv) {
+    std::string file;
+    std::string output;
+    std::string plugins = KAVEL_DEFAULT_PLUGIN_DIR;
+    bool accept = false;
+    bool cancel = false;
+    HostFaults faults;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        if (arg == "-o") {
+            const char* v = value();
+            if (v == nullptr) return UsageError("-o needs a file name");
+            output = v;
+        } else if (arg == "--plugins") {
+            const char* v = value();
+            if (v == nullptr) return UsageError("--plugins needs a directory");
+            plugins = v;
+        } else if (arg == "--accept") {
+            accept = true;
+        } else if (arg == "--cancel") {
+            cancel = true;
+        } else if (arg == "--no-buffer-suite") {
+            faults.noBufferSuite = true;
+        } else if (arg == "--fail-allocation") {
+            faults.failAllocation = true;
+        } else if (arg == "--buffer-suite-version") {
+            const char* v = value();
+            int32_t version = 0;
+            if (v == nullptr || !ParseCount(v, 0, 32767, &version)) {
+                return UsageError("--buffer-suite-version needs a number from 0 to 32767");
+            }
+            faults.bufferSuiteVersion = static_cast<int16_t>(version);
+        } else if (arg == "--fail-advance-at") {
+            const char* v = value();
+            if (v == nullptr || !ParseCount(v, 1, INT32_MAX, &faults.failAdvanceAtTile)) {
+                return UsageError("--fail-advance-at needs a tile number of 1 or more");
+            }
+        } else if (!arg.empty() && arg[0] == '-') {
+            return UsageError("unknown option " + arg);
+        } else if (file.empty()) {
+            file = arg;
+        } else {
+            return UsageError("open takes one file");
+        }
+    }
+    if (file.empty()) return UsageError("open needs a file");
+    if (output.empty()) return UsageError("open needs -o OUT.png");
+    if (accept && cancel) return UsageError("--accept and --cancel exclude each other");
+
+    const std::string extension = std::filesystem::path(file).extension().string();
+    const std::vector<CatalogueEntry> catalogue = ReadCatalogue(plugins);
+    const CatalogueEntry* module =
+        FindReader(catalogue, extension.empty() ? "" : extension.substr(1));
+    if (module == nullptr) {
+        std::fprintf(stderr, "plugin-host: no module in %s reads %s files\n", plugins.c_str(),
+                     extension.empty() ? "extension-less" : extension.c_str());
+        return kFailure;
+    }
+
+    if (!accept && !cancel && !EnvironmentHasDisplay()) {
+        std::fprintf(stderr,
+                     "plugin-host: no display to show the viewer dialog on; use --accept or "
+                     "--cancel\n");
+        return kFailure;
+    }
+    if (accept || cancel) {
+        setenv("KAVEL_DIALOG_ANSWER", accept ? "accept" : "cancel", 1);
+        if (!EnvironmentHasDisplay() && !OffscreenRequested()) {
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        }
+    }
+
+    LoadedModule loaded;
+    if (!LoadModule(*module, &loaded)) return kFailure;
+    HostDocument document;
+    const ReadOutcome outcome = RunRead(loaded.entry, file, faults, true, &document);
+    if (outcome.buffersLeft != 0) {
+        std::fprintf(stderr, "plugin-host: warning: the module left %d buffer(s) allocated\n",
+                     outcome.buffersLeft);
+    }
+    if (outcome.result != 0) {
+        std::fprintf(stderr, "plugin-host: %s: %s: %s\n", file.c_str(), outcome.stage,
+                     DescribeResult(outcome.result).c_str());
+        return kFailure;
+    }
+    std::string error;
+    if (!WriteDocumentPng(document, output, &error)) {
+        std::fprintf(stderr, "plugin-host: %s: %s\n", output.c_str(), error.c_str());
+        return kFailure;
+    }
+    std::printf("%s: %d x %d %s, %d pixels/inch, %d tiles -> %s\n", file.c_str(), document.columns,
+                document.rows, document.planes == 3 ? "RGB" : "grey", document.resolution,
+                outcome.tiles, output.c_str());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return UsageError("no command");
+    const std::string command = argv[1];
+    if (command == "list") return ListCommand(argc, argv);
+    if (command == "about") return AboutCommand(argc, argv);
+    if (command == "open") return OpenCommand(argc, argv);
+    if (command == "--help" || command == "-h" || command == "help") {
+        PrintUsage(stdout);
+        return 0;
+    }
+    return UsageError("unknown command " + command);
+}

@@ -1,0 +1,45 @@
+#include "host/plugin_host/module_catalogue.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "host/plugin_host/elf_section.h"
+
+namespace fs = std::filesystem;
+
+CatalogueEntry ReadModule(const std::string& path) {
+    CatalogueEntry entry;
+    entry.path = path;
+    std::vector<uint8_t> bytes;
+    if (!ReadElfSection(path, ".pipl", &bytes, &entry.problem)) return entry;
+    if (!ParsePropertyList(bytes, &entry.properties, &entry.problem)) return entry;
+    entry.usable = true;
+    return entry;
+}
+
+std::vector<CatalogueEntry> ReadCatalogue(const std::string& directoryOrModule) {
+    std::vector<CatalogueEntry> catalogue;
+    std::error_code error;
+    if (!fs::is_directory(directoryOrModule, error)) {
+        catalogue.push_back(ReadModule(directoryOrModule));
+        return catalogue;
+    }
+    std::vector<std::string> paths;
+    for (const auto& item : fs::directory_iterator(directoryOrModule, error)) {
+        if (item.path().extension() == ".8bi") paths.push_back(item.path().string());
+    }
+    std::sort(paths.begin(), paths.end());
+    for (const std::string& path : paths) catalogue.push_back(ReadModule(path));
+    return catalogue;
+}
+
+const CatalogueEntry* FindReader(const std::vector<CatalogueEntry>& catalogue,
+                                 const std::string& extension) {
+    for (const CatalogueEntry& entry : catalogue) {
+        if (entry.usable && entry.properties.kind == "8BIF" && entry.properties.CanRead() &&
+            entry.properties.ReadsExtension(extension)) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}

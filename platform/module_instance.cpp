@@ -1,0 +1,45 @@
+#include "platform/module_instance.h"
+
+#include <dlfcn.h>
+
+#include <memory>
+
+namespace platform {
+namespace {
+
+std::unique_ptr<ModuleInstance>& Recorded() {
+    static std::unique_ptr<ModuleInstance> instance;
+    return instance;
+}
+
+const ModuleInstance*& FrameworkInstance() {
+    static const ModuleInstance* instance = nullptr;
+    return instance;
+}
+
+}  // namespace
+
+const ModuleInstance* RecordModuleInstance(const void* address, const ResourceTable* resources) {
+    auto& recorded = Recorded();
+    if (!recorded) recorded = std::make_unique<ModuleInstance>();
+    Dl_info info{};
+    if (address != nullptr && dladdr(address, &info) != 0 && info.dli_fname != nullptr) {
+        recorded->path = info.dli_fname;
+    } else {
+        recorded->path.clear();
+    }
+    recorded->resources = resources;
+    return recorded.get();
+}
+
+const ModuleInstance* CurrentModuleInstance() {
+    if (FrameworkInstance() != nullptr) return FrameworkInstance();
+    return Recorded().get();
+}
+
+bool InitFramework(const ModuleInstance* instance) {
+    FrameworkInstance() = instance;
+    return true;
+}
+
+}  // namespace platform

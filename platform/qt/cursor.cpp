@@ -1,0 +1,155 @@
+#include "platform/cursor.h"
+
+#include <QApplication>
+#include <QBitmap>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QWidget>
+#include <array>
+#include <cstring>
+
+#include "platform/module_instance.h"
+#include "platform/resources.h"
+
+namespace platform {
+
+struct NativeCursor {
+    QCursor cursor;
+    bool system = false;
+    CursorBits bits;
+};
+
+namespace {
+
+CursorHandle& CurrentCursor() {
+    static CursorHandle current = nullptr;
+    return current;
+}
+
+// Both masks from the picture rows; false when a row is missing or not 32 characters.
+bool MasksFromRows(const CursorResource& resource, CursorBits* bits) {
+    for (int y = 0; y < 32; ++y) {
+        const char* row = resource.rows[y];
+        if (row == nullptr || std::strlen(row) != 32) return false;
+        uint32_t andBits = 0;
+        uint32_t xorBits = 0;
+        for (int x = 0; x < 32; ++x) {
+            const uint32_t bit = 0x80000000u >> x;
+            switch (row[x]) {
+                case '#':
+                    break;
+                case 'o':
+                    xorBits |= bit;
+                    break;
+                case '~':
+                    andBits |= bit;
+                    xorBits |= bit;
+                    break;
+                default:
+                    andBits |= bit;
+                    break;
+            }
+        }
+        bits->andMask[y] = andBits;
+        bits->xorMask[y] = xorBits;
+    }
+    bits->hotSpotX = resource.hotSpotX;
+    bits->hotSpotY = resource.hotSpotY;
+    return true;
+}
+
+}  // namespace
+
+// The widget that is choosing its pointer at the moment (set by the dialog backend).
+QPointer<QWidget>& CursorTarget() {
+    static QPointer<QWidget> target;
+    return target;
+}
+
+CursorHandle LoadCursorResource(const ModuleInstance* instance, uint16_t id) {
+    const CursorResource* resource = FindCursorResource(instance, id);
+    if (resource == nullptr || !EnsureWindowingSystem()) return nullptr;
+    auto* cursor = new NativeCursor();
+    if (!MasksFromRows(*resource, &cursor->bits)) {
+        delete cursor;
+        return nullptr;
+    }
+    // Qt takes a bitmap (1 = black) and a mask (1 = drawn): black is AND 0 XOR 0, white is
+    // AND 0 XOR 1, transparent is AND 1 XOR 0 and inverting is AND 1 XOR 1.
+    std::array<uint8_t, 128> picture{};
+    std::array<uint8_t, 128> mask{};
+    for (int y = 0; y < 32; ++y) {
+        const uint32_t andBits = cursor->bits.andMask[y];
+        const uint32_t xorBits = cursor->bits.xorMask[y];
+        const uint32_t black = (~andBits & ~xorBits) | (andBits & xorBits);
+        const uint32_t drawn = ~andBits;
+        for (int byte = 0; byte < 4; ++byte) {
+            const int shift = 24 - 8 * byte;
+            picture[size_t(y * 4 + byte)] = static_cast<uint8_t>(black >> shift);
+            mask[size_t(y * 4 + byte)] = static_cast<uint8_t>(drawn >> shift);
+        }
+    }
+    const QBitmap pictureBitmap =
+        QBitmap::fromData(QSize(32, 32), picture.data(), QImage::Format_Mono);
+    const QBitmap maskBitmap = QBitmap::fromData(QSize(32, 32), mask.data(), QImage::Format_Mono);
+    cursor->cursor = QCursor(pictureBitmap, maskBitmap, resource->hotSpotX, resource->hotSpotY);
+    return cursor;
+}
+
+CursorHandle LoadSystemCursor(SystemCursor which) {
+    static NativeCursor arrow{QCursor(Qt::ArrowCursor), true, {}};
+    static NativeCursor cross{QCursor(Qt::CrossCursor), true, {}};
+    static NativeCursor ibeam{QCursor(Qt::IBeamCursor), true, {}};
+    static NativeCursor wait{QCursor(Qt::WaitCursor), true, {}};
+    switch (which) {
+        case SystemCursor::Arrow:
+            return &arrow;
+        case SystemCursor::Cross:
+            return &cross;
+        case SystemCursor::IBeam:
+            return &ibeam;
+        case SystemCursor::Wait:
+            return &wait;
+    }
+    return &arrow;
+}
+
+void DestroyCursor(CursorHandle cursor) {
+    if (cursor == nullptr || cursor->system) return;
+    if (CurrentCursor() == cursor) CurrentCursor() = nullptr;
+    delete cursor;
+}
+
+bool GetCursorBits(CursorHandle cursor, CursorBits* bits) {
+    if (cursor == nullptr || cursor->system || bits == nullptr) return false;
+    *bits = cursor->bits;
+    return true;
+}
+
+CursorHandle SetCursor(CursorHandle cursor) {
+    const CursorHandle previous = CurrentCursor();
+    CurrentCursor() = cursor;
+    QWidget* target = CursorTarget();
+    if (target == nullptr) target = QApplication::activeModalWidget();
+    if (target != nullptr) {
+        if (cursor != nullptr) {
+            target->setCursor(cursor->cursor);
+        } else {
+            target->unsetCursor();
+        }
+    }
+    return previous;
+}
+
+void BeginWaitCursor() {
+    if (EnsureWindowingSystem()) QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+void EndWaitCursor() {
+    if (QGuiApplication::instance() != nullptr && QGuiApplication::overrideCursor() != nullptr) {
+        QGuiApplication::restoreOverrideCursor();
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,78 @@
+#include "platform/message_box.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
+
+#include "platform/application.h"
+#include "platform/dialog_automation.h"
+#include "platform/module_instance.h"
+
+namespace platform {
+namespace {
+
+std::vector<ShownMessageBox>& Log() {
+    static std::vector<ShownMessageBox> log;
+    return log;
+}
+
+int& Beeps() {
+    static int count = 0;
+    return count;
+}
+
+QMessageBox::Icon IconFor(uint32_t style) {
+    switch (style & MB_ICONMASK) {
+        case MB_ICONERROR:
+            return QMessageBox::Critical;
+        case MB_ICONQUESTION:
+            return QMessageBox::Question;
+        case MB_ICONWARNING:
+            return QMessageBox::Warning;
+        case MB_ICONINFORMATION:
+            return QMessageBox::Information;
+        default:
+            return QMessageBox::NoIcon;
+    }
+}
+
+}  // namespace
+
+int ShowMessageBox(void* /*owner*/, const char* text, const char* caption, uint32_t style) {
+    // The owner handle comes from the host and is not a window of ours: the box is shown
+    // application-modal without a parent instead.
+    const char* safeText = text != nullptr ? text : "";
+    const char* safeCaption = caption != nullptr ? caption : "";
+    Log().push_back(ShownMessageBox{safeText, safeCaption, style});
+    if (CurrentDialogAnswer() != DialogAnswer::User || !EnsureWindowingSystem() || IsHeadless()) {
+        std::printf("%s: %s\n", safeCaption, safeText);
+        std::fflush(stdout);
+        return IDOK;
+    }
+    QMessageBox box(IconFor(style), QString::fromLocal8Bit(safeCaption),
+                    QString::fromLocal8Bit(safeText), QMessageBox::Ok);
+    box.exec();
+    return IDOK;
+}
+
+int AppMessageBox(const char* text, uint32_t style) {
+    if ((style & MB_ICONMASK) == 0) style |= MB_ICONWARNING;
+    const Application title;
+    return ShowMessageBox(nullptr, text, title.AppTitle().c_str(), style);
+}
+
+void MessageBeep(uint32_t /*type*/) {
+    ++Beeps();
+    if (EnsureWindowingSystem() && !IsHeadless()) QApplication::beep();
+}
+
+const std::vector<ShownMessageBox>& ShownMessageBoxes() { return Log(); }
+
+int BeepCount() { return Beeps(); }
+
+void ClearMessageLog() {
+    Log().clear();
+    Beeps() = 0;
+}
+
+}  // namespace platform
