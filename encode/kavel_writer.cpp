@@ -728,7 +728,7 @@ bool encode_stream(const StreamInput& input, int32_t tile_width, int32_t tile_he
                              " coefficients, got " + std::to_string(input.coefficients.size()));
         return false;
     }
-    const SymbolSet set = input.code_table ? SymbolSet::of(*input.code_table) : SymbolSet::all();
+    SymbolSet set = input.code_table ? SymbolSet::of(*input.code_table) : SymbolSet::all();
     const int32_t across = static_cast<int32_t>((int64_t(tile_width) + input.block_width - 1) /
                                                 input.block_width);
     const int32_t down = static_cast<int32_t>((int64_t(tile_height) + input.block_height - 1) /
@@ -741,40 +741,75 @@ bool encode_stream(const StreamInput& input, int32_t tile_width, int32_t tile_he
     std::vector<bool> empty(blocks, false);
     std::array<uint64_t, 256> frequencies{};
     std::vector<int32_t> values;
-    for (int32_t by = 0; by < down; ++by) {
-        for (int32_t bx = 0; bx < across; ++bx) {
-            const std::size_t b = std::size_t(by) * std::size_t(across) + std::size_t(bx);
-            first[b] = symbols.size();
-            if (b < input.block_symbols.size() && input.block_symbols[b]) {
-                symbols.insert(symbols.end(), input.block_symbols[b]->begin(),
-                               input.block_symbols[b]->end());
-                continue;
-            }
-            const int32_t x0 = bx * input.block_width, y0 = by * input.block_height;
-            const int32_t w = std::min(input.block_width, tile_width - x0);
-            const int32_t h = std::min(input.block_height, tile_height - y0);
-            values.clear();
-            bool all_zero = true;
-            for (int32_t y = y0; y < y0 + h; ++y) {
-                const int32_t* row = input.coefficients.data() + std::size_t(y) * tile_width;
-                for (int32_t x = x0; x < x0 + w; ++x) {
-                    values.push_back(row[x]);
-                    if ((row[x] & 0xFFFF) != 0) all_zero = false;
+    const auto symbolise_all = [&]() {
+        symbols.clear();
+        frequencies.fill(0);
+        for (int32_t by = 0; by < down; ++by) {
+            for (int32_t bx = 0; bx < across; ++bx) {
+                const std::size_t b = std::size_t(by) * std::size_t(across) + std::size_t(bx);
+                first[b] = symbols.size();
+                if (b < input.block_symbols.size() && input.block_symbols[b]) {
+                    symbols.insert(symbols.end(), input.block_symbols[b]->begin(),
+                                   input.block_symbols[b]->end());
+                    continue;
+                }
+                const int32_t x0 = bx * input.block_width, y0 = by * input.block_height;
+                const int32_t w = std::min(input.block_width, tile_width - x0);
+                const int32_t h = std::min(input.block_height, tile_height - y0);
+                values.clear();
+                bool all_zero = true;
+                for (int32_t y = y0; y < y0 + h; ++y) {
+                    const int32_t* row = input.coefficients.data() + std::size_t(y) * tile_width;
+                    for (int32_t x = x0; x < x0 + w; ++x) {
+                        values.push_back(row[x]);
+                        if ((row[x] & 0xFFFF) != 0) all_zero = false;
+                    }
+                }
+                if (all_zero && input.share_empty_blocks) {
+                    empty[b] = true;
+                    continue;
+                }
+                if (!symbolise_block(values.data(), values.size(), set, &symbols)) {
+                    set_error(error, "block " + std::to_string(b) +
+                                         " has a value or run the code table cannot express");
+                    return false;
                 }
             }
-            if (all_zero && input.share_empty_blocks) {
-                empty[b] = true;
-                continue;
+        }
+        first[blocks] = symbols.size();
+        for (const BlockSymbol& sym : symbols) ++frequencies[sym.symbol];
+        return true;
+    };
+    if (!symbolise_all()) return false;
+    // Every symbol in the table costs a byte there: rare direct values and runs are cheaper
+    // spelt out with the escape symbols (8-bit magnitudes, shorter runs). A few rounds of
+    // pruning settle it.
+    for (int round = 0; !input.code_table && input.prune_rare_symbols && round < 4; ++round) {
+        const std::array<uint8_t, 256> lengths = code_lengths(frequencies);
+        const auto length_of = [&](int symbol) {
+            return lengths[std::size_t(symbol)] ? double(lengths[std::size_t(symbol)]) : 8.0 + 8.0;
+        };
+        bool changed = false;
+        for (int symbol = 2; symbol < 256; ++symbol) {
+            const double f = double(frequencies[std::size_t(symbol)]);
+            if (f == 0 || (symbol > 100 && symbol < 107) || symbol == kZeroValueSymbol) continue;
+            const double keep = f * length_of(symbol) + 8.0;
+            double spelt;
+            if (symbol >= 107) {
+                spelt = f * (length_of(symbol > kZeroValueSymbol ? 101 : 102) + 8.0);
+            } else {
+                int shorter = symbol - 1;
+                while (shorter > 1 && !set.available[std::size_t(shorter)]) --shorter;
+                spelt = f * (length_of(shorter) + length_of(symbol - shorter));
             }
-            if (!symbolise_block(values.data(), values.size(), set, &symbols)) {
-                set_error(error, "block " + std::to_string(b) +
-                                     " has a value or run the code table cannot express");
-                return false;
+            if (spelt < keep) {
+                set.available[std::size_t(symbol)] = false;
+                changed = true;
             }
         }
+        if (!changed) break;
+        if (!symbolise_all()) return false;
     }
-    first[blocks] = symbols.size();
-    for (const BlockSymbol& s : symbols) ++frequencies[s.symbol];
 
     out->step = input.step;
     out->block_width = input.block_width;
@@ -809,6 +844,12 @@ bool encode_stream(const StreamInput& input, int32_t tile_width, int32_t tile_he
 }
 
 // --- Files ----------------------------------------------------------------------------------
+
+uint64_t encoded_file_size(const EncodedFile& file) {
+    uint64_t size = 23 + 4 * uint64_t(subband_count(file.levels));
+    for (const Item& item : plan_items(file)) size += file.layout.gap + item.size;
+    return size;
+}
 
 bool write_kavel(const EncodedFile& file, std::vector<uint8_t>* out, std::string* error) {
     out->clear();

@@ -110,6 +110,9 @@ struct StreamInput {
     std::vector<std::optional<std::vector<BlockSymbol>>> block_symbols;
     // Write all-zero blocks as the file's shared empty block instead of a coded zero run.
     bool share_empty_blocks = true;
+    // Without a given code table: leave rare direct values and runs out of the table when
+    // spelling them with the escape symbols costs fewer bits than their table entries.
+    bool prune_rare_symbols = true;
 };
 
 // One tile of a subband: its rectangle (inclusive, subband coordinates) and per plane either a
@@ -214,6 +217,9 @@ int64_t block_count(int32_t tile_width, int32_t tile_height, int32_t block_width
 // Codes one tile stream of a tile of tile_width x tile_height coefficients.
 bool encode_stream(const StreamInput& input, int32_t tile_width, int32_t tile_height,
                    EncodedStream* out, std::string* error = nullptr);
+
+// The size in bytes of the file write_kavel would write (the layout's gaps included).
+uint64_t encoded_file_size(const EncodedFile& file);
 
 // Writes a complete file into *out (replacing its content). On failure returns false, sets
 // *error (if given) and leaves *out in an unspecified state.

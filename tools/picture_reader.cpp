@@ -2,6 +2,8 @@
 
 #include <png.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
