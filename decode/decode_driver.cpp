@@ -3,7 +3,9 @@
 #include <bit>
 #include <cmath>
 
+#include "decode/block_decoder.h"
 #include "decode/dequantise.h"
+#include "decode/reference/reference_decoder.h"
 #include "decode/entropy_decoder.h"
 #include "format/image_header.h"
 #include "format/pool.h"
@@ -209,6 +211,15 @@ int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scal
         if (header == StreamHeaderResult::absent) continue;
         if (header == StreamHeaderResult::failed) return 1;
         const float delta = effective_step(step, leaf->gain, scale);
+        // The decoding tables and the dequantisation table serve every block of the stream.
+        const bool fast = !reference_decoder_in_use();
+        auto* tables = static_cast<BlockDecoderTables*>(
+            fast ? pool_alloc(sizeof(BlockDecoderTables)) : nullptr);
+        DequantiseTable dequantise{};
+        if (fast) {
+            if (tables == nullptr || build_block_decoder_tables(table, tables) != 0) return 1;
+            make_dequantise_table(delta, &dequantise);
+        }
         for (int32_t b = 0; b < block_count; ++b) {
             const BlockEntry& block = blocks[b];
             // x0 + column + width - 1 <= x1, so grouping the block terms first cannot overflow.
@@ -222,12 +233,18 @@ int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scal
                 wanted_width * wanted_height, static_cast<int32_t>(sizeof(int16_t))));
             if (values == nullptr) return 1;
             if (block.offset < 0 || std::fseek(stream, block.offset, SEEK_SET) != 0) return 1;
-            if (decode_block(stream, values, table, rect, wanted) != 0) return 1;
-            auto* samples = static_cast<float*>(pool_alloc(
-                wanted_width * wanted_height * static_cast<int32_t>(sizeof(float))));
+            const int32_t count = wanted_width * wanted_height;
+            const int decoded = fast ? decode_block_with_tables(stream, values, *tables, rect, wanted)
+                                     : decode_block(stream, values, table, rect, wanted);
+            if (decoded != 0) return 1;
+            auto* samples = static_cast<float*>(
+                pool_alloc(count * static_cast<int32_t>(sizeof(float))));
             if (samples == nullptr) return 1;
-            if (dequantise_block(samples, values, wanted_width * wanted_height, delta, wanted,
-                                 plane == 0 ? &dither : nullptr) != 0) {
+            if (fast) {
+                dequantise_values(samples, values, count, dequantise);
+                if (plane == 0 && !dequantise.zero) subtract_dither(samples, delta, wanted, &dither);
+            } else if (dequantise_block(samples, values, count, delta, wanted,
+                                        plane == 0 ? &dither : nullptr) != 0) {
                 return 1;
             }
             pool_free(values);
@@ -240,6 +257,7 @@ int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scal
             }
             pool_free(samples);
         }
+        if (tables != nullptr) pool_free(tables);
         release_stream_header(&table, blocks);
     }
     release_tile_table(tiles, tile_count);

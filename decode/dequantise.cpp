@@ -23,22 +23,40 @@ float dequantise_value(int32_t q, float step, float half) {
 
 }  // namespace
 
+void make_dequantise_table(float step, DequantiseTable* table) {
+    table->step = step;
+    table->zero = step == 0.0f || std::isnan(step);
+    table->half = static_cast<float>(static_cast<double>(step) * 0.5);
+    if (table->zero) return;
+    for (int32_t q = -45; q <= 45; ++q) {
+        table->small[q + 45] = q == 0 ? 0.0f : dequantise_value(q, step, table->half);
+    }
+}
+
+void dequantise_values(float* output, const int16_t* values, int32_t count,
+                       const DequantiseTable& table) {
+    if (table.zero) {
+        for (int32_t i = 0; i < count; ++i) output[i] = 0.0f;
+        return;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        const int32_t q = values[i];
+        output[i] = (q >= -45 && q <= 45) ? table.small[q + 45]
+                                          : dequantise_value(q, table.step, table.half);
+    }
+}
+
 int dequantise_block(float* output, const int16_t* values, int32_t count, float step,
                      const RegionRect& wanted, const DitherOrigin* dither) {
     if (step == 0.0f || std::isnan(step)) {
         for (int32_t i = 0; i < count; ++i) output[i] = 0.0f;
         return 0;
     }
-    const float half = static_cast<float>(static_cast<double>(step) * 0.5);
-    auto* table = static_cast<float*>(pool_alloc(91 * static_cast<int32_t>(sizeof(float))));
+    // The small-value table comes from the pool, as all decoding memory does.
+    auto* table = static_cast<DequantiseTable*>(pool_alloc(sizeof(DequantiseTable)));
     if (table == nullptr) return 1;
-    for (int32_t q = -45; q <= 45; ++q) {
-        table[q + 45] = q == 0 ? 0.0f : dequantise_value(q, step, half);
-    }
-    for (int32_t i = 0; i < count; ++i) {
-        const int32_t q = values[i];
-        output[i] = (q >= -45 && q <= 45) ? table[q + 45] : dequantise_value(q, step, half);
-    }
+    make_dequantise_table(step, table);
+    dequantise_values(output, values, count, *table);
     pool_free(table);
     subtract_dither(output, step, wanted, dither);
     return 0;

@@ -17,6 +17,18 @@ float reconstruction_offset();
 // cannot supply the small-value table.
 int dequantise_block(float* output, const int16_t* values, int32_t count, float step,
                      const RegionRect& wanted, const DitherOrigin* dither);
+// The small-value table of one step (values -45..45), built once per tile stream.
+struct DequantiseTable {
+    float small[91];
+    float step;
+    float half;
+    bool zero;  // a step of 0 (or not a number) gives zeros
+};
+void make_dequantise_table(float step, DequantiseTable* table);
+// Dequantisation without dither, with a table made beforehand.
+void dequantise_values(float* output, const int16_t* values, int32_t count,
+                       const DequantiseTable& table);
+
 // v -= D[(y + dy) mod 128][(x + dx) mod 128] x step for every sample of the wanted rectangle.
 void subtract_dither(float* samples, float step, const RegionRect& wanted,
                      const DitherOrigin* dither);

@@ -2,6 +2,9 @@
 
 #include <bit>
 
+#include <algorithm>
+
+#include "decode/reference/reference_decoder.h"
 #include "format/pool.h"
 
 LiftingConstants lifting_constants() {
@@ -15,17 +18,14 @@ namespace {
 
 constexpr int kWalkOrder[4] = {0, 2, 1, 3};
 
-// Outputs computed per pass of the lifting pipeline; longer lines are done in pieces, each
-// piece recomputing the few band values it shares with its neighbour (same values, same bits).
-constexpr int32_t kPiece = 256;
-constexpr int32_t kPieceBand = kPiece / 2 + 8;
-
 int32_t floor_half(int32_t v) { return v >= 0 ? v / 2 : -((1 - v) / 2); }
 int32_t ceil_half(int32_t v) { return v >= 0 ? (v + 1) / 2 : -((-v) / 2); }
 
 // Whole-sample symmetric extension of a line of n samples about both end samples, reflected
-// as often as needed (lines of 2 to 4 samples need more than one reflection).
-int32_t mirror(int64_t index, int32_t n) {
+// as often as needed (lines of 2 to 4 samples need more than one reflection). Returns the
+// sample index within 0..n-1 that stands at index.
+int32_t mirror(int32_t index, int32_t n) {
+    if (index >= 0 && index < n) return index;
     if (n <= 1) return 0;
     const int64_t period = 2 * int64_t{n} - 2;
     int64_t i = index % period;
@@ -33,23 +33,9 @@ int32_t mirror(int64_t index, int32_t n) {
     if (i >= n) i = period - i;
     return static_cast<int32_t>(i);
 }
-
-struct Line {
-    const float* low;
-    const float* high;
-    int32_t stride;
-    int32_t nL, nH;
-    int32_t low_base, high_base;  // band indices of the values low and high point at
-
-    float low_at(int32_t k) const {
-        const int32_t x = mirror(2 * int64_t{k}, nL + nH);
-        return low[int64_t{x / 2 - low_base} * stride];
-    }
-    float high_at(int32_t k) const {
-        const int32_t x = mirror(2 * int64_t{k} + 1, nL + nH);
-        return high[int64_t{(x - 1) / 2 - high_base} * stride];
-    }
-};
+// Band index of the low value at extended index k, and of the high value.
+int32_t low_index(int32_t k, int32_t n) { return mirror(2 * k, n) / 2; }
+int32_t high_index(int32_t k, int32_t n) { return (mirror(2 * k + 1, n) - 1) / 2; }
 
 // value - (left + right) x factor, in double from single operands, rounded to single once.
 inline float lift(float value, float left, float right, double factor) {
@@ -57,31 +43,116 @@ inline float lift(float value, float left, float right, double factor) {
                               (static_cast<double>(left) + static_cast<double>(right)) * factor);
 }
 
-void synthesise_piece(float* output, int32_t a, int32_t b, const Line& line) {
+// One lifting step over count values: v[i] = lift(v[i], n[i + shift - 1], n[i + shift]).
+inline void lift_span(float* __restrict v, const float* __restrict left,
+                      const float* __restrict right, int32_t count, double factor) {
+    for (int32_t i = 0; i < count; ++i) v[i] = lift(v[i], left[i], right[i], factor);
+}
+
+// Outputs per pass over a line; longer lines are done in pieces, each recomputing the few band
+// values it shares with its neighbour (the same values with the same bits).
+constexpr int32_t kLinePiece = 1024;
+constexpr int32_t kLineBand = kLinePiece / 2 + 8;
+
+void synthesise_line_piece(float* output, int32_t a, int32_t b, const float* low,
+                           const float* high, int32_t stride, int32_t n, int32_t low_base,
+                           int32_t high_base) {
     const LiftingConstants k = lifting_constants();
-    // Band arrays indexed from e = floor(a/2) - 2: high values e .. ceil(b/2)+1, low values
-    // e+1 .. ceil(b/2)+1.
+    // Band arrays indexed from e = floor(a/2) - 2: high values e .. top, low values e+1 .. top.
     const int32_t e = floor_half(a) - 2;
     const int32_t top = ceil_half(b) + 1;
-    float L[kPieceBand];
-    float H[kPieceBand];
-    for (int32_t i = e; i <= top; ++i) H[i - e] = line.high_at(i);
-    for (int32_t i = e + 1; i <= top; ++i) L[i - e] = line.low_at(i);
-    const double delta = k.delta, gamma = k.gamma, beta = k.beta, alpha = k.alpha;
+    float L[kLineBand];
+    float H[kLineBand];
+    // Band values inside the band are read straight; only the ends go through the mirror.
+    const int32_t nL = (n + 1) / 2, nH = n / 2;
+    const int32_t h_first = e > 0 ? e : 0, h_last = top < nH - 1 ? top : nH - 1;
+    const int32_t l_first = e + 1 > 0 ? e + 1 : 0, l_last = top < nL - 1 ? top : nL - 1;
+    for (int32_t i = e; i <= top; ++i) {
+        if (i == h_first && h_first <= h_last) {
+            const float* src = high + int64_t{i - high_base} * stride;
+            for (int32_t j = 0; j <= h_last - h_first; ++j) H[i - e + j] = src[int64_t{j} * stride];
+            i = h_last;
+            continue;
+        }
+        H[i - e] = high[int64_t{high_index(i, n) - high_base} * stride];
+    }
     for (int32_t i = e + 1; i <= top; ++i) {
-        L[i - e] = lift(L[i - e], H[i - 1 - e], H[i - e], delta);
+        if (i == l_first && l_first <= l_last) {
+            const float* src = low + int64_t{i - low_base} * stride;
+            for (int32_t j = 0; j <= l_last - l_first; ++j) L[i - e + j] = src[int64_t{j} * stride];
+            i = l_last;
+            continue;
+        }
+        L[i - e] = low[int64_t{low_index(i, n) - low_base} * stride];
     }
-    for (int32_t i = e + 1; i <= top - 1; ++i) {
-        H[i - e] = lift(H[i - e], L[i - e], L[i + 1 - e], gamma);
+    // L1 over e+1..top, H1 over e+1..top-1, L2 over e+2..top-1, H2 over the odd outputs.
+    lift_span(L + 1, H, H + 1, top - e, k.delta);
+    lift_span(H + 1, L + 1, L + 2, top - e - 1, k.gamma);
+    lift_span(L + 2, H + 1, H + 2, top - e - 2, k.beta);
+    const int32_t h0 = ceil_half(a - 1), h1 = floor_half(b - 1);
+    if (h1 >= h0) lift_span(H + (h0 - e), L + (h0 - e), L + (h0 - e + 1), h1 - h0 + 1, k.alpha);
+    // Interleave: even outputs from the low band, odd outputs from the high band.
+    const int32_t first_even = a + (a & 1);
+    for (int32_t x = first_even; x <= b; x += 2) output[x - a] = L[x / 2 - e];
+    for (int32_t x = a + 1 - (a & 1); x <= b; x += 2) output[x - a] = H[(x - 1) / 2 - e];
+}
+
+// Column strips and row pieces of the vertical pass, sized so that the working rows stay in
+// the cache.
+constexpr int32_t kStrip = 256;
+constexpr int32_t kRowPiece = 64;
+constexpr int32_t kRowBand = kRowPiece / 2 + 8;
+
+// Rebuilds rows a..b of columns adjacent columns at once (the same arithmetic per column as
+// synthesise_line, done on whole rows): low band row k is at low + (k - low_base) x pitch,
+// high band row k at high + (k - high_base) x pitch; output row x at out + (x - a) x out_pitch.
+void synthesise_rows(float* out, int64_t out_pitch, int32_t a, int32_t b, const float* low,
+                     const float* high, int64_t pitch, int32_t columns, int32_t nL, int32_t nH,
+                     float* work) {
+    const int32_t n = nL + nH;
+    const int32_t low_base = ceil_half(a - 3) > 0 ? ceil_half(a - 3) : 0;
+    const int32_t high_base = ceil_half(a - 5) > 0 ? ceil_half(a - 5) : 0;
+    if (n <= 1) {
+        for (int32_t x = a; x <= b; ++x) {
+            for (int32_t c = 0; c < columns; ++c) out[(x - a) * out_pitch + c] = low[c];
+        }
+        return;
     }
-    for (int32_t i = e + 2; i <= top - 1; ++i) {
-        L[i - e] = lift(L[i - e], H[i - 1 - e], H[i - e], beta);
-    }
-    for (int32_t i = ceil_half(a - 1); i <= floor_half(b - 1); ++i) {
-        H[i - e] = lift(H[i - e], L[i - e], L[i + 1 - e], alpha);
-    }
-    for (int32_t x = a; x <= b; ++x) {
-        output[x - a] = (x & 1) == 0 ? L[x / 2 - e] : H[(x - 1) / 2 - e];
+    const LiftingConstants k = lifting_constants();
+    float* L = work;
+    float* H = work + kRowBand * kStrip;
+    for (int32_t c0 = 0; c0 < columns; c0 += kStrip) {
+        const int32_t w = columns - c0 < kStrip ? columns - c0 : kStrip;
+        for (int32_t pa = a; pa <= b; pa += kRowPiece) {
+            const int32_t pb = b - pa < kRowPiece ? b : pa + kRowPiece - 1;
+            const int32_t e = floor_half(pa) - 2;
+            const int32_t top = ceil_half(pb) + 1;
+            auto row = [w](float* base, int32_t i) { return base + int64_t{i} * w; };
+            for (int32_t i = e; i <= top; ++i) {
+                const float* src = high + int64_t{high_index(i, n) - high_base} * pitch + c0;
+                std::copy(src, src + w, row(H, i - e));
+            }
+            for (int32_t i = e + 1; i <= top; ++i) {
+                const float* src = low + int64_t{low_index(i, n) - low_base} * pitch + c0;
+                std::copy(src, src + w, row(L, i - e));
+            }
+            for (int32_t i = e + 1; i <= top; ++i) {
+                lift_span(row(L, i - e), row(H, i - 1 - e), row(H, i - e), w, k.delta);
+            }
+            for (int32_t i = e + 1; i <= top - 1; ++i) {
+                lift_span(row(H, i - e), row(L, i - e), row(L, i + 1 - e), w, k.gamma);
+            }
+            for (int32_t i = e + 2; i <= top - 1; ++i) {
+                lift_span(row(L, i - e), row(H, i - 1 - e), row(H, i - e), w, k.beta);
+            }
+            for (int32_t i = ceil_half(pa - 1); i <= floor_half(pb - 1); ++i) {
+                lift_span(row(H, i - e), row(L, i - e), row(L, i + 1 - e), w, k.alpha);
+            }
+            for (int32_t x = pa; x <= pb; ++x) {
+                const float* src = (x & 1) == 0 ? row(L, x / 2 - e) : row(H, (x - 1) / 2 - e);
+                std::copy(src, src + w, out + (x - a) * out_pitch + c0);
+            }
+        }
     }
 }
 
@@ -100,11 +171,6 @@ RegionNode* new_node() {
 int64_t columns_of(const RegionNode* n) { return int64_t{n->x1} - n->x0 + 1; }
 int64_t rows_of(const RegionNode* n) { return int64_t{n->y1} - n->y0 + 1; }
 
-// The column of a child's array, or nothing for a child with no samples.
-const float* column_of(const RegionNode* child, int64_t column) {
-    return child->coefficients == nullptr ? nullptr : child->coefficients + column;
-}
-
 }  // namespace
 
 void synthesise_line(float* output, int32_t a, int32_t b, const float* low, const float* high,
@@ -117,10 +183,10 @@ void synthesise_line(float* output, int32_t a, int32_t b, const float* low, cons
     }
     const int32_t low_base = ceil_half(a - 3) > 0 ? ceil_half(a - 3) : 0;
     const int32_t high_base = ceil_half(a - 5) > 0 ? ceil_half(a - 5) : 0;
-    const Line line{low, high, stride, nL, nH, low_base, high_base};
-    for (int32_t first = a; first <= b; first += kPiece) {
-        const int32_t last = b - first < kPiece ? b : first + kPiece - 1;
-        synthesise_piece(output + (first - a), first, last, line);
+    for (int32_t first = a; first <= b; first += kLinePiece) {
+        const int32_t last = b - first < kLinePiece ? b : first + kLinePiece - 1;
+        synthesise_line_piece(output + (first - a), first, last, low, high, stride, nL + nH,
+                              low_base, high_base);
     }
 }
 
@@ -145,11 +211,15 @@ int make_half_node(RegionNode** half, const RegionNode* parent, const RegionNode
 }
 
 int synthesise_node(RegionNode* node) {
+    if (reference_decoder_in_use()) return synthesise_node_reference(node);
     RegionNode* const* c = node->children;
     const int32_t rows = node->y1 - node->y0 + 1;
+    float* work = static_cast<float*>(
+        pool_alloc(2 * kRowBand * kStrip * static_cast<int32_t>(sizeof(float))));
+    if (work == nullptr) return 1;
 
     // Vertical pass: low columns from children 0 and 1 into A, high columns from 2 and 3
-    // into B; half nodes are stored column by column.
+    // into B; half nodes are stored row by row.
     RegionNode* halves[2] = {nullptr, nullptr};
     for (int side = 0; side < 2; ++side) {
         const RegionNode* low = c[side == 0 ? 0 : 2];
@@ -158,13 +228,13 @@ int synthesise_node(RegionNode* node) {
         if (make_half_node(&halves[side], node, side == 0 ? c[0] : c[3]) != 0) return 1;
         RegionNode* half = halves[side];
         const int64_t columns = columns_of(half);
-        const int64_t row_length = columns_of(low);
-        for (int64_t q = 0; q < columns; ++q) {
-            synthesise_line(half->coefficients + q * rows, node->y0, node->y1,
-                            column_of(low, q), column_of(high, q),
-                            static_cast<int32_t>(row_length), low->size[1], high->size[1]);
+        if (columns > 0) {
+            synthesise_rows(half->coefficients, columns, node->y0, node->y1, low->coefficients,
+                            high->coefficients, columns, static_cast<int32_t>(columns),
+                            low->size[1], high->size[1], work);
         }
     }
+    pool_free(work);
     RegionNode* A = halves[0];
     RegionNode* B = halves[1];
     if (A->y0 != B->y0 || A->y1 != B->y1) return 1;
@@ -175,10 +245,12 @@ int synthesise_node(RegionNode* node) {
     node->coefficients =
         static_cast<float*>(pool_alloc(static_cast<int32_t>(count * int64_t{sizeof(float)})));
     if (node->coefficients == nullptr) return 1;
-    // Horizontal pass: row r of the node from element r of every column of A and B.
+    // Horizontal pass: row r of the node from row r of A and of B.
+    const int64_t a_columns = columns_of(A), b_columns = columns_of(B);
     for (int32_t r = 0; r < rows; ++r) {
         synthesise_line(node->coefficients + int64_t{r} * columns, node->x0, node->x1,
-                        A->coefficients + r, B->coefficients + r, rows, A->size[0], B->size[0]);
+                        A->coefficients + r * a_columns, B->coefficients + r * b_columns, 1,
+                        A->size[0], B->size[0]);
     }
     release_region(A);
     release_region(B);

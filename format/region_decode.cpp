@@ -87,13 +87,6 @@ int plan_plane_region(RegionNode** region, const BandNode* plan, const RegionReq
     return region_walk(root, plan, stream, request->scale, plane, planes);
 }
 
-uint8_t sample_to_byte(float value) {
-    if (std::isnan(value)) return 0;
-    if (value >= 255.0f) return 255;
-    if (value <= 0.0f) return 0;
-    return static_cast<uint8_t>(static_cast<int32_t>(value));
-}
-
 void store_planes(RegionNode* const* regions, int32_t planes, const RegionRequest* request,
                   uint8_t* destination) {
     const int64_t rows = int64_t{request->y1} - request->y0 + 1;

@@ -23,4 +23,8 @@ void store_planes(RegionNode* const* regions, int32_t planes, const RegionReques
                   uint8_t* destination);
 
 // The byte a sample value stores as: truncation toward zero, clamped to 0..255; NaN stores 0.
-uint8_t sample_to_byte(float value);
+inline uint8_t sample_to_byte(float value) {
+    if (!(value > 0.0f)) return 0;  // NaN and values up to 0
+    if (value >= 255.0f) return 255;
+    return static_cast<uint8_t>(static_cast<int32_t>(value));
+}

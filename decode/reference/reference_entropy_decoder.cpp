@@ -1,6 +1,5 @@
-#include "decode/entropy_decoder.h"
-
 #include "decode/code_tree.h"
+#include "decode/reference/reference_decoder.h"
 
 namespace {
 
@@ -129,8 +128,8 @@ int16_t low16(int64_t value) {
 
 }  // namespace
 
-int decode_block(FILE* stream, int16_t* output, const CodeTable& table, const RegionRect& block,
-                 const RegionRect& wanted) {
+int decode_block_reference(FILE* stream, int16_t* output, const CodeTable& table,
+                           const RegionRect& block, const RegionRect& wanted) {
     CodeTree tree;
     if (build_code_tree(table, &tree) != 0) return 1;
     if (std::getc(stream) != 0xFF) return 1;

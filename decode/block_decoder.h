@@ -1,0 +1,31 @@
+// The fast block decoder: the code tree and an 8-bit look-up table are built once per tile
+// stream, and the block's bits are taken from a 64-bit accumulator filled from a window of
+// the file's bytes. Where the data holds a marker (0xFF followed by a non-zero byte) or ends,
+// the decoder goes on one bit at a time with exactly the stuffing rules of each path.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "decode/code_tree.h"
+#include "decode/decode_driver.h"
+#include "format/region_request.h"
+
+struct BlockDecoderTables {
+    CodeTree tree;
+    // Indexed by the next 8 bits: a symbol and its code length, a node to go on from after
+    // 8 bits, or an empty slot.
+    struct Entry {
+        uint16_t value;
+        uint8_t length;
+        uint8_t kind;  // kSymbol, kNode, kEmpty
+    } lookup[256];
+    static constexpr uint8_t kSymbol = 0, kNode = 1, kEmpty = 2;
+};
+
+// Builds the tables of a code table; fails for tables no valid file holds.
+int build_block_decoder_tables(const CodeTable& table, BlockDecoderTables* tables);
+
+// decode_block with tables built beforehand: same contract, same results.
+int decode_block_with_tables(FILE* stream, int16_t* output, const BlockDecoderTables& tables,
+                             const RegionRect& block, const RegionRect& wanted);

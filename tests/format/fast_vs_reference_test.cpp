@@ -1,0 +1,154 @@
+// The fast decoder against the straightforward one: the same bytes for every file, window
+// and scale, and the same verdict for every block, damaged or not.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "decode/block_decoder.h"
+#include "decode/entropy_decoder.h"
+#include "decode/reference/reference_decoder.h"
+#include "format/kavel.h"
+#include "format/pool.h"
+#include "tests/support/test_files.h"
+
+namespace {
+
+using kavel_test::Layout;
+using kavel_test::TempDir;
+
+struct ReferenceMode {
+    explicit ReferenceMode(bool on) { use_reference_decoder(on); }
+    ~ReferenceMode() { use_reference_decoder(false); }
+};
+
+bool decode_with(bool reference, const std::string& path, int32_t s, const kavel::Window& w,
+                 int32_t planes, std::vector<uint8_t>* out) {
+    ReferenceMode mode(reference);
+    const auto image = kavel::Image::open(path);
+    if (!image) return false;
+    const size_t stride = static_cast<size_t>(w.columns()) * planes;
+    out->assign(stride * static_cast<size_t>(w.rows()), 0x5C);
+    return image->decode(s, w, out->data(), stride);
+}
+
+void compare_file(const std::string& path, uint32_t seed) {
+    const auto image = kavel::Image::open(path);
+    ASSERT_TRUE(image);
+    const int32_t p = image->info().planes;
+    std::minstd_rand random(seed);
+    for (int32_t s = 0; s <= image->info().levels; ++s) {
+        const int32_t w = image->width_at(s), h = image->height_at(s);
+        std::vector<kavel::Window> windows = {image->bounds_at(s)};
+        for (int i = 0; i < 4; ++i) {
+            const int32_t x0 = static_cast<int32_t>(random() % static_cast<uint32_t>(w + 4)) - 2;
+            const int32_t y0 = static_cast<int32_t>(random() % static_cast<uint32_t>(h + 4)) - 2;
+            windows.push_back({x0, y0, x0 + static_cast<int32_t>(random() % 40),
+                               y0 + static_cast<int32_t>(random() % 40)});
+        }
+        for (const kavel::Window& win : windows) {
+            std::vector<uint8_t> fast, reference;
+            const bool fast_ok = decode_with(false, path, s, win, p, &fast);
+            const bool reference_ok = decode_with(true, path, s, win, p, &reference);
+            ASSERT_EQ(fast_ok, reference_ok) << path << " scale " << s;
+            ASSERT_EQ(fast, reference) << path << " scale " << s << " window " << win.x0 << ","
+                                       << win.y0 << "," << win.x1 << "," << win.y1;
+            ASSERT_EQ(pool_block_count(), 0u);
+        }
+    }
+}
+
+TEST(FastDecoder, SameBytesAsTheReferenceOnGeneratedFiles) {
+    TempDir dir;
+    const std::string path = dir.path("f.kvl");
+    const struct {
+        int32_t planes, levels, width, height;
+        Layout layout;
+    } shapes[] = {{1, 3, 300, 200, {64, 16, false}}, {3, 4, 257, 129, {0, 32, true}},
+                  {1, 5, 1, 40, {0, 4, false}},       {3, 2, 600, 9, {128, 64, false}},
+                  {1, 0, 700, 3, {0, 7, false}},      {3, 6, 130, 130, {32, 8, false}}};
+    uint32_t seed = 100;
+    for (const auto& shape : shapes) {
+        kavel_test::write_file(kavel_test::random_file(shape.planes, shape.levels, shape.width,
+                                                       shape.height, ++seed, shape.layout),
+                               path);
+        compare_file(path, seed);
+    }
+}
+
+TEST(FastDecoder, SameVerdictOnDamagedFiles) {
+    TempDir dir;
+    const std::string path = dir.path("d.kvl");
+    const auto good = kavel_test::write_file(
+        kavel_test::random_file(3, 2, 40, 30, 77, Layout{16, 8, false}), path);
+    std::minstd_rand random(5);
+    for (int trial = 0; trial < 300; ++trial) {
+        auto bytes = good;
+        const int edits = 1 + static_cast<int>(random() % 3);
+        for (int e = 0; e < edits; ++e) {
+            const size_t at = 23 + random() % (bytes.size() - 23);
+            bytes[at] = static_cast<uint8_t>(random());
+        }
+        if (trial % 7 == 0) bytes.resize(bytes.size() - random() % 200);
+        kavel_test::write_bytes(path, bytes);
+        const kavel::Window win{0, 0, 39, 29};
+        std::vector<uint8_t> fast, reference;
+        const bool fast_ok = decode_with(false, path, 0, win, 3, &fast);
+        const bool reference_ok = decode_with(true, path, 0, win, 3, &reference);
+        ASSERT_EQ(fast_ok, reference_ok) << "trial " << trial;
+        ASSERT_EQ(fast, reference) << "trial " << trial;
+    }
+}
+
+// Random block data (with markers, stuffing and early ends) and random code tables.
+TEST(FastDecoder, SameBlocksAsTheReferenceOnRandomData) {
+    std::minstd_rand random(11);
+    for (int trial = 0; trial < 20000; ++trial) {
+        uint8_t counts[16] = {};
+        uint8_t symbols[256] = {};
+        // A complete or nearly complete code with lengths 1..12.
+        int remaining = 1 << 12;
+        int n = 0;
+        for (int length = 1; length <= 12 && n < 256; ++length) {
+            const int room = remaining >> (12 - length);
+            int take = static_cast<int>(random() % static_cast<uint32_t>(room + 1));
+            if (length == 12) take = room;
+            take = std::min({take, 255, 256 - n});
+            counts[length - 1] = static_cast<uint8_t>(take);
+            remaining -= take << (12 - length);
+            n += take;
+        }
+        for (int i = 0; i < n; ++i) {
+            const auto r = static_cast<uint32_t>(random() % 10);
+            symbols[i] = static_cast<uint8_t>(r < 3 ? 101 + random() % 6 : random() % 256);
+        }
+        const CodeTable table{counts, symbols};
+        std::vector<uint8_t> data = {0xFF, 0xA3};
+        const size_t length = random() % 64;
+        for (size_t i = 0; i < length; ++i) {
+            const auto r = static_cast<uint32_t>(random() % 16);
+            data.push_back(static_cast<uint8_t>(r == 0 ? 0xFF : (r == 1 ? 0x00 : random())));
+        }
+        const int32_t bw = 1 + static_cast<int32_t>(random() % 20);
+        const int32_t bh = 1 + static_cast<int32_t>(random() % 6);
+        const int32_t ix0 = static_cast<int32_t>(random() % static_cast<uint32_t>(bw));
+        const int32_t iy0 = static_cast<int32_t>(random() % static_cast<uint32_t>(bh));
+        const int32_t ix1 = ix0 + static_cast<int32_t>(random() % static_cast<uint32_t>(bw - ix0));
+        const int32_t iy1 = iy0 + static_cast<int32_t>(random() % static_cast<uint32_t>(bh - iy0));
+        const RegionRect block{0, bw - 1, 0, bh - 1}, wanted{ix0, ix1, iy0, iy1};
+        const size_t count = static_cast<size_t>((ix1 - ix0 + 1) * (iy1 - iy0 + 1));
+        std::vector<int16_t> fast(count, 0), reference(count, 0);
+        FILE* f = std::tmpfile();
+        std::fwrite(data.data(), 1, data.size(), f);
+        std::rewind(f);
+        const int reference_result = decode_block_reference(f, reference.data(), table, block, wanted);
+        std::rewind(f);
+        const int fast_result = decode_block(f, fast.data(), table, block, wanted);
+        std::fclose(f);
+        ASSERT_EQ(fast_result, reference_result) << "trial " << trial;
+        if (reference_result == 0) {
+            ASSERT_EQ(fast, reference) << "trial " << trial;
+        }
+    }
+}
+
+}  // namespace
