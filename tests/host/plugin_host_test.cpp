@@ -1,0 +1,175 @@
+// plugin-host end to end: registration, the about box, and opening files through the module
+// with the viewer dialog confirmed or cancelled at once.
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "tests/host/test_images.h"
+
+namespace {
+
+struct HostRun {
+    int status = -1;
+    std::string output;  // standard output and standard error together
+};
+
+// Runs plugin-host with arguments, without a display.
+HostRun PluginHost(const std::string& arguments) {
+    const std::string command =
+        "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
+        "-u KAVEL_DIALOG_ANSWER " KAVEL_PLUGIN_HOST " " +
+        arguments + " 2>&1";
+    HostRun run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return run;
+    char buffer[4096];
+    size_t count;
+    while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        run.output.append(buffer, count);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+struct Picture {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    int channels = 0;
+    std::vector<uint8_t> pixels;
+    int32_t pixelsPerMetre = 0;
+};
+
+bool ReadPngFrom(FILE* file, Picture* picture) {
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
+    png_init_io(png, file);
+    png_read_info(png, info);
+    picture->width = png_get_image_width(png, info);
+    picture->height = png_get_image_height(png, info);
+    picture->channels = png_get_channels(png, info);
+    png_uint_32 x = 0, y = 0;
+    int unit = 0;
+    if (png_get_pHYs(png, info, &x, &y, &unit) != 0 && unit == PNG_RESOLUTION_METER) {
+        picture->pixelsPerMetre = int32_t(x);
+    }
+    const size_t stride = png_get_rowbytes(png, info);
+    picture->pixels.resize(stride * picture->height);
+    for (uint32_t row = 0; row < picture->height; ++row) {
+        png_read_row(png, picture->pixels.data() + row * stride, nullptr);
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    return true;
+}
+
+Picture ReadPng(const std::string& path) {
+    Picture picture;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return picture;
+    if (!ReadPngFrom(file, &picture)) picture = Picture{};
+    std::fclose(file);
+    return picture;
+}
+
+bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+
+TEST(PluginHostTest, ListShowsTheModulesRegistrationAndRefusesBrokenModules) {
+    const HostRun good = PluginHost("list " KAVEL_PLUGIN_DIR);
+    EXPECT_EQ(good.status, 0) << good.output;
+    for (const char* expected : {"KAVEL.8bi", "8BIF", "Kavel", "ENTRYPOINT", "kvl", "can read",
+                                 "32767 rows x 32767 columns"}) {
+        EXPECT_NE(good.output.find(expected), std::string::npos) << expected << "\n" << good.output;
+    }
+
+    kavel_test::TempDir dir;
+    kavel_test::write_bytes(dir.path("BROKEN.8bi"), {'n', 'o', 't', ' ', 'E', 'L', 'F'});
+    const HostRun broken = PluginHost("list " + dir.path("BROKEN.8bi"));
+    EXPECT_NE(broken.status, 0);
+    EXPECT_NE(broken.output.find("refused"), std::string::npos) << broken.output;
+}
+
+TEST(PluginHostTest, AboutPrintsTheBoxWithoutADisplay) {
+    const HostRun run = PluginHost("about " KAVEL_PLUGIN_DIR "/KAVEL.8bi");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("Brindle Kavel Plugin v1.0"), std::string::npos) << run.output;
+}
+
+// The accepted dialog of a 600 x 600 image reads it at scale 2 (150 x 150) whole.
+void ExpectOpenMatchesLibrary(int32_t planes) {
+    kavel_test::TempDir dir;
+    const std::string file = MakeKavelFile(dir, "picture.kvl", planes, 3, 600, 600, 11);
+    const std::string out = dir.path("picture.png");
+    const HostRun run = PluginHost("open " + file + " -o " + out + " --accept");
+    ASSERT_EQ(run.status, 0) << run.output;
+    const Picture picture = ReadPng(out);
+    ASSERT_EQ(picture.width, 150u);
+    ASSERT_EQ(picture.height, 150u);
+    ASSERT_EQ(picture.channels, planes);
+    EXPECT_EQ(picture.pixelsPerMetre, 2835);  // 72 pixels per inch
+    // The region is the whole image at scale 2, give or take a pixel of centring.
+    const std::vector<uint8_t> expected = LibraryDecode(file, 2, 0, 0, 149, 149, planes);
+    size_t bestMismatches = SIZE_MAX;
+    for (int dy = -1; dy <= 1; ++dy) {
+        for (int dx = -1; dx <= 1; ++dx) {
+            const std::vector<uint8_t> shifted =
+                LibraryDecode(file, 2, dx, dy, dx + 149, dy + 149, planes);
+            size_t mismatches = 0;
+            for (size_t i = 0; i < shifted.size(); ++i)
+                mismatches += shifted[i] != picture.pixels[i];
+            bestMismatches = std::min(bestMismatches, mismatches);
+        }
+    }
+    EXPECT_EQ(bestMismatches, 0u);
+    EXPECT_EQ(expected.size(), picture.pixels.size());
+}
+
+TEST(PluginHostTest, OpenGreyFileMatchesTheLibrarysDecode) { ExpectOpenMatchesLibrary(1); }
+
+TEST(PluginHostTest, OpenColourFileMatchesTheLibrarysDecode) { ExpectOpenMatchesLibrary(3); }
+
+TEST(PluginHostTest, FailedOrCancelledReadsLeaveNoFileAndSayWhy) {
+    kavel_test::TempDir dir;
+    const std::string file = MakeKavelFile(dir, "picture.kvl", 1, 3, 600, 600);
+    const std::string out = dir.path("out.png");
+    const struct {
+        const char* options;
+        const char* reason;
+    } cases[] = {
+        {"--cancel", "cancelled"},
+        {"", "no display"},
+        {"--accept --no-buffer-suite", "out of memory"},
+        {"--accept --buffer-suite-version 3", "out of memory"},
+        {"--accept --fail-allocation", "out of memory"},
+        {"--accept --fail-advance-at 1", "stopped by the user"},
+    };
+    for (const auto& c : cases) {
+        const HostRun run = PluginHost("open " + file + " -o " + out + " " + c.options);
+        EXPECT_NE(run.status, 0) << c.options;
+        EXPECT_NE(run.output.find(c.reason), std::string::npos) << c.options << "\n" << run.output;
+        EXPECT_FALSE(Exists(out)) << c.options;
+    }
+
+    kavel_test::write_bytes(dir.path("junk.kvl"), {'j', 'u', 'n', 'k'});
+    const HostRun junk = PluginHost("open " + dir.path("junk.kvl") + " -o " + out + " --accept");
+    EXPECT_NE(junk.status, 0);
+    EXPECT_NE(junk.output.find("This type of image is not supported, sorry."), std::string::npos)
+        << junk.output;
+    EXPECT_FALSE(Exists(out));
+
+    const HostRun unknown =
+        PluginHost("open " + dir.path("picture.png") + " -o " + out + " --accept");
+    EXPECT_NE(unknown.status, 0);
+    EXPECT_NE(unknown.output.find("no module"), std::string::npos) << unknown.output;
+
+    const HostRun usage = PluginHost("open " + file + " -o " + out + " --fail-advance-at zero");
+    EXPECT_EQ(usage.status, 2) << usage.output;
+}
+
+}  // namespace
