@@ -237,21 +237,33 @@ int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scal
             const int decoded = fast ? decode_block_with_tables(stream, values, *tables, rect, wanted)
                                      : decode_block(stream, values, table, rect, wanted);
             if (decoded != 0) return 1;
+            float* destination = leaf->coefficients +
+                                 (int64_t{wanted.y0} - needed.y0) * needed_width +
+                                 (wanted.x0 - needed.x0);
+            if (fast) {
+                // Dequantise (and dither) each row straight into the leaf.
+                for (int32_t r = 0; r < wanted_height; ++r) {
+                    float* out = destination + int64_t{r} * needed_width;
+                    dequantise_values(out, values + int64_t{r} * wanted_width, wanted_width,
+                                      dequantise);
+                    if (plane == 0 && !dequantise.zero) {
+                        const RegionRect row{wanted.x0, wanted.x1, wanted.y0 + r, wanted.y0 + r};
+                        subtract_dither(out, delta, row, &dither);
+                    }
+                }
+                pool_free(values);
+                continue;
+            }
             auto* samples = static_cast<float*>(
                 pool_alloc(count * static_cast<int32_t>(sizeof(float))));
             if (samples == nullptr) return 1;
-            if (fast) {
-                dequantise_values(samples, values, count, dequantise);
-                if (plane == 0 && !dequantise.zero) subtract_dither(samples, delta, wanted, &dither);
-            } else if (dequantise_block(samples, values, count, delta, wanted,
-                                        plane == 0 ? &dither : nullptr) != 0) {
+            if (dequantise_block(samples, values, count, delta, wanted,
+                                 plane == 0 ? &dither : nullptr) != 0) {
                 return 1;
             }
             pool_free(values);
             for (int32_t r = 0; r < wanted_height; ++r) {
-                float* out = leaf->coefficients +
-                             (int64_t{wanted.y0} - needed.y0 + r) * needed_width +
-                             (wanted.x0 - needed.x0);
+                float* out = destination + int64_t{r} * needed_width;
                 const float* in = samples + int64_t{r} * wanted_width;
                 for (int32_t q = 0; q < wanted_width; ++q) out[q] = in[q];
             }

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "decode/reference/reference_decoder.h"
+#include "decode/vector_clones.h"
 #include "format/pool.h"
 
 LiftingConstants lifting_constants() {
@@ -54,7 +55,7 @@ inline void lift_span(float* __restrict v, const float* __restrict left,
 constexpr int32_t kLinePiece = 1024;
 constexpr int32_t kLineBand = kLinePiece / 2 + 8;
 
-void synthesise_line_piece(float* output, int32_t a, int32_t b, const float* low,
+KAVEL_VECTOR_CLONES void synthesise_line_piece(float* output, int32_t a, int32_t b, const float* low,
                            const float* high, int32_t stride, int32_t n, int32_t low_base,
                            int32_t high_base) {
     const LiftingConstants k = lifting_constants();
@@ -106,7 +107,7 @@ constexpr int32_t kRowBand = kRowPiece / 2 + 8;
 // Rebuilds rows a..b of columns adjacent columns at once (the same arithmetic per column as
 // synthesise_line, done on whole rows): low band row k is at low + (k - low_base) x pitch,
 // high band row k at high + (k - high_base) x pitch; output row x at out + (x - a) x out_pitch.
-void synthesise_rows(float* out, int64_t out_pitch, int32_t a, int32_t b, const float* low,
+KAVEL_VECTOR_CLONES void synthesise_rows(float* out, int64_t out_pitch, int32_t a, int32_t b, const float* low,
                      const float* high, int64_t pitch, int32_t columns, int32_t nL, int32_t nH,
                      float* work) {
     const int32_t n = nL + nH;
@@ -271,7 +272,7 @@ int reconstruct_region(RegionNode* node) {
     return 0;
 }
 
-void convert_colours(RegionNode* r0, RegionNode* r1, RegionNode* r2) {
+KAVEL_VECTOR_CLONES void convert_colours(RegionNode* r0, RegionNode* r1, RegionNode* r2) {
     if (r0 == nullptr || r1 == nullptr || r2 == nullptr) return;
     const double qr = std::bit_cast<float>(uint32_t{0x3F21F9AE});   //  205/324
     const double ir = std::bit_cast<float>(uint32_t{0xBF71F9AE});   // -1225/1296

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "decode/decode_driver.h"
+#include "decode/vector_clones.h"
 #include "decode/wavelet.h"
 #include "format/image_header.h"
 #include "format/pool.h"
@@ -87,7 +88,7 @@ int plan_plane_region(RegionNode** region, const BandNode* plan, const RegionReq
     return region_walk(root, plan, stream, request->scale, plane, planes);
 }
 
-void store_planes(RegionNode* const* regions, int32_t planes, const RegionRequest* request,
+KAVEL_VECTOR_CLONES void store_planes(RegionNode* const* regions, int32_t planes, const RegionRequest* request,
                   uint8_t* destination) {
     const int64_t rows = int64_t{request->y1} - request->y0 + 1;
     const int64_t stride = request->stride;
@@ -103,12 +104,27 @@ void store_planes(RegionNode* const* regions, int32_t planes, const RegionReques
     const int64_t dy = int64_t{root->y0} - request->y0;
     const int64_t w = int64_t{root->x1} - root->x0 + 1;
     const int64_t h = int64_t{root->y1} - root->y0 + 1;
-    for (int32_t i = 0; i < planes; ++i) {
-        const float* samples = regions[i]->coefficients;
-        for (int64_t r = 0; r < h; ++r) {
-            uint8_t* out = destination + (dy + r) * stride + dx * planes + i;
-            const float* in = samples + r * w;
-            for (int64_t k = 0; k < w; ++k) out[k * planes] = sample_to_byte(in[k]);
+    // Rows top to bottom; a row's extra pixel (when the stride is short) is overwritten by the
+    // next row, whatever the order of the planes within a row.
+    for (int64_t r = 0; r < h; ++r) {
+        uint8_t* out = destination + (dy + r) * stride + dx * planes;
+        if (planes == 1) {
+            const float* in = regions[0]->coefficients + r * w;
+            for (int64_t k = 0; k < w; ++k) out[k] = sample_to_byte(in[k]);
+        } else if (planes == 3) {
+            const float* in0 = regions[0]->coefficients + r * w;
+            const float* in1 = regions[1]->coefficients + r * w;
+            const float* in2 = regions[2]->coefficients + r * w;
+            for (int64_t k = 0; k < w; ++k) {
+                out[3 * k] = sample_to_byte(in0[k]);
+                out[3 * k + 1] = sample_to_byte(in1[k]);
+                out[3 * k + 2] = sample_to_byte(in2[k]);
+            }
+        } else {
+            for (int32_t i = 0; i < planes; ++i) {
+                const float* in = regions[i]->coefficients + r * w;
+                for (int64_t k = 0; k < w; ++k) out[k * planes + i] = sample_to_byte(in[k]);
+            }
         }
     }
 }

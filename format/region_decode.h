@@ -24,7 +24,7 @@ void store_planes(RegionNode* const* regions, int32_t planes, const RegionReques
 
 // The byte a sample value stores as: truncation toward zero, clamped to 0..255; NaN stores 0.
 inline uint8_t sample_to_byte(float value) {
-    if (!(value > 0.0f)) return 0;  // NaN and values up to 0
-    if (value >= 255.0f) return 255;
-    return static_cast<uint8_t>(static_cast<int32_t>(value));
+    const float positive = value > 0.0f ? value : 0.0f;  // NaN and values up to 0 give 0
+    const float clamped = positive < 255.0f ? positive : 255.0f;
+    return static_cast<uint8_t>(static_cast<int32_t>(clamped));
 }
