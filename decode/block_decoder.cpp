@@ -32,13 +32,16 @@ private:
     static constexpr int32_t kSize = 4096;
     static constexpr int32_t kHistory = 8;
 
+    // Reads grow from a small first chunk (most blocks are short, and the next block usually
+    // follows in the stream's own buffer) to the whole window.
     bool refill() {
         const int32_t keep = length_ < kHistory ? length_ : kHistory;
         std::memmove(buffer_, buffer_ + length_ - keep, static_cast<size_t>(keep));
         base_ += length_ - keep;
         length_ = keep;
-        const size_t got =
-            std::fread(buffer_ + length_, 1, static_cast<size_t>(kSize - length_), stream_);
+        const int32_t want = chunk_ < kSize - length_ ? chunk_ : kSize - length_;
+        chunk_ = chunk_ * 2 < kSize ? chunk_ * 2 : kSize;
+        const size_t got = std::fread(buffer_ + length_, 1, static_cast<size_t>(want), stream_);
         if (got == 0) {
             end_of_file_ = true;
             return false;
@@ -51,6 +54,7 @@ private:
     uint8_t buffer_[kSize];
     int64_t base_ = 0;
     int32_t length_ = 0;
+    int32_t chunk_ = 256;
     bool end_of_file_ = false;
 };
 

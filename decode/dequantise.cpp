@@ -1,8 +1,10 @@
 #include "decode/dequantise.h"
 
 #include <bit>
+#include <algorithm>
 #include <cmath>
 
+#include "decode/vector_clones.h"
 #include "format/pool.h"
 
 float reconstruction_offset() { return std::bit_cast<float>(uint32_t{0x3EE147AE}); }
@@ -62,7 +64,7 @@ int dequantise_block(float* output, const int16_t* values, int32_t count, float 
     return 0;
 }
 
-void subtract_dither(float* samples, float step, const RegionRect& wanted,
+KAVEL_VECTOR_CLONES void subtract_dither(float* samples, float step, const RegionRect& wanted,
                      const DitherOrigin* dither) {
     if (dither == nullptr) return;
     const int32_t width = wanted.x1 - wanted.x0 + 1;
@@ -73,11 +75,18 @@ void subtract_dither(float* samples, float step, const RegionRect& wanted,
     for (int32_t r = 0; r < height; ++r) {
         const float* row = kDitherTable + ((int64_t{wanted.y0} + r + dither->row) & 127) * 128;
         float* out = samples + int64_t{r} * width;
+        // Stretches that end at the table row's end, so that the table is read linearly.
         int32_t column = first_column;
-        for (int32_t k = 0; k < width; ++k) {
-            out[k] = static_cast<float>(static_cast<double>(out[k]) -
-                                        static_cast<double>(row[column]) * delta);
-            column = (column + 1) & 127;
+        for (int32_t k = 0; k < width;) {
+            const int32_t stretch = std::min(width - k, 128 - column);
+            const float* d = row + column;
+            float* v = out + k;
+            for (int32_t i = 0; i < stretch; ++i) {
+                v[i] = static_cast<float>(static_cast<double>(v[i]) -
+                                          static_cast<double>(d[i]) * delta);
+            }
+            k += stretch;
+            column = 0;
         }
     }
 }

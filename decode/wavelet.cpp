@@ -71,7 +71,13 @@ KAVEL_VECTOR_CLONES void synthesise_line_piece(float* output, int32_t a, int32_t
     for (int32_t i = e; i <= top; ++i) {
         if (i == h_first && h_first <= h_last) {
             const float* src = high + int64_t{i - high_base} * stride;
-            for (int32_t j = 0; j <= h_last - h_first; ++j) H[i - e + j] = src[int64_t{j} * stride];
+            if (stride == 1) {
+                std::copy(src, src + (h_last - h_first + 1), H + (i - e));
+            } else {
+                for (int32_t j = 0; j <= h_last - h_first; ++j) {
+                    H[i - e + j] = src[int64_t{j} * stride];
+                }
+            }
             i = h_last;
             continue;
         }
@@ -80,7 +86,13 @@ KAVEL_VECTOR_CLONES void synthesise_line_piece(float* output, int32_t a, int32_t
     for (int32_t i = e + 1; i <= top; ++i) {
         if (i == l_first && l_first <= l_last) {
             const float* src = low + int64_t{i - low_base} * stride;
-            for (int32_t j = 0; j <= l_last - l_first; ++j) L[i - e + j] = src[int64_t{j} * stride];
+            if (stride == 1) {
+                std::copy(src, src + (l_last - l_first + 1), L + (i - e));
+            } else {
+                for (int32_t j = 0; j <= l_last - l_first; ++j) {
+                    L[i - e + j] = src[int64_t{j} * stride];
+                }
+            }
             i = l_last;
             continue;
         }
@@ -93,9 +105,20 @@ KAVEL_VECTOR_CLONES void synthesise_line_piece(float* output, int32_t a, int32_t
     const int32_t h0 = ceil_half(a - 1), h1 = floor_half(b - 1);
     if (h1 >= h0) lift_span(H + (h0 - e), L + (h0 - e), L + (h0 - e + 1), h1 - h0 + 1, k.alpha);
     // Interleave: even outputs from the low band, odd outputs from the high band.
-    const int32_t first_even = a + (a & 1);
-    for (int32_t x = first_even; x <= b; x += 2) output[x - a] = L[x / 2 - e];
-    for (int32_t x = a + 1 - (a & 1); x <= b; x += 2) output[x - a] = H[(x - 1) / 2 - e];
+    int32_t x = a;
+    if ((x & 1) != 0) {
+        output[0] = H[(x - 1) / 2 - e];
+        ++x;
+    }
+    const int32_t pairs = (b - x + 1) / 2;
+    float* out = output + (x - a);
+    const float* even = L + (x / 2 - e);
+    const float* odd = H + (x / 2 - e);
+    for (int32_t i = 0; i < pairs; ++i) {
+        out[2 * i] = even[i];
+        out[2 * i + 1] = odd[i];
+    }
+    if (x + 2 * pairs <= b) output[b - a] = L[b / 2 - e];
 }
 
 // Column strips and row pieces of the vertical pass, sized so that the working rows stay in
@@ -120,38 +143,50 @@ KAVEL_VECTOR_CLONES void synthesise_rows(float* out, int64_t out_pitch, int32_t 
         return;
     }
     const LiftingConstants k = lifting_constants();
+    // Working rows for the lifted values; band rows are read where they stand, and the
+    // outputs are written straight into their rows.
     float* L = work;
     float* H = work + kRowBand * kStrip;
+    const float* low_rows[kRowBand];
+    const float* high_rows[kRowBand];
+    float* l_rows[kRowBand];
+    float* h_rows[kRowBand];
     for (int32_t c0 = 0; c0 < columns; c0 += kStrip) {
         const int32_t w = columns - c0 < kStrip ? columns - c0 : kStrip;
         for (int32_t pa = a; pa <= b; pa += kRowPiece) {
             const int32_t pb = b - pa < kRowPiece ? b : pa + kRowPiece - 1;
             const int32_t e = floor_half(pa) - 2;
             const int32_t top = ceil_half(pb) + 1;
-            auto row = [w](float* base, int32_t i) { return base + int64_t{i} * w; };
             for (int32_t i = e; i <= top; ++i) {
-                const float* src = high + int64_t{high_index(i, n) - high_base} * pitch + c0;
-                std::copy(src, src + w, row(H, i - e));
+                high_rows[i - e] = high + int64_t{high_index(i, n) - high_base} * pitch + c0;
+                low_rows[i - e] = low + int64_t{low_index(i, n) - low_base} * pitch + c0;
+                // Where a value ends up as an output row, it is lifted in that row.
+                const int64_t even = 2 * int64_t{i}, odd = even + 1;
+                l_rows[i - e] = (even >= pa && even <= pb) ? out + (even - a) * out_pitch + c0
+                                                           : L + int64_t{i - e} * w;
+                h_rows[i - e] = (odd >= pa && odd <= pb) ? out + (odd - a) * out_pitch + c0
+                                                         : H + int64_t{i - e} * w;
             }
             for (int32_t i = e + 1; i <= top; ++i) {
-                const float* src = low + int64_t{low_index(i, n) - low_base} * pitch + c0;
-                std::copy(src, src + w, row(L, i - e));
-            }
-            for (int32_t i = e + 1; i <= top; ++i) {
-                lift_span(row(L, i - e), row(H, i - 1 - e), row(H, i - e), w, k.delta);
+                const int32_t j = i - e;
+                for (int32_t c = 0; c < w; ++c) {
+                    l_rows[j][c] = lift(low_rows[j][c], high_rows[j - 1][c], high_rows[j][c],
+                                        k.delta);
+                }
             }
             for (int32_t i = e + 1; i <= top - 1; ++i) {
-                lift_span(row(H, i - e), row(L, i - e), row(L, i + 1 - e), w, k.gamma);
+                const int32_t j = i - e;
+                for (int32_t c = 0; c < w; ++c) {
+                    h_rows[j][c] = lift(high_rows[j][c], l_rows[j][c], l_rows[j + 1][c], k.gamma);
+                }
             }
             for (int32_t i = e + 2; i <= top - 1; ++i) {
-                lift_span(row(L, i - e), row(H, i - 1 - e), row(H, i - e), w, k.beta);
+                const int32_t j = i - e;
+                lift_span(l_rows[j], h_rows[j - 1], h_rows[j], w, k.beta);
             }
             for (int32_t i = ceil_half(pa - 1); i <= floor_half(pb - 1); ++i) {
-                lift_span(row(H, i - e), row(L, i - e), row(L, i + 1 - e), w, k.alpha);
-            }
-            for (int32_t x = pa; x <= pb; ++x) {
-                const float* src = (x & 1) == 0 ? row(L, x / 2 - e) : row(H, (x - 1) / 2 - e);
-                std::copy(src, src + w, out + (x - a) * out_pitch + c0);
+                const int32_t j = i - e;
+                lift_span(h_rows[j], l_rows[j], l_rows[j + 1], w, k.alpha);
             }
         }
     }

@@ -1,4 +1,6 @@
 // kavel: read (and write) Kavel images from the command line.
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -28,6 +30,10 @@ void print_usage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Strips of a large decode take and give back the same large blocks: keep them in the
+    // heap instead of mapping and faulting in fresh pages for every strip.
+    mallopt(M_MMAP_THRESHOLD, 256 << 20);
+    mallopt(M_TRIM_THRESHOLD, 512 << 20);
     if (argc < 2) {
         print_usage(stderr);
         return 2;
