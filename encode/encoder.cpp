@@ -1,6 +1,7 @@
 #include "encode/encoder.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <limits>
@@ -42,6 +43,77 @@ uint64_t stream_bytes(const EncodedStream& stream) {
            stream.data.size() + 4;
 }
 
+// Bits of a value under a code (lengths per symbol, 0 = absent).
+double value_bits(int32_t q, const std::array<CodeWord, 256>& codes) {
+    if (q >= -73 && q <= 75 && codes[std::size_t(180 + q)].length) return codes[std::size_t(180 + q)].length;
+    const uint32_t m = static_cast<uint32_t>(q < 0 ? -q : q);
+    const CodeWord eight = codes[q < 0 ? 102 : 101], sixteen = codes[q < 0 ? 104 : 103];
+    if (m <= 255 && eight.length) return eight.length + 8.0;
+    if (sixteen.length) return sixteen.length + 16.0;
+    return 20.0;  // not in the code yet: a new table entry and a long code
+}
+
+// Rate-distortion pass over the quantised values of a tile: each value may drop by one step
+// toward zero, or to zero, where that lowers error + lambda x bits. The bits come from the code
+// the first pass built: a value costs its symbol, and a value after zeros also the run symbol
+// that ends those zeros (the average run symbol of the first pass).
+template <typename Exact>
+void optimise_tile(std::vector<int32_t>* values, int32_t tw, int32_t th,
+                   const EncodedStream& stream, double lambda, const Exact& exact_at) {
+    std::array<CodeWord, 256> codes;
+    if (!canonical_codes(stream.table, &codes)) return;
+    // The average run symbol of the first pass.
+    std::vector<BlockSymbol> symbols;
+    double run_bits = 0, runs = 0;
+    const SymbolSet set = SymbolSet::of(stream.table);
+    const int32_t bw = stream.block_width, bh = stream.block_height;
+    std::vector<int32_t> block;
+    for (int32_t by = 0; by < th; by += bh)
+        for (int32_t bx = 0; bx < tw; bx += bw) {
+            block.clear();
+            for (int32_t y = by; y < std::min(th, by + bh); ++y)
+                for (int32_t x = bx; x < std::min(tw, bx + bw); ++x)
+                    block.push_back((*values)[std::size_t(y) * std::size_t(tw) + std::size_t(x)]);
+            symbols.clear();
+            if (!symbolise_block(block.data(), block.size(), set, &symbols)) return;
+            for (const BlockSymbol& sym : symbols) {
+                const bool run = (sym.symbol >= 1 && sym.symbol <= 100) || sym.symbol == 105 || sym.symbol == 106;
+                if (!run) continue;
+                runs += 1;
+                run_bits += codes[sym.symbol].length + (sym.symbol == 105 ? 8 : sym.symbol == 106 ? 16 : 0);
+            }
+        }
+    const double run_cost = runs > 0 ? run_bits / runs : 6.0;
+    for (int32_t by = 0; by < th; by += bh)
+        for (int32_t bx = 0; bx < tw; bx += bw) {
+            bool after_zero = false;
+            for (int32_t y = by; y < std::min(th, by + bh); ++y)
+                for (int32_t x = bx; x < std::min(tw, bx + bw); ++x) {
+                    int32_t& q = (*values)[std::size_t(y) * std::size_t(tw) + std::size_t(x)];
+                    if (q != 0) {
+                        double d = 0;
+                        const double target = exact_at(x, y, &d) + d;  // what q + dither should rebuild
+                        const auto cost = [&](int32_t c) {
+                            const double e = target - reconstruction(c);
+                            return e * e + (c == 0 ? 0.0
+                                                   : lambda * (value_bits(c, codes) +
+                                                               (after_zero ? run_cost : 0.0)));
+                        };
+                        int32_t best = q;
+                        double best_cost = cost(q);
+                        const int32_t sign = q > 0 ? 1 : -1;
+                        if (q * sign >= 2 && cost(q - sign) < best_cost) {
+                            best = q - sign;
+                            best_cost = cost(best);
+                        }
+                        if (cost(0) < best_cost) best = 0;
+                        q = best;
+                    }
+                    after_zero = q == 0;
+                }
+        }
+}
+
 struct TileJob {
     int32_t subband;
     int32_t tile;
@@ -49,30 +121,33 @@ struct TileJob {
     int32_t x0, y0, x1, y1;  // subband coordinates, inclusive
 };
 
-// Quantises and codes one plane of one tile; nothing when every value quantises to 0.
-bool code_tile(const TransformedImage& image, const TileJob& job, double step,
-               const EncoderOptions& options, std::optional<EncodedStream>* out,
-               std::string* error) {
+// One coding of a tile at one step: the stream (none when every value is 0), its squared error
+// in units of the step and its bits.
+struct TileCoding {
+    std::optional<EncodedStream> stream;
+    double error = 0;  // sum of squared errors, in units of this coding's step
+    double error_none = 0;  // the same without a stream (the reader takes zeros)
+    double bits = 0;
+};
+
+// Quantises and codes one plane of one tile with the stored step `stored`.
+bool code_tile_at(const TransformedImage& image, const TileJob& job, float stored,
+                  const EncoderOptions& options, double lambda, TileCoding* coding,
+                  std::string* error) {
     const Plane& plane = image.planes[std::size_t(job.plane)];
     const SubbandRect band = subband_rect(image.width, image.height, image.levels, job.subband);
     const float gain = subband_gain(image.levels, job.subband);
     const int32_t tw = job.x1 - job.x0 + 1, th = job.y1 - job.y0 + 1;
     const bool dithered = job.plane == 0;
     const DitherOrigin origin = dither_origin(job.subband);
-
-    // The largest |coefficient| decides whether the step must grow to keep q in 16 bits.
-    double largest = 0;
-    for (int32_t y = 0; y < th; ++y) {
-        const float* row = plane.row(band.y0 + job.y0 + y) + band.x0 + job.x0;
-        for (int32_t x = 0; x < tw; ++x) largest = std::max(largest, double(std::fabs(row[x])));
-    }
-    float stored = static_cast<float>(step);
-    float delta = effective_step(stored, gain, 0);
-    if (largest / delta + 1.0 > kMaxQuantised) {
-        stored = static_cast<float>(step * (largest / delta + 1.0) / (kMaxQuantised - 64));
-        delta = effective_step(stored, gain, 0);
-    }
-    const double inverse = 1.0 / double(delta);
+    const double inverse = 1.0 / double(effective_step(stored, gain, 0));
+    // The coefficient in units of the step, and the dither the reader will subtract.
+    const auto exact_at = [&](int32_t x, int32_t y, double* d) {
+        *d = dithered ? kDitherTable[std::size_t(((job.y0 + y) + origin.row) & 127) * 128 +
+                                     std::size_t(((job.x0 + x) + origin.column) & 127)]
+                      : 0.0;
+        return double(plane.row(band.y0 + job.y0 + y)[band.x0 + job.x0 + x]) * inverse;
+    };
 
     StreamInput input;
     input.step = stored;
@@ -80,34 +155,109 @@ bool code_tile(const TransformedImage& image, const TileJob& job, double step,
     input.block_height = options.block_size;
     input.coefficients.resize(std::size_t(tw) * std::size_t(th));
     bool any = false;
-    double error_none = 0, error_coded = 0;  // in units of the step, squared
-    for (int32_t y = 0; y < th; ++y) {
-        const float* row = plane.row(band.y0 + job.y0 + y) + band.x0 + job.x0;
-        int32_t* q = input.coefficients.data() + std::size_t(y) * std::size_t(tw);
-        const float* dither =
-            kDitherTable + std::size_t(((job.y0 + y) + origin.row) & 127) * 128;
+    for (int32_t y = 0; y < th; ++y)
         for (int32_t x = 0; x < tw; ++x) {
-            const double exact = row[x] * inverse;
-            const double d = dithered ? dither[((job.x0 + x) + origin.column) & 127] : 0.0;
-            q[x] = quantise(exact + d, options.quantiser);
-            any = any || q[x] != 0;
-            const double rebuilt = reconstruction(q[x]) - d;
-            error_none += exact * exact;
-            error_coded += (exact - rebuilt) * (exact - rebuilt);
+            double d = 0;
+            const double exact = exact_at(x, y, &d);
+            const int32_t q = quantise(exact + d, options.quantiser);
+            input.coefficients[std::size_t(y) * std::size_t(tw) + std::size_t(x)] = q;
+            any = any || q != 0;
+        }
+    coding->stream.reset();
+    coding->bits = 0;
+    if (any) {
+        EncodedStream stream;
+        if (!encode_stream(input, tw, th, &stream, error)) return false;
+        if (options.quantiser.optimise) {
+            // Second pass: with the code of the first pass as the price list, keep each value
+            // only where it pays for its bits.
+            optimise_tile(&input.coefficients, tw, th, stream, lambda, exact_at);
+            any = std::any_of(input.coefficients.begin(), input.coefficients.end(),
+                              [](int32_t q) { return q != 0; });
+            if (any && !encode_stream(input, tw, th, &stream, error)) return false;
+        }
+        if (any) {
+            coding->bits = 8.0 * double(stream_bytes(stream));
+            coding->stream = std::move(stream);
         }
     }
-    if (!any) {
-        out->reset();
-        return true;
+    // Without a stream the reader takes zeros, without dither.
+    coding->error = 0;
+    coding->error_none = 0;
+    for (int32_t y = 0; y < th; ++y)
+        for (int32_t x = 0; x < tw; ++x) {
+            double d = 0;
+            const double exact = exact_at(x, y, &d);
+            const int32_t q = input.coefficients[std::size_t(y) * std::size_t(tw) + std::size_t(x)];
+            const double rebuilt = coding->stream ? reconstruction(q) - d : 0.0;
+            coding->error += (exact - rebuilt) * (exact - rebuilt);
+            coding->error_none += exact * exact;
+        }
+    return true;
+}
+
+// Codes one plane of one tile: tries the step and a step either side of it, and leaving the
+// tile out, and keeps whichever gives the least error + lambda x bits (errors compared in units
+// of the nominal step, so that the pixels' squared error is what counts).
+bool code_tile(const TransformedImage& image, const TileJob& job, double step,
+               const EncoderOptions& options, std::optional<EncodedStream>* out,
+               std::string* error) {
+    const Plane& plane = image.planes[std::size_t(job.plane)];
+    const SubbandRect band = subband_rect(image.width, image.height, image.levels, job.subband);
+    const float gain = subband_gain(image.levels, job.subband);
+    const int32_t tw = job.x1 - job.x0 + 1, th = job.y1 - job.y0 + 1;
+
+    // The largest |coefficient| decides whether the step must grow to keep q in 16 bits.
+    double largest = 0;
+    for (int32_t y = 0; y < th; ++y) {
+        const float* row = plane.row(band.y0 + job.y0 + y) + band.x0 + job.x0;
+        for (int32_t x = 0; x < tw; ++x) largest = std::max(largest, double(std::fabs(row[x])));
     }
-    EncodedStream stream;
-    if (!encode_stream(input, tw, th, &stream, error)) return false;
-    const double bits = 8.0 * double(stream_bytes(stream));
-    if (error_none - error_coded <= options.quantiser.lambda * bits) {
-        out->reset();
-        return true;
+    const double smallest_step =
+        double(gain) * (largest + 1.0) / (kMaxQuantised - 64);  // keeps |q| below 32767
+
+    const double lambda = options.quantiser.lambda;
+    double best_cost = std::numeric_limits<double>::infinity();
+    out->reset();
+    // The cost falls and rises again with the step: walk from the nominal step toward finer
+    // steps while that helps, otherwise toward coarser ones. Factors below 1 are tried finest
+    // last, factors above 1 coarsest last.
+    std::vector<double> finer, coarser;
+    for (double factor : options.quantiser.step_factors) {
+        if (factor < 1.0) finer.push_back(factor);
+        if (factor > 1.0) coarser.push_back(factor);
     }
-    *out = std::move(stream);
+    std::sort(finer.rbegin(), finer.rend());
+    std::sort(coarser.begin(), coarser.end());
+    const auto attempt = [&](double factor, bool* better) {
+        const float stored = static_cast<float>(std::max(step * factor, smallest_step));
+        const double m = double(stored) / step;  // this coding's step in nominal steps
+        TileCoding coding;
+        if (!code_tile_at(image, job, stored, options, lambda / (m * m), &coding, error))
+            return false;
+        if (factor == 1.0) best_cost = m * m * coding.error_none;  // leaving the tile out
+        const double cost = m * m * coding.error + lambda * coding.bits;
+        *better = cost < best_cost;
+        if (*better) {
+            best_cost = cost;
+            *out = std::move(coding.stream);
+        }
+        return true;
+    };
+    bool better = false;
+    if (!attempt(1.0, &better)) return false;
+    if (!*out) return true;  // nothing worth coding at the nominal step: coarser is no better
+    bool went_finer = false;
+    for (double factor : finer) {
+        if (!attempt(factor, &better)) return false;
+        if (!better) break;
+        went_finer = true;
+    }
+    if (!went_finer)
+        for (double factor : coarser) {
+            if (!attempt(factor, &better)) return false;
+            if (!better) break;
+        }
     return true;
 }
 
@@ -152,11 +302,20 @@ int32_t max_level_count(int32_t width, int32_t height) {
     return levels;
 }
 
+int32_t tile_size_for(int32_t width, int32_t height, int32_t block) {
+    const double area = double(width) * double(height);
+    const double best = std::pow(9.0 * area * double(block) * double(block) / 2.0, 0.25);
+    int32_t side = 256;
+    while (side < 2048 && side * 1.41421356 < best) side *= 2;
+    return side;
+}
+
 double step_for_quality(double quality) {
     const double q = std::clamp(quality, 1.0, 100.0);
-    // Every 10 points halve the step; 100 is nearly lossless, 75 about 1.5 bits per pixel on
-    // photographs, 50 about 0.5.
-    return 0.5 * std::exp2((100.0 - q) / 10.0);
+    // On photographs: 100 is nearly lossless (about 60 dB), 90 about 50 dB, 75 about 1.5 bits
+    // per pixel and 38 dB, 50 about 0.4 bits per pixel; below 75 every 12.5 points double the
+    // step, above it every 5.5 points halve it.
+    return q <= 75.0 ? 8.0 * std::exp2((75.0 - q) / 12.5) : 8.0 * std::exp2((75.0 - q) / 5.5);
 }
 
 bool transform_picture(Picture picture, int32_t levels, TransformedImage* image,
@@ -212,8 +371,8 @@ bool code_image(const TransformedImage& image, double step, const EncoderOptions
         *error = "the step must be a positive number";
         return false;
     }
-    if (options.tile_size < 1 || options.tile_size > 65535) {
-        *error = "the tile size must be 1..65535";
+    if (options.tile_size < 0 || options.tile_size > 65535) {
+        *error = "the tile size must be 1..65535 (0: automatic)";
         return false;
     }
     if (options.block_size < 1 || options.block_size > 65535) {
@@ -238,11 +397,14 @@ bool code_image(const TransformedImage& image, double step, const EncoderOptions
         dir.dither_column = origin.column;
         dir.dither_row = origin.row;
         if (size.width == 0 || size.height == 0) continue;  // an empty band: T = 0
+        const int32_t side = options.tile_size > 0
+                                 ? options.tile_size
+                                 : tile_size_for(size.width, size.height, options.block_size);
         int32_t t = 0;
-        for (int32_t y0 = 0; y0 < size.height; y0 += options.tile_size) {
-            for (int32_t x0 = 0; x0 < size.width; x0 += options.tile_size, ++t) {
-                const int32_t x1 = std::min(size.width, x0 + options.tile_size) - 1;
-                const int32_t y1 = std::min(size.height, y0 + options.tile_size) - 1;
+        for (int32_t y0 = 0; y0 < size.height; y0 += side) {
+            for (int32_t x0 = 0; x0 < size.width; x0 += side, ++t) {
+                const int32_t x1 = int32_t(std::min<int64_t>(size.width, int64_t(x0) + side) - 1);
+                const int32_t y1 = int32_t(std::min<int64_t>(size.height, int64_t(y0) + side) - 1);
                 EncodedTile tile{x0, y0, x1, y1, {}};
                 tile.planes.resize(std::size_t(planes));
                 dir.tiles.push_back(std::move(tile));

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+
 #include "encode/forward_wavelet.h"
 #include "encode/kavel_writer.h"
 
@@ -42,9 +43,15 @@ enum class RateMode { quality, step, bpp };
 // matters most: the reader subtracts the dither from every coefficient of a stream, zeros
 // included, which costs the variance of the dither (1/48 of a step squared) per zero.
 struct QuantiserSettings {
-    double dead_zone = 0.62;
+    double dead_zone = 0.6;
     double rounding = 0.38;
     double lambda = 0.12;
+    // A second pass drops values toward zero where their bits cost more than their error saves
+    // (with lambda), priced by the code of the first pass.
+    bool optimise = true;
+    // Steps tried for every tile, as multiples of the nominal step; the tile keeps the one
+    // with the least error + lambda x bits (leaving the tile out is always a candidate).
+    std::vector<double> step_factors = {1.0, 0.7, 1.4, 0.5};
 };
 
 struct EncoderOptions {
@@ -53,7 +60,7 @@ struct EncoderOptions {
     double quality = 75.0;  // 1..100
     double step = 1.0;      // RateMode::step: the stored step S (> 0)
     double bpp = 1.0;       // RateMode::bpp: target bits per pixel of the whole file (> 0)
-    int32_t tile_size = kDefaultTileSize;    // tile side in subband coefficients
+    int32_t tile_size = 0;  // tile side in subband coefficients; 0: automatic (tile_size_for)
     int32_t block_size = kDefaultBlockSize;  // block side in coefficients
     QuantiserSettings quantiser;
     // Step multipliers of the chrominance planes (I, Q) relative to luminance.
@@ -62,9 +69,8 @@ struct EncoderOptions {
     uint64_t max_file_size = kMaxFileSize;  // tests lower it to exercise the size check
     int threads = 0;                        // 0: the hardware's count (at most 8)
 
-    static constexpr int32_t kDefaultTileSize = 512;
-    static constexpr int32_t kDefaultBlockSize = 32;
-    static constexpr double kDefaultChromaStepScale[2] = {1.55, 1.55};
+    static constexpr int32_t kDefaultBlockSize = 64;
+    static constexpr double kDefaultChromaStepScale[2] = {1.2, 1.2};
 };
 
 struct EncodeResult {
@@ -83,6 +89,13 @@ int32_t default_level_count(int32_t width, int32_t height);
 // The most levels that still split something: the band split last is at least 2 pixels on its
 // longer side (at most 31).
 int32_t max_level_count(int32_t width, int32_t height);
+// The automatic tile side for a subband of width x height coefficients coded in blocks of
+// block x block. A region read takes the whole tile directory of every subband it needs (a
+// record per tile) and the block offsets of every tile stream it meets (4 bytes per block):
+// more tiles make the directory longer, fewer make the offset tables longer. With about two
+// tiles met per subband the sum is least for a side of (9 A block^2 / 2)^(1/4), A the
+// subband's area; that is rounded to a power of two within 256..2048.
+int32_t tile_size_for(int32_t width, int32_t height, int32_t block);
 // The stored step of a quality setting 1..100 (100 finest).
 double step_for_quality(double quality);
 

@@ -784,7 +784,7 @@ bool encode_stream(const StreamInput& input, int32_t tile_width, int32_t tile_he
     // Every symbol in the table costs a byte there: rare direct values and runs are cheaper
     // spelt out with the escape symbols (8-bit magnitudes, shorter runs). A few rounds of
     // pruning settle it.
-    for (int round = 0; !input.code_table && input.prune_rare_symbols && round < 4; ++round) {
+    for (int round = 0; !input.code_table && input.prune_rare_symbols && round < 2; ++round) {
         const std::array<uint8_t, 256> lengths = code_lengths(frequencies);
         const auto length_of = [&](int symbol) {
             return lengths[std::size_t(symbol)] ? double(lengths[std::size_t(symbol)]) : 8.0 + 8.0;

@@ -28,13 +28,15 @@ void print_help() {
         "  --levels L    wavelet levels, readable scales 0..L (default: split until the\n"
         "                smallest scale is below 64 pixels on its longer side)\n"
         "  --quality Q   1..100, 100 finest (default 75: about 1.5 bits per pixel on\n"
-        "                photographs)\n"
-        "  --step S      the quantisation step itself (> 0; 0.25 is nearly lossless)\n"
+        "                photographs; 90 about 50 dB PSNR; 100 nearly lossless)\n"
+        "  --step S      the quantisation step itself (> 0; 8 is quality 75, 0.5 nearly\n"
+        "                lossless)\n"
         "  --bpp B       search the step that gives B bits per pixel (file size / pixels)\n"
-        "  --tile N      tile side in coefficients of each subband (default %d)\n"
+        "  --tile N      tile side in coefficients of each subband (default: by the\n"
+        "                subband's size, 256..2048)\n"
         "  --block N     block side in coefficients (default %d)\n\n"
         "example: kavel encode photo.png photo.kvl --bpp 1\n",
-        kUsage, kavel::EncoderOptions::kDefaultTileSize, kavel::EncoderOptions::kDefaultBlockSize);
+        kUsage, kavel::EncoderOptions::kDefaultBlockSize);
 }
 
 int usage_error(const std::string& message) {

@@ -75,26 +75,26 @@ print(int(f[1]) * int(f[2]))")
       lo=1; hi=100
       while (( lo < hi )); do
         mid=$(( (lo + hi + 1) / 2 ))
-        cjpeg -quality "$mid" -optimize "$reference" > "$work/j.jpg"
+        cjpeg -quality "$mid" -optimize "$reference" > "$work/j.jpg" 2>/dev/null
         if (( $(stat -c %s "$work/j.jpg") <= target )); then lo=$mid; else hi=$((mid - 1)); fi
       done
       best=$lo; best_miss=1000000000
       for q in $lo $((lo + 1)); do
         (( q > 100 )) && continue
-        cjpeg -quality "$q" -optimize "$reference" > "$work/j.jpg"
+        cjpeg -quality "$q" -optimize "$reference" > "$work/j.jpg" 2>/dev/null
         miss=$(( $(stat -c %s "$work/j.jpg") - target )); miss=${miss#-}
         if (( miss < best_miss )); then best=$q; best_miss=$miss; fi
       done
-      cjpeg -quality "$best" -optimize "$reference" > "$work/j.jpg"
-      djpeg "$work/j.jpg" > "$work/j.$ext"
+      cjpeg -quality "$best" -optimize "$reference" > "$work/j.jpg" 2>/dev/null
+      djpeg "$work/j.jpg" > "$work/j.$ext" 2>/dev/null
       j_bpp=$(bpp_of "$work/j.jpg" "$pixels"); j_psnr=$(psnr "$reference" "$work/j.$ext"); j_q=$best
     fi
     # JPEG 2000: the ratio to the raw size gives the rate.
     o_bpp="-"; o_psnr="-"
     if [[ $have_j2k -eq 1 ]]; then
       ratio=$(python3 -c "print(8.0 * $channels / $rate)")
-      opj_compress -i "$reference" -o "$work/o.j2k" -r "$ratio" >/dev/null
-      opj_decompress -i "$work/o.j2k" -o "$work/o.$ext" >/dev/null
+      opj_compress -i "$reference" -o "$work/o.j2k" -r "$ratio" >/dev/null 2>&1
+      opj_decompress -i "$work/o.j2k" -o "$work/o.$ext" >/dev/null 2>&1
       o_bpp=$(bpp_of "$work/o.j2k" "$pixels"); o_psnr=$(psnr "$reference" "$work/o.$ext")
     fi
     printf "%-14s %6s | %6s %6s | %6s %6s %4s | %6s %6s\n" "$name" "$rate" "$k_bpp" "$k_psnr" \
