@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "decode/dequantise.h"
 #include "decode/entropy_decoder.h"
 #include "decode/reference/reference_decoder.h"
 
@@ -76,16 +77,22 @@ public:
         uint32_t extra;
     };
 
-    bool next(const BlockDecoderTables& t, Decoded* d) {
+    // The next symbol and its further bits; false when the block fails.
+    __attribute__((always_inline)) bool next(const BlockDecoderTables& t, Decoded* d) {
         if (!slow_) {
-            fill();
+            if (bits_ < 32) fill();
             if (bits_ >= 32) return next_fast(t, d);
-            enter_slow_mode();
         }
-        return next_slow(t, d);
+        return next_rare(t, d);
     }
 
 private:
+    // Bits near a marker or the end of the file: one at a time from here on.
+    __attribute__((noinline)) bool next_rare(const BlockDecoderTables& t, Decoded* d) {
+        if (!slow_) enter_slow_mode();
+        return next_slow(t, d);
+    }
+
     void fill() {
         while (bits_ <= 56 && !blocked_) {
             const int c = bytes_.at(position_);
@@ -110,7 +117,7 @@ private:
         bits_ -= n;
     }
 
-    bool next_fast(const BlockDecoderTables& t, Decoded* d) {
+    __attribute__((always_inline)) bool next_fast(const BlockDecoderTables& t, Decoded* d) {
         const BlockDecoderTables::Entry& e = t.lookup[acc_ >> 56];
         unsigned node;
         if (e.kind == BlockDecoderTables::kSymbol) {
@@ -249,8 +256,13 @@ int build_block_decoder_tables(const CodeTable& table, BlockDecoderTables* table
     return 0;
 }
 
-int decode_block_with_tables(FILE* stream, int16_t* output, const BlockDecoderTables& tables,
-                             const RegionRect& block, const RegionRect& wanted) {
+namespace {
+
+// The decoding of one block, storing through sink.store(row, column, value) every value that
+// falls in the window (row and column relative to the window's corner).
+template <typename Sink>
+int decode_block_core(FILE* stream, const BlockDecoderTables& tables, const RegionRect& block,
+                      const RegionRect& wanted, Sink& sink) {
     if (std::getc(stream) != 0xFF) return 1;
     if (std::getc(stream) != 0xA3) return 1;
     const int first = std::getc(stream);
@@ -270,8 +282,11 @@ int decode_block_with_tables(FILE* stream, int16_t* output, const BlockDecoderTa
     const int64_t wanted_height = int64_t{wanted.y1} - wanted.y0 + 1;
     const int64_t end = wanted_width * wanted_height;
     if (end <= 0) return 0;
+    // pos: the next coefficient of the block (raster order); first_wanted: the first wanted
+    // position of window row `row`; o: the output index, row x IW + column.
     int64_t pos = 0;
     int64_t o = 0;
+    int64_t row = 0;
     int64_t first_wanted = (int64_t{wanted.y0} - block.y0) * block_width + (wanted.x0 - block.x0);
     BitSource::Decoded d{};
     for (;;) {
@@ -280,9 +295,11 @@ int decode_block_with_tables(FILE* stream, int16_t* output, const BlockDecoderTa
             if (!bits.next(tables, &d)) return 1;
             pos += meaning(d.symbol, d.extra).covered;
         }
+        // A run may have carried pos beyond the window's row: move the window down.
         while (first_wanted + wanted_width < pos) {
             first_wanted += block_width;
             o += wanted_width;
+            ++row;
         }
         if (pos >= first_wanted) {
             o += pos - first_wanted;
@@ -292,7 +309,8 @@ int decode_block_with_tables(FILE* stream, int16_t* output, const BlockDecoderTa
                 if (!bits.next(tables, &d)) return 1;
                 const Meaning m = meaning(d.symbol, d.extra);
                 if (m.is_value) {
-                    output[o++] = low16(m.value);
+                    sink.store(row, pos - first_wanted, low16(m.value));
+                    ++o;
                     ++pos;
                 } else if (m.covered > 0) {
                     const int64_t room = row_end - pos;
@@ -301,13 +319,54 @@ int decode_block_with_tables(FILE* stream, int16_t* output, const BlockDecoderTa
                 }
             }
             first_wanted += block_width;
+            ++row;
             while (first_wanted + wanted_width < pos) {
                 first_wanted += block_width;
                 o += wanted_width;
+                ++row;
             }
         }
         if (o >= end) return 0;
     }
+}
+
+struct QuantisedSink {
+    int16_t* output;
+    int64_t width;
+    void store(int64_t row, int64_t column, int16_t value) { output[row * width + column] = value; }
+};
+
+struct LeafSink {
+    float* destination;
+    int64_t pitch;
+    const DequantiseTable* table;
+    void store(int64_t row, int64_t column, int16_t value) {
+        destination[row * pitch + column] = dequantise_one(value, *table);
+    }
+};
+
+}  // namespace
+
+int decode_block_with_tables(FILE* stream, int16_t* output, const BlockDecoderTables& tables,
+                             const RegionRect& block, const RegionRect& wanted) {
+    QuantisedSink sink{output, int64_t{wanted.x1} - wanted.x0 + 1};
+    return decode_block_core(stream, tables, block, wanted, sink);
+}
+
+int decode_block_into(FILE* stream, const BlockDecoderTables& tables, const RegionRect& block,
+                      const RegionRect& wanted, const DequantiseTable& dequantise,
+                      float* destination, int64_t pitch, bool clear) {
+    // Zeros are not coded one by one: the window must start at 0.0, and only the coded values
+    // are stored.
+    if (clear) {
+        const int64_t width = int64_t{wanted.x1} - wanted.x0 + 1;
+        const int64_t height = int64_t{wanted.y1} - wanted.y0 + 1;
+        for (int64_t r = 0; r < height; ++r) {
+            std::memset(destination + r * pitch, 0, static_cast<size_t>(width) * sizeof(float));
+        }
+    }
+    LeafSink sink{destination, pitch, &dequantise};
+    return decode_block_core(stream, tables, block, wanted, sink);
 }
 
 int decode_block(FILE* stream, int16_t* output, const CodeTable& table, const RegionRect& block,

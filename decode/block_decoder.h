@@ -9,6 +9,7 @@
 
 #include "decode/code_tree.h"
 #include "decode/decode_driver.h"
+#include "decode/dequantise.h"
 #include "format/region_request.h"
 
 struct BlockDecoderTables {
@@ -29,3 +30,11 @@ int build_block_decoder_tables(const CodeTable& table, BlockDecoderTables* table
 // decode_block with tables built beforehand: same contract, same results.
 int decode_block_with_tables(FILE* stream, int16_t* output, const BlockDecoderTables& tables,
                              const RegionRect& block, const RegionRect& wanted);
+
+// Decodes a block straight into dequantised values: every coded value of the window is
+// dequantised into place (rows pitch floats apart from destination); the window's other
+// samples must be 0.0 already, or clear asks for them to be set. No dither is applied. Same
+// verdict as decode_block.
+int decode_block_into(FILE* stream, const BlockDecoderTables& tables, const RegionRect& block,
+                      const RegionRect& wanted, const DequantiseTable& dequantise,
+                      float* destination, int64_t pitch, bool clear);

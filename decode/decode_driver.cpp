@@ -211,6 +211,13 @@ int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scal
         if (header == StreamHeaderResult::absent) continue;
         if (header == StreamHeaderResult::failed) return 1;
         const float delta = effective_step(step, leaf->gain, scale);
+        // Blocks of one tile never overlap; only a tile that overlaps an earlier one can find
+        // values already written where its blocks go.
+        bool overlapped = false;
+        for (int32_t u = 0; u < t && !overlapped; ++u) {
+            overlapped = rects_meet(RegionRect{tiles[u].x0, tiles[u].x1, tiles[u].y0, tiles[u].y1},
+                                    RegionRect{tile.x0, tile.x1, tile.y0, tile.y1});
+        }
         // The decoding tables and the dequantisation table serve every block of the stream.
         const bool fast = !reference_decoder_in_use();
         auto* tables = static_cast<BlockDecoderTables*>(
@@ -229,31 +236,26 @@ int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scal
             const RegionRect wanted = rect_intersection(needed, rect);
             const int32_t wanted_width = wanted.x1 - wanted.x0 + 1;
             const int32_t wanted_height = wanted.y1 - wanted.y0 + 1;
-            auto* values = static_cast<int16_t*>(pool_calloc(
-                wanted_width * wanted_height, static_cast<int32_t>(sizeof(int16_t))));
-            if (values == nullptr) return 1;
-            if (block.offset < 0 || std::fseek(stream, block.offset, SEEK_SET) != 0) return 1;
             const int32_t count = wanted_width * wanted_height;
-            const int decoded = fast ? decode_block_with_tables(stream, values, *tables, rect, wanted)
-                                     : decode_block(stream, values, table, rect, wanted);
-            if (decoded != 0) return 1;
             float* destination = leaf->coefficients +
                                  (int64_t{wanted.y0} - needed.y0) * needed_width +
                                  (wanted.x0 - needed.x0);
+            if (block.offset < 0 || std::fseek(stream, block.offset, SEEK_SET) != 0) return 1;
             if (fast) {
-                // Dequantise (and dither) each row straight into the leaf.
-                for (int32_t r = 0; r < wanted_height; ++r) {
-                    float* out = destination + int64_t{r} * needed_width;
-                    dequantise_values(out, values + int64_t{r} * wanted_width, wanted_width,
-                                      dequantise);
-                    if (plane == 0 && !dequantise.zero) {
-                        const RegionRect row{wanted.x0, wanted.x1, wanted.y0 + r, wanted.y0 + r};
-                        subtract_dither(out, delta, row, &dither);
-                    }
+                // Decode, dequantise (and dither) straight into the leaf.
+                if (decode_block_into(stream, *tables, rect, wanted, dequantise, destination,
+                                      needed_width, overlapped) != 0) {
+                    return 1;
                 }
-                pool_free(values);
+                if (plane == 0 && !dequantise.zero) {
+                    subtract_dither_rows(destination, needed_width, delta, wanted, &dither);
+                }
                 continue;
             }
+            auto* values = static_cast<int16_t*>(
+                pool_calloc(count, static_cast<int32_t>(sizeof(int16_t))));
+            if (values == nullptr) return 1;
+            if (decode_block(stream, values, table, rect, wanted) != 0) return 1;
             auto* samples = static_cast<float*>(
                 pool_alloc(count * static_cast<int32_t>(sizeof(float))));
             if (samples == nullptr) return 1;

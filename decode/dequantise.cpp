@@ -35,6 +35,10 @@ void make_dequantise_table(float step, DequantiseTable* table) {
     }
 }
 
+float dequantise_direct(int32_t q, const DequantiseTable& table) {
+    return dequantise_value(q, table.step, table.half);
+}
+
 void dequantise_values(float* output, const int16_t* values, int32_t count,
                        const DequantiseTable& table) {
     if (table.zero) {
@@ -64,8 +68,14 @@ int dequantise_block(float* output, const int16_t* values, int32_t count, float 
     return 0;
 }
 
-KAVEL_VECTOR_CLONES void subtract_dither(float* samples, float step, const RegionRect& wanted,
+void subtract_dither(float* samples, float step, const RegionRect& wanted,
                      const DitherOrigin* dither) {
+    subtract_dither_rows(samples, int64_t{wanted.x1} - wanted.x0 + 1, step, wanted, dither);
+}
+
+KAVEL_VECTOR_CLONES void subtract_dither_rows(float* samples, int64_t pitch, float step,
+                                              const RegionRect& wanted,
+                                              const DitherOrigin* dither) {
     if (dither == nullptr) return;
     const int32_t width = wanted.x1 - wanted.x0 + 1;
     const int32_t height = wanted.y1 - wanted.y0 + 1;
@@ -74,7 +84,7 @@ KAVEL_VECTOR_CLONES void subtract_dither(float* samples, float step, const Regio
     const double delta = step;
     for (int32_t r = 0; r < height; ++r) {
         const float* row = kDitherTable + ((int64_t{wanted.y0} + r + dither->row) & 127) * 128;
-        float* out = samples + int64_t{r} * width;
+        float* out = samples + int64_t{r} * pitch;
         // Stretches that end at the table row's end, so that the table is read linearly.
         int32_t column = first_column;
         for (int32_t k = 0; k < width;) {

@@ -25,6 +25,12 @@ struct DequantiseTable {
     bool zero;  // a step of 0 (or not a number) gives zeros
 };
 void make_dequantise_table(float step, DequantiseTable* table);
+// One value (the direct formula beyond -45..45), as the table's dequantisation does it.
+float dequantise_direct(int32_t q, const DequantiseTable& table);
+inline float dequantise_one(int32_t q, const DequantiseTable& table) {
+    if (table.zero) return 0.0f;
+    return (q >= -45 && q <= 45) ? table.small[q + 45] : dequantise_direct(q, table);
+}
 // Dequantisation without dither, with a table made beforehand.
 void dequantise_values(float* output, const int16_t* values, int32_t count,
                        const DequantiseTable& table);
@@ -32,3 +38,6 @@ void dequantise_values(float* output, const int16_t* values, int32_t count,
 // v -= D[(y + dy) mod 128][(x + dx) mod 128] x step for every sample of the wanted rectangle.
 void subtract_dither(float* samples, float step, const RegionRect& wanted,
                      const DitherOrigin* dither);
+// The same on rows pitch floats apart.
+void subtract_dither_rows(float* samples, int64_t pitch, float step, const RegionRect& wanted,
+                          const DitherOrigin* dither);

@@ -75,6 +75,35 @@ TEST(FastDecoder, SameBytesAsTheReferenceOnGeneratedFiles) {
     }
 }
 
+// Later tiles overwrite earlier ones where they overlap, zeros included; some tiles have no
+// stream for a plane, and part of the subband is covered by no tile.
+TEST(FastDecoder, OverlappingTilesAndUncoveredAreas) {
+    TempDir dir;
+    const std::string path = dir.path("o.kvl");
+    kavel::FileInput file = kavel_test::random_file(3, 1, 40, 30, 31, Layout{0, 8, false});
+    for (auto& directory : file.subbands) {
+        const kavel::TileInput whole = directory.tiles[0];
+        kavel::TileInput second = whole;
+        second.x0 = whole.x0 + 3;
+        second.y0 = whole.y0 + 2;
+        const int32_t w = second.x1 - second.x0 + 1, h = second.y1 - second.y0 + 1;
+        for (auto& plane : second.planes) {
+            plane->coefficients.assign(static_cast<size_t>(std::max(w, 0) * std::max(h, 0)), 0);
+            for (size_t i = 0; i < plane->coefficients.size(); i += 5) plane->coefficients[i] = 3;
+        }
+        second.planes[1].reset();  // no stream for plane 1
+        kavel::TileInput first = whole;
+        first.x1 = std::max(whole.x0, whole.x1 - 4);  // leaves the right edge uncovered
+        for (auto& plane : first.planes) {
+            const int32_t fw = first.x1 - first.x0 + 1, fh = first.y1 - first.y0 + 1;
+            plane->coefficients.resize(static_cast<size_t>(fw * fh), 7);
+        }
+        directory.tiles = {first, second};
+    }
+    kavel_test::write_file(file, path);
+    compare_file(path, 3);
+}
+
 TEST(FastDecoder, SameVerdictOnDamagedFiles) {
     TempDir dir;
     const std::string path = dir.path("d.kvl");
