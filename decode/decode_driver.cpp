@@ -36,7 +36,42 @@ void release_stream_header(CodeTable* table, BlockEntry* blocks) {
     table->counts = nullptr;
 }
 
+// The tile directories read during one region decode, by subband number, so that the planes
+// of a colour image share one read of each directory.
+struct DirectoryCacheEntry {
+    TileEntry* tiles;
+    int32_t tile_count;
+    DitherOrigin dither;
+    bool loaded;
+};
+struct DirectoryCache {
+    DirectoryCacheEntry* entries = nullptr;
+    int32_t count = 0;
+};
+DirectoryCache g_directories;
+
 }  // namespace
+
+int open_directory_cache(int32_t subbands) {
+    g_directories = DirectoryCache{};
+    if (subbands <= 0) return 1;
+    auto* entries = static_cast<DirectoryCacheEntry*>(
+        pool_calloc(subbands, static_cast<int32_t>(sizeof(DirectoryCacheEntry))));
+    if (entries == nullptr) return 1;
+    g_directories = DirectoryCache{entries, subbands};
+    return 0;
+}
+
+void close_directory_cache(bool release) {
+    if (release && g_directories.entries != nullptr) {
+        for (int32_t k = 0; k < g_directories.count; ++k) {
+            const DirectoryCacheEntry& e = g_directories.entries[k];
+            if (e.loaded) release_tile_table(e.tiles, e.tile_count);
+        }
+        pool_free(g_directories.entries);
+    }
+    g_directories = DirectoryCache{};
+}
 
 double scale_step_divisor() { return std::bit_cast<double>(uint64_t{0x3FF83698F805389E}); }
 
@@ -189,7 +224,19 @@ int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scal
     TileEntry* tiles = nullptr;
     int32_t tile_count = 0;
     DitherOrigin dither{};
-    if (read_tile_directory(stream, subband, planes, &tiles, &tile_count, &dither) != 0) return 1;
+    const bool cached = !reference_decoder_in_use() && subband >= 0 &&
+                        subband < g_directories.count;
+    if (cached && g_directories.entries[subband].loaded) {
+        const DirectoryCacheEntry& e = g_directories.entries[subband];
+        tiles = e.tiles;
+        tile_count = e.tile_count;
+        dither = e.dither;
+    } else {
+        if (read_tile_directory(stream, subband, planes, &tiles, &tile_count, &dither) != 0) {
+            return 1;
+        }
+        if (cached) g_directories.entries[subband] = {tiles, tile_count, dither, true};
+    }
     const RegionRect needed{leaf->x0, leaf->x1, leaf->y0, leaf->y1};
     const int64_t needed_width = int64_t{needed.x1} - needed.x0 + 1;
     const int64_t needed_height = int64_t{needed.y1} - needed.y0 + 1;
@@ -274,6 +321,6 @@ int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scal
         if (tables != nullptr) pool_free(tables);
         release_stream_header(&table, blocks);
     }
-    release_tile_table(tiles, tile_count);
+    if (!cached) release_tile_table(tiles, tile_count);
     return 0;
 }

@@ -56,5 +56,11 @@ StreamHeaderResult read_tile_stream_header(FILE* stream, const TileEntry* tile, 
                                            int32_t* block_count);
 int make_block_grid(int32_t tile_width, int32_t tile_height, int32_t block_width,
                     int32_t block_height, BlockEntry** blocks, int32_t* block_count);
+// While open, decode_subband keeps each tile directory it reads for the rest of the region
+// decode instead of reading it again for every plane. close_directory_cache(true) releases
+// the kept directories; close_directory_cache(false) forgets them (after pool_free_all).
+int open_directory_cache(int32_t subbands);
+void close_directory_cache(bool release);
+
 bool rects_meet(const RegionRect& a, const RegionRect& b);
 RegionRect rect_intersection(const RegionRect& a, const RegionRect& b);

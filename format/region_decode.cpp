@@ -139,6 +139,7 @@ int decode_region(const char* path, RegionRequest* request, uint8_t* destination
     // from one read.
     std::setvbuf(stream, nullptr, _IOFBF, 16384);
     auto fail = [&]() {
+        close_directory_cache(false);
         std::fclose(stream);
         pool_free_all();
         return 1;
@@ -152,6 +153,7 @@ int decode_region(const char* path, RegionRequest* request, uint8_t* destination
         return fail();
     }
     const int32_t planes = header.planes;
+    if (planes > 1 && open_directory_cache(3 * header.levels + 1) != 0) return fail();
     auto** regions = static_cast<RegionNode**>(
         pool_calloc(planes, static_cast<int32_t>(sizeof(RegionNode*))));
     if (regions == nullptr) return fail();
@@ -163,6 +165,7 @@ int decode_region(const char* path, RegionRequest* request, uint8_t* destination
         if (reconstruct_region(regions[j]) != 0) return fail();
     }
     if (planes == 3) convert_colours(regions[0], regions[1], regions[2]);
+    close_directory_cache(true);
     store_planes(regions, planes, request, destination);
     for (int32_t j = 0; j < planes; ++j) release_region(regions[j]);
     pool_free(regions);

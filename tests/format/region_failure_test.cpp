@@ -183,3 +183,43 @@ TEST_F(DamagedFile, StructuresOutsideTheFileFail) {
 }
 
 }  // namespace
+
+namespace {
+
+// A colour file with several levels, tiles and blocks: every byte flipped, and every
+// truncation, either decodes or fails cleanly; a window and a coarser scale too.
+TEST(DamagedColourFile, EveryByteFlippedOrCutFailsCleanly) {
+    kavel_test::TempDir dir;
+    const std::string path = dir.path("c.kvl");
+    const auto good = kavel_test::write_file(
+        kavel_test::random_file(3, 2, 24, 20, 5, kavel_test::Layout{8, 4, false}), path);
+    const struct {
+        int32_t scale;
+        kavel::Window window;
+    } reads[] = {{0, {0, 0, 23, 19}}, {1, {2, 1, 9, 8}}};
+    auto check = [&](const std::vector<uint8_t>& bytes, const std::string& what) {
+        kavel_test::write_bytes(path, bytes);
+        for (const auto& read : reads) {
+            const size_t size = static_cast<size_t>(read.window.columns() * read.window.rows() * 3);
+            std::vector<uint8_t> buffer(size, 0xA5);
+            const auto image = kavel::Image::open(path);
+            const bool ok = image && image->decode(read.scale, read.window, buffer.data(),
+                                                   static_cast<size_t>(read.window.columns() * 3));
+            ASSERT_EQ(pool_block_count(), 0u) << what;
+            if (!ok) {
+                ASSERT_EQ(buffer, std::vector<uint8_t>(size, 0xA5)) << what;
+            }
+        }
+    };
+    for (size_t at = 0; at < good.size(); ++at) {
+        auto bytes = good;
+        bytes[at] = static_cast<uint8_t>(bytes[at] ^ 0x41);
+        check(bytes, "flip at " + std::to_string(at));
+    }
+    for (size_t size = 0; size < good.size(); size += 3) {
+        check(std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(size)),
+              "cut at " + std::to_string(size));
+    }
+}
+
+}  // namespace
