@@ -147,7 +147,8 @@ int decode_region(const char* path, RegionRequest* request, uint8_t* destination
     ImageHeader header{};
     if (read_image_header(stream, &header) != 0 || !header_is_usable(header)) return fail();
     // The request must describe this file (it was made from the same path).
-    if (header.levels != request->levels || header.width != request->width ||
+    if (header.planes != request->planes || header.levels != request->levels ||
+        header.width != request->width ||
         header.height != request->height || request->scale < 0 ||
         request->scale > header.levels) {
         return fail();

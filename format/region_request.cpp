@@ -30,6 +30,7 @@ int make_region_request(const char* path, RegionRequest** request, int32_t scale
     record->width = header.width;
     record->height = header.height;
     record->stride = stride;
+    record->planes = header.planes;
     return 0;
 }
 

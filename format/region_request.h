@@ -12,6 +12,9 @@ struct RegionRequest {
     int32_t x0, x1, y0, y1;  // inclusive, in pixels of the image at scale; may reach beyond it
     int32_t width, height;   // full-resolution size
     int32_t stride;          // row stride of the destination in bytes
+    // The plane count the request was made for: the decode refuses a file that has changed
+    // under it, so that it never writes more bytes per pixel than the caller sized for.
+    int32_t planes;
 };
 
 struct BandNode {
