@@ -59,6 +59,24 @@ private:
     bool end_of_file_ = false;
 };
 
+// How many coefficients a symbol covers, and the value it stores (if any).
+struct Meaning {
+    int64_t covered;
+    bool is_value;
+    int64_t value;
+};
+
+inline Meaning meaning(int symbol, uint32_t extra) {
+    if (symbol >= 107) return {1, true, symbol - 180};
+    if (symbol == 0) return {0, false, 0};
+    if (symbol <= 100) return {symbol, false, 0};
+    if (symbol <= 104) {
+        const bool negative = symbol == 102 || symbol == 104;
+        return {1, true, negative ? -int64_t{extra} : int64_t{extra}};
+    }
+    return {int64_t{extra}, false, 0};
+}
+
 enum class Path { code, magnitude };
 
 // The bits of a block. Fast mode takes them from a 64-bit accumulator filled with data bytes
@@ -72,25 +90,24 @@ public:
         bits_ = 8;
     }
 
-    struct Decoded {
-        int symbol;
-        uint32_t extra;
-    };
-
-    // The next symbol and its further bits; false when the block fails.
-    __attribute__((always_inline)) bool next(const BlockDecoderTables& t, Decoded* d) {
+    // The next symbol's meaning, with its further bits read; false when the block fails.
+    __attribute__((always_inline)) bool next(const BlockDecoderTables& t, Meaning* m) {
         if (!slow_) {
             if (bits_ < 32) fill();
-            if (bits_ >= 32) return next_fast(t, d);
+            if (bits_ >= 32) return next_fast(t, m);
         }
-        return next_rare(t, d);
+        return next_rare(t, m);
     }
 
 private:
     // Bits near a marker or the end of the file: one at a time from here on.
-    __attribute__((noinline)) bool next_rare(const BlockDecoderTables& t, Decoded* d) {
+    __attribute__((noinline)) bool next_rare(const BlockDecoderTables& t, Meaning* m) {
         if (!slow_) enter_slow_mode();
-        return next_slow(t, d);
+        int symbol = 0;
+        uint32_t extra = 0;
+        if (!next_slow(t, &symbol, &extra)) return false;
+        *m = meaning(symbol, extra);
+        return true;
     }
 
     void fill() {
@@ -117,8 +134,15 @@ private:
         bits_ -= n;
     }
 
-    __attribute__((always_inline)) bool next_fast(const BlockDecoderTables& t, Decoded* d) {
+    __attribute__((always_inline)) bool next_fast(const BlockDecoderTables& t, Meaning* m) {
         const BlockDecoderTables::Entry& e = t.lookup[acc_ >> 56];
+        if (e.kind == BlockDecoderTables::kSymbol && e.extra == 0) {
+            // A symbol of at most 8 bits with no further bits: its meaning is in the table.
+            consume(e.length);
+            last_path_ = Path::code;
+            *m = Meaning{e.covered, e.is_value != 0, e.amount};
+            return true;
+        }
         unsigned node;
         if (e.kind == BlockDecoderTables::kSymbol) {
             consume(e.length);
@@ -135,15 +159,16 @@ private:
             } while (node < kLeafBase);
             if (node >= kLeafBase + 256) return false;
         }
-        d->symbol = static_cast<int>(node - kLeafBase);
-        const int n = extra_bits(d->symbol);
+        const int symbol = static_cast<int>(node - kLeafBase);
+        const int n = extra_bits(symbol);
         last_path_ = Path::code;
-        d->extra = 0;
+        uint32_t extra = 0;
         if (n > 0) {
-            d->extra = static_cast<uint32_t>(acc_ >> (64 - n));
+            extra = static_cast<uint32_t>(acc_ >> (64 - n));
             consume(n);
             last_path_ = Path::magnitude;
         }
+        *m = meaning(symbol, extra);
         return true;
     }
 
@@ -181,7 +206,7 @@ private:
         return true;
     }
 
-    bool next_slow(const BlockDecoderTables& t, Decoded* d) {
+    bool next_slow(const BlockDecoderTables& t, int* symbol, uint32_t* extra) {
         unsigned node = 0;
         do {
             unsigned bit = 0;
@@ -189,12 +214,12 @@ private:
             node = t.tree.slots[bit][node];
         } while (node < kLeafBase);
         if (node >= kLeafBase + 256) return false;
-        d->symbol = static_cast<int>(node - kLeafBase);
-        d->extra = 0;
-        for (int i = extra_bits(d->symbol); i > 0; --i) {
+        *symbol = static_cast<int>(node - kLeafBase);
+        *extra = 0;
+        for (int i = extra_bits(*symbol); i > 0; --i) {
             unsigned bit = 0;
             if (!take(Path::magnitude, &bit)) return false;
-            d->extra = (d->extra << 1) | bit;
+            *extra = (*extra << 1) | bit;
         }
         return true;
     }
@@ -208,24 +233,6 @@ private:
     bool past_end_ = false;
     Path last_path_ = Path::code;
 };
-
-// How many coefficients a symbol covers, and the value it stores (if any).
-struct Meaning {
-    int64_t covered;
-    bool is_value;
-    int64_t value;
-};
-
-inline Meaning meaning(int symbol, uint32_t extra) {
-    if (symbol >= 107) return {1, true, symbol - 180};
-    if (symbol == 0) return {0, false, 0};
-    if (symbol <= 100) return {symbol, false, 0};
-    if (symbol <= 104) {
-        const bool negative = symbol == 102 || symbol == 104;
-        return {1, true, negative ? -int64_t{extra} : int64_t{extra}};
-    }
-    return {int64_t{extra}, false, 0};
-}
 
 inline int16_t low16(int64_t value) {
     return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint64_t>(value) & 0xFFFFu));
@@ -244,13 +251,20 @@ int build_block_decoder_tables(const CodeTable& table, BlockDecoderTables* table
             ++length;
             if (node >= kLeafBase) break;
         }
+        e = BlockDecoderTables::Entry{};
         if (node < kLeafBase) {
             e = {static_cast<uint16_t>(node), 8, BlockDecoderTables::kNode};
         } else if (node >= kLeafBase + 256) {
             e = {0, static_cast<uint8_t>(length), BlockDecoderTables::kEmpty};
         } else {
-            e = {static_cast<uint16_t>(node - kLeafBase), static_cast<uint8_t>(length),
+            const int symbol = static_cast<int>(node - kLeafBase);
+            const Meaning m = meaning(symbol, 0);
+            e = {static_cast<uint16_t>(symbol), static_cast<uint8_t>(length),
                  BlockDecoderTables::kSymbol};
+            e.extra = static_cast<uint8_t>(extra_bits(symbol));
+            e.is_value = m.is_value ? 1 : 0;
+            e.covered = static_cast<int16_t>(m.covered);
+            e.amount = static_cast<int16_t>(m.value);
         }
     }
     return 0;
@@ -288,12 +302,12 @@ int decode_block_core(FILE* stream, const BlockDecoderTables& tables, const Regi
     int64_t o = 0;
     int64_t row = 0;
     int64_t first_wanted = (int64_t{wanted.y0} - block.y0) * block_width + (wanted.x0 - block.x0);
-    BitSource::Decoded d{};
+    Meaning m{};
     for (;;) {
         // Skip the coefficients before the window row without storing them.
         while (pos < first_wanted) {
-            if (!bits.next(tables, &d)) return 1;
-            pos += meaning(d.symbol, d.extra).covered;
+            if (!bits.next(tables, &m)) return 1;
+            pos += m.covered;
         }
         // A run may have carried pos beyond the window's row: move the window down.
         while (first_wanted + wanted_width < pos) {
@@ -306,8 +320,7 @@ int decode_block_core(FILE* stream, const BlockDecoderTables& tables, const Regi
             if (o >= end) return 0;
             const int64_t row_end = first_wanted + wanted_width;
             while (pos < row_end) {
-                if (!bits.next(tables, &d)) return 1;
-                const Meaning m = meaning(d.symbol, d.extra);
+                if (!bits.next(tables, &m)) return 1;
                 if (m.is_value) {
                     sink.store(row, pos - first_wanted, low16(m.value));
                     ++o;

@@ -17,9 +17,13 @@ struct BlockDecoderTables {
     // Indexed by the next 8 bits: a symbol and its code length, a node to go on from after
     // 8 bits, or an empty slot.
     struct Entry {
-        uint16_t value;
-        uint8_t length;
-        uint8_t kind;  // kSymbol, kNode, kEmpty
+        uint16_t value;  // the symbol, or the node to go on from
+        uint8_t length;  // bits of the code (8 for a node)
+        uint8_t kind;    // kSymbol, kNode, kEmpty
+        uint8_t extra = 0;     // further bits after the code: 0, 8 or 16
+        uint8_t is_value = 0;  // for symbols without further bits: a value, or a run
+        int16_t covered = 0;   // coefficients covered
+        int16_t amount = 0;    // the value
     } lookup[256];
     static constexpr uint8_t kSymbol = 0, kNode = 1, kEmpty = 2;
 };
