@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,6 +34,28 @@ class ControlWindow : public Window {
 QRect PixelRect(const ControlTemplate& control) {
     return QRect(DialogUnitsToPixelsX(control.x), DialogUnitsToPixelsY(control.y),
                  DialogUnitsToPixelsX(control.cx), DialogUnitsToPixelsY(control.cy));
+}
+
+QFont TemplateFont(QFont font, int pointSize) {
+    font.setPointSize(pointSize);
+    return font;
+}
+
+// The template's places were measured for a narrower font than most systems draw with: a
+// label that would be cut off is drawn condensed, then smaller, until it fits.
+void FitLabelText(QLabel* label) {
+    QString text = label->text();
+    text.remove('&');
+    QFont font = label->font();
+    const int room = label->width();
+    for (int step = 0; step < 6 && QFontMetrics(font).horizontalAdvance(text) > room; ++step) {
+        if (step == 0) {
+            font.setStretch(QFont::Condensed);
+        } else {
+            font.setPointSizeF(font.pointSizeF() * 0.92);
+        }
+    }
+    label->setFont(font);
 }
 
 // The Qt widget that plays the part of one template control.
@@ -91,6 +114,7 @@ QWidget* MakeControl(const ControlTemplate& control, QWidget* parent, Dialog* ow
         rect.setHeight(widget->sizeHint().height());
     }
     widget->setGeometry(rect);
+    if (auto* label = qobject_cast<QLabel*>(widget)) FitLabelText(label);
     if (!(control.style & WS_TABSTOP)) widget->setFocusPolicy(Qt::NoFocus);
     if (!(control.style & WS_VISIBLE)) widget->hide();
     return widget;
@@ -118,9 +142,7 @@ bool Dialog::Build() {
     auto* widget = new DialogWidget(this, parentWidget);
     backend_->widget = widget;
     widget->setWindowTitle(QString::fromLocal8Bit(dialogTemplate->caption));
-    QFont font = widget->font();
-    font.setPointSize(dialogTemplate->pointSize);
-    widget->setFont(font);
+    widget->setFont(TemplateFont(widget->font(), dialogTemplate->pointSize));
     widget->setFixedSize(DialogUnitsToPixelsX(dialogTemplate->cx),
                          DialogUnitsToPixelsY(dialogTemplate->cy));
     Attach(new NativeWindow{widget, 0, dialogTemplate->style, dialogTemplate->exStyle});
