@@ -23,6 +23,8 @@ public:
 
     // The byte at index (counted from the window's start), or -1 beyond the end of the file.
     int at(int64_t index) {
+        // Before the kept history (a step back past the block's start) reads as the end.
+        if (index < base_) return -1;
         while (index >= base_ + length_) {
             if (end_of_file_ || !refill()) return -1;
         }
