@@ -1,0 +1,116 @@
+#!/usr/bin/env python3
+"""Writes the hand-made attack files of this folder (NAME.kvl with NAME.txt beside it).
+
+Each one is a small valid grey 8 x 8 file with one field changed, or a file built around one
+hostile value. Run from anywhere: python3 tests/regression/make_handmade_attacks.py
+"""
+import os
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def be32(v):
+    return struct.pack(">i", v)
+
+
+def flat_file(planes=1, levels=0, width=8, height=8, tile=(0, 0, 7, 7), tile_count=None,
+              counts=None, symbols=b"\xbe", step=1.0, step_bits=None, block=(8, 8),
+              stream_offset=None, block_offset=None, block_data=None, pointer=None):
+    """Header, pointer table (every subband shares one directory), directory, stream, block."""
+    counts = counts if counts is not None else bytes([1] + [0] * 15)
+    subbands = 3 * levels + 1
+    header = b"kvel\0\0\0" + be32(planes) + be32(levels) + be32(width) + be32(height)
+    directory_at = 23 + 4 * subbands
+    record = 4 * planes + 16
+    stream_at = directory_at + 8 + record
+    stream = (b"\xff\xaa" + counts + symbols +
+              (be32(step_bits) if step_bits is not None else struct.pack(">f", step)) +
+              be32(block[0]) + be32(block[1]))
+    block_at = stream_at + len(stream) + 4
+    stream += be32(block_offset if block_offset is not None else block_at)
+    data = block_data if block_data is not None else b"\xff\xa3" + b"\x00" * 8
+    table = be32(pointer if pointer is not None else directory_at) * subbands
+    offsets = be32(stream_offset if stream_offset is not None else stream_at) * planes
+    directory = (b"\xff\xac\0\0" + be32(1 if tile_count is None else tile_count) + offsets +
+                 be32(tile[0]) + be32(tile[1]) + be32(tile[2]) + be32(tile[3]))
+    return header + table + directory + stream + data
+
+
+ATTACKS = {
+    "tile-count-beyond-file": (
+        flat_file(tile_count=0x7FFFFFFF),
+        "A tile directory claiming 2^31-1 tiles in a 100-byte file: the count must be refused "
+        "before memory is taken for the records."),
+    "negative-tile-count": (
+        flat_file(tile_count=-1), "A tile count of -1."),
+    "zero-block-width": (
+        flat_file(block=(0, 8)), "A block width of 0 (division by zero in the block grid)."),
+    "negative-block-height": (
+        flat_file(block=(8, -5)), "A negative block height."),
+    "tile-wider-than-65535": (
+        flat_file(width=70001, tile=(0, 0, 70000, 7), block=(70001, 8)),
+        "A tile 70001 columns wide in one block: block positions and sizes are 16-bit.\n"
+        "decode: 0 69990 0 70005 7"),
+    "one-huge-block": (
+        flat_file(width=65535, height=65535, tile=(0, 0, 65534, 65534), block=(65535, 65535)),
+        "One block of 65535 x 65535 coefficients with 8 bytes of data: a window at the far "
+        "corner makes the decoder skip 4 billion coefficients, which the data cannot hold; the "
+        "decode must fail quickly at the end of the data, not spin.\n"
+        "decode: 0 65500 65500 65534 65534\n"
+        "decode: 0 65534 0 65534 255"),
+    "symbol-count-above-256": (
+        flat_file(counts=bytes([0xFF] * 16), symbols=bytes(range(256)) * 16),
+        "Code-length counts adding up to 4080 symbols."),
+    "empty-code-table": (
+        flat_file(counts=bytes(16), symbols=b""), "A code table with no codes."),
+    "code-space-overflow": (
+        flat_file(counts=bytes([2, 1] + [0] * 14), symbols=b"\xbe\xbf\xc0"),
+        "Two 1-bit codes and a 2-bit code: more codes than the lengths allow."),
+    "negative-stream-offset": (
+        flat_file(stream_offset=-8), "A tile stream offset of -8."),
+    "directory-beyond-file": (
+        flat_file(pointer=0x7FFFFFF0), "A subband pointer far beyond the end of the file."),
+    "directory-at-header": (
+        flat_file(pointer=0), "A subband pointer to offset 0, where the magic stands."),
+    "block-offset-at-stream": (
+        flat_file(block_offset=55), "A block offset pointing at the tile stream's FF AA."),
+    "block-truncated": (
+        flat_file(block_data=b"\xff\xa3"), "A block that ends right after its FF A3."),
+    "block-marker-only": (
+        flat_file(block_data=b"\xff\xa3\xff\xd9"),
+        "A block whose data starts with a marker: no coefficients, decodes as zeros."),
+    "step-not-a-number": (
+        flat_file(step_bits=0x7FC00000), "A quantisation step that is not a number."),
+    "step-huge": (
+        flat_file(step_bits=0x7F7FFFFF, symbols=b"\xff"),
+        "The largest finite step with value 75: products overflow to infinity and the lifting "
+        "makes infinities and NaN, which must store as valid bytes."),
+    "largest-image-shared-directory": (
+        flat_file(levels=31, width=0x7FFFFFFF, height=0x7FFFFFFF, tile_count=0),
+        "31 levels of a 2^31-1 square image, every subband pointing at one empty directory: "
+        "band sizes and window arithmetic at the limits of 32 bits.\n"
+        "decode: 0 2147483390 2147483390 2147483647 2147483647\n"
+        "decode: 0 -2147483648 -2147483648 -2147483393 -2147483393\n"
+        "decode: 30 0 0 3 3"),
+    "many-planes": (
+        flat_file(planes=255), "255 planes sharing one tile stream."),
+    "tile-at-negative-corner": (
+        flat_file(tile=(-2147483648, -2147483648, -2147483641, -2147483641)),
+        "A tile at the most negative coordinates: block rectangles must not overflow."),
+    "tile-at-positive-corner": (
+        flat_file(tile=(2147483640, 2147483640, 2147483647, 2147483647)),
+        "A tile ending at the largest coordinate (outside the band)."),
+}
+
+
+def main():
+    for name, (data, notes) in ATTACKS.items():
+        with open(os.path.join(HERE, name + ".kvl"), "wb") as f:
+            f.write(data)
+        with open(os.path.join(HERE, name + ".txt"), "w") as f:
+            f.write(notes + "\n")
+
+
+if __name__ == "__main__":
+    main()
