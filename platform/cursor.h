@@ -32,6 +32,9 @@ bool GetCursorBits(CursorHandle cursor, CursorBits* bits);
 // Dialog::OnSetCursor); returns the previous one.
 CursorHandle SetCursor(CursorHandle cursor);
 
+// The cursor last made the pointer shape with SetCursor (null for none or the default).
+CursorHandle GetCursor();
+
 // The busy pointer for the whole application while work runs; calls nest.
 void BeginWaitCursor();
 void EndWaitCursor();

@@ -34,8 +34,10 @@ class Window {
     Point ScreenToClient(Point point) const;
     Point ClientToScreen(Point point) const;
 
-    // Marks the window for repainting; UpdateWindow repaints what is marked at once.
-    void Invalidate();
+    // Marks the window for repainting; UpdateWindow repaints what is marked at once. With
+    // erase, a pane's surface goes back to the pane's own look (button face and its grey
+    // frame), wiping whatever was drawn on it, as the control's own repaint would.
+    void Invalidate(bool erase = true);
     void UpdateWindow();
 
     // A drawing context on the client area. What is drawn shows at once and stays until it

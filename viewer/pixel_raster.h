@@ -12,6 +12,8 @@
 
 #include "platform/geometry.h"
 
+class PaneGeometry;
+
 class PixelRaster {
   public:
     // A zero-filled raster; negative sizes count as 0.
@@ -43,6 +45,12 @@ class PixelRaster {
     // trunc(i x factor), column trunc(j x factor). Source positions beyond this raster take
     // its last row or column.
     void ScaledCopyTo(PixelRaster& destination, double factor) const;
+
+    // Draws the raster into the geometry's pane at its centring offset, reduced (or
+    // enlarged) by nearest neighbour to the geometry's scale and cut to multiples of 4
+    // (unchanged at scale 1.0). Nothing is drawn without a window or when the working raster
+    // is empty.
+    void DrawInPane(PaneGeometry geometry) const;
 
   private:
     void Allocate(int32_t rows, int32_t cols);

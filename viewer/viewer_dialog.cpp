@@ -135,68 +135,13 @@ void ViewerDialog::ShowMemoryEstimate(double bytes) {
     group->SetWindowText(caption + suffix);
 }
 
-PaneGeometry ViewerDialog::FullViewMapping() {
-    PaneGeometry mapping;
-    platform::Window* pane = GetDlgItem(IDC_FULL_VIEW_PANE);
-    const platform::Rect client = pane != nullptr ? pane->GetClientRect() : platform::Rect{};
-    const int32_t thumbnail = m_image != nullptr ? m_image->GetLevelCount() : 0;
-    const platform::Rect source =
-        m_image != nullptr ? m_image->GetBoundsAtScale(thumbnail) : platform::Rect{};
-    mapping.SetUp(pane, client, source);
-    return mapping;
-}
-
-platform::Rect ViewerDialog::OutputBoxExtent() const {
-    const int32_t thumbnail = m_image != nullptr ? m_image->GetLevelCount() : 0;
-    return ImageFile::ConvertRect(m_cropRect.left, m_cropRect.top, m_cropRect.right,
-                                  m_cropRect.bottom, m_scale, thumbnail);
-}
-
-platform::Rect ViewerDialog::PlaceBoxCentre(platform::Point& centre, const platform::Rect& extent) {
-    const PaneGeometry mapping = FullViewMapping();
-    const platform::Rect shown = mapping.DisplayedRect();
-    if (centre.x < 0) {
-        const platform::Rect window = mapping.WindowScreenRect();
-        centre =
-            platform::Point{(window.left + window.right) / 2, (window.top + window.bottom) / 2};
-    }
-    platform::Point p = mapping.ScreenToPane(centre);
-    const int32_t bw = mapping.SourceLengthToPane(extent.right - extent.left);
-    const int32_t bh = mapping.SourceLengthToPane(extent.bottom - extent.top);
-    p.x = std::max(p.x, bw / 2);
-    p.y = std::max(p.y, bh / 2);
-    platform::Rect box{p.x - bw / 2, p.y - bh / 2, 0, 0};
-    box.right = box.left + bw;
-    box.bottom = box.top + bh;
-    if (box.left < shown.left) {
-        box.left = shown.left;
-        box.right = box.left + bw;
-    }
-    if (box.top < shown.top) {
-        box.top = shown.top;
-        box.bottom = box.top + bh;
-    }
-    if (box.right > shown.right) {
-        box.right = shown.right;
-        box.left = box.right - bw;
-    }
-    if (box.bottom > shown.bottom) {
-        box.bottom = shown.bottom;
-        box.top = box.bottom - bh;
-    }
-    box.left = std::max(box.left, shown.left);
-    box.top = std::max(box.top, shown.top);
-    centre = mapping.PaneToScreen({(box.left + box.right) / 2, (box.top + box.bottom) / 2});
-    return box;
-}
-
 platform::Rect ViewerDialog::ComputeOutputRect() {
     // The output box is placed by the first drawing of the full view; a dialog confirmed
     // before that places it now, where that drawing would have.
-    if (m_outputCentre.x < 0) PlaceBoxCentre(m_outputCentre, OutputBoxExtent());
+    if (!IsPlaced(m_outputCentre))
+        PlaceBox(false, m_outputCentre, OutputBoxExtent(), kOutputBox, false);
     const PaneGeometry mapping = FullViewMapping();
-    const platform::Point inPane = mapping.ScreenToPane(m_outputCentre);
-    const platform::Point atThumbnail = mapping.PaneToSource(inPane.x, inPane.y);
+    const platform::Point atThumbnail = mapping.PaneToSource(m_outputCentre.x, m_outputCentre.y);
     const int32_t thumbnail = m_image != nullptr ? m_image->GetLevelCount() : 0;
     const platform::Point centre =
         ImageFile::ConvertPoint(atThumbnail.x, atThumbnail.y, thumbnail, m_scale);
@@ -230,11 +175,7 @@ bool ViewerDialog::OnCommand(uint32_t wParam, intptr_t lParam) {
         return true;
     }
     if (wParam >= uint32_t(IDM_RATIO_FIRST) && wParam <= uint32_t(IDM_RATIO_LAST)) {
-        m_scale = static_cast<int32_t>(wParam) - IDM_RATIO_FIRST;
-        platform::BeginWaitCursor();
-        SelectRatio(m_scale);
-        RefreshPanes();
-        platform::EndWaitCursor();
+        OnRatioCommand(static_cast<int32_t>(wParam));
         return true;
     }
     return platform::Dialog::OnCommand(wParam, lParam);
@@ -280,16 +221,3 @@ void ViewerDialog::OnRatioChanged() {
     ValidateSettings();
     RefreshPanes();
 }
-
-void ViewerDialog::RefreshPanes() {
-    platform::BeginWaitCursor();
-    RedrawFullView();
-    RedrawLargePreview();
-    platform::EndWaitCursor();
-}
-
-// The thumbnail, the boxes and the preview are drawn by the full-view code; until then the
-// panes keep their background.
-void ViewerDialog::RedrawFullView() {}
-
-void ViewerDialog::RedrawLargePreview() {}

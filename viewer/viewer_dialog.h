@@ -37,19 +37,68 @@ class ViewerDialog : public platform::Dialog {
     // thumbnail if it has not been placed yet); not clipped to the image.
     platform::Rect ComputeOutputRect();
 
-    // Both panes; the boxes and pictures are drawn by the full-view code.
+    // Mouse messages over the panes (static controls leave the mouse to the dialog), in the
+    // dialog's client coordinates.
+    void OnMouseMove(uint32_t flags, platform::Point point) override;
+    void OnLButtonUp(uint32_t flags, platform::Point point) override;
+    void OnLButtonDblClk(uint32_t flags, platform::Point point) override;
+    void OnRButtonDown(uint32_t flags, platform::Point point) override;
+    bool OnSetCursor() override;
+    // A command of the preview's ratio menu (ids 1030 to 1040): scale = id - 1030.
+    void OnRatioCommand(int32_t id);
+
+    // Both panes under the wait cursor: the full view with its boxes, then the preview.
     void RefreshPanes();
+    // The thumbnail (decoded anew at the thumbnail scale), then the output box and the red
+    // box over it.
     void RedrawFullView();
+    // The region under the red box at the chosen scale, decoded and drawn into the preview
+    // pane; the pane is left as it is when the scale cannot be read.
     void RedrawLargePreview();
+    // What the preview pane shows, in pixels of the image at the chosen scale: the pane's
+    // size cut to multiples of 8, around the red box's centre, never left of or above 0.
+    platform::Rect PreviewRegion();
 
     // The full-view pane mapped onto the whole image at the thumbnail scale.
     PaneGeometry FullViewMapping();
     // The crop as a rectangle at the thumbnail scale.
     platform::Rect OutputBoxExtent() const;
-    // Places a box of extent (thumbnail pixels) around centre (screen point) within the
-    // thumbnail, as drawing it would: an unplaced centre (x < 0) starts in the middle of the
-    // full-view pane. Stores the clamped centre back; returns the box in pane coordinates.
-    platform::Rect PlaceBoxCentre(platform::Point& centre, const platform::Rect& extent);
+    // What the preview pane shows of the whole image at the chosen scale (its fit), as a
+    // rectangle at the thumbnail scale.
+    platform::Rect RedBoxExtent();
+
+    // Box styles of PlaceBox.
+    static constexpr int kRedBox = 1;
+    static constexpr int kOutputBox = 2;
+    // Places a box of extent (thumbnail pixels) around centre (full-view pane coordinates)
+    // and clamps it into the thumbnail; an unplaced centre starts in the middle of the pane.
+    // With draw, draws it: in xor mode as a white band two pixels wide (drawn twice, it
+    // vanishes), else as a red frame two pixels thick (kRedBox) or a black outline with white
+    // dashes (kOutputBox). Stores the clamped centre back; returns the box on the screen.
+    platform::Rect PlaceBox(bool xorMode, platform::Point& centre, const platform::Rect& extent,
+                            int style, bool draw);
+    // True when screenPoint lies in the box PlaceBox would place for centre (left and top
+    // edges in, right and bottom edges out); nothing is drawn or stored.
+    bool HitBox(platform::Point screenPoint, platform::Point centre, const platform::Rect& extent);
+    // Rubber-band move: the band at the stored centre is drawn again (which removes it), a
+    // band is drawn around screenPoint, and its clamped centre becomes the stored centre.
+    void MoveBoxXor(platform::Point& stored, platform::Point screenPoint,
+                    const platform::Rect& extent);
+    // The control under a dialog client point, transparent ones (the full view's group box)
+    // skipped; 0 when there is none.
+    int32_t ControlAtPoint(platform::Point clientPoint);
+    // The status line reads "%d x, %d y".
+    void ShowPointerPosition(int32_t x, int32_t y);
+    // Fills the control's client area with the button face and repaints it at once.
+    void ClearPane(int32_t id);
+
+    // A screen point over the full view as a point of the image at the thumbnail scale, and
+    // over the preview as a point at the chosen scale.
+    platform::Point FullViewPointAtThumbnail(platform::Point screenPoint);
+    platform::Point PreviewPointAtScale(platform::Point screenPoint);
+
+    // True once a box centre has been placed (an unplaced one is (-1, -1)).
+    static bool IsPlaced(platform::Point centre) { return centre.x >= 0 || centre.y >= 0; }
 
     void OnApply();
     void OnMax();
@@ -59,6 +108,8 @@ class ViewerDialog : public platform::Dialog {
     int32_t m_scale = 0;
     ImageFile* m_image = nullptr;
     int32_t m_planes = 0;
+    // Box centres in client coordinates of the full-view pane, so that they stay on the
+    // thumbnail when the dialog moves; (-1, -1) until first placed.
     platform::Point m_outputCentre{-1, -1};
     platform::Point m_redCentre{-1, -1};
     bool m_dragging = false;

@@ -142,6 +142,8 @@ CursorHandle SetCursor(CursorHandle cursor) {
     return previous;
 }
 
+CursorHandle GetCursor() { return CurrentCursor(); }
+
 void BeginWaitCursor() {
     if (EnsureWindowingSystem()) QGuiApplication::setOverrideCursor(Qt::WaitCursor);
 }

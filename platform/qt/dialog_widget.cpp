@@ -3,6 +3,7 @@
 #include <QPointer>
 #include <QRegion>
 
+#include "platform/cursor.h"
 #include "platform/dialog.h"
 #include "platform/qt/native_window.h"
 
@@ -35,7 +36,8 @@ DialogWidget::DialogWidget(Dialog* owner, QWidget* parent) : QDialog(parent), ow
 void DialogWidget::AskForCursor() {
     if (owner_ == nullptr) return;
     CursorTarget() = this;
-    if (!owner_->OnSetCursor()) unsetCursor();
+    // Not handled: the default pointer.
+    if (!owner_->OnSetCursor()) SetCursor(nullptr);
     CursorTarget() = nullptr;
 }
 

@@ -29,6 +29,8 @@ class PaneWidget : public QWidget {
   public:
     explicit PaneWidget(QWidget* parent);
     QImage& Surface() { return surface_; }
+    // Back to the pane's own look: button face inside a grey frame along the client edge.
+    void EraseSurface();
     QPoint ClientOrigin() const { return {kEdge, kEdge}; }
     static constexpr int kEdge = 1;
 

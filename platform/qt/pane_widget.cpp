@@ -17,16 +17,19 @@ void PaneWidget::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     const QSize client(std::max(0, width() - 2 * kEdge), std::max(0, height() - 2 * kEdge));
     if (surface_.size() == client) return;
-    QImage surface(client, QImage::Format_RGB32);
+    surface_ = QImage(client, QImage::Format_RGB32);
+    EraseSurface();
+}
+
+void PaneWidget::EraseSurface() {
     const Colour face = ButtonFaceColour();
-    surface.fill(QColor(face.red, face.green, face.blue));
-    if (!client.isEmpty()) {
+    surface_.fill(QColor(face.red, face.green, face.blue));
+    if (!surface_.isNull()) {
         // The grey frame the control draws along its client edge.
-        QPainter painter(&surface);
+        QPainter painter(&surface_);
         painter.setPen(QColor(128, 128, 128));
-        painter.drawRect(0, 0, client.width() - 1, client.height() - 1);
+        painter.drawRect(0, 0, surface_.width() - 1, surface_.height() - 1);
     }
-    surface_ = surface;
 }
 
 void PaneWidget::paintEvent(QPaintEvent* /*event*/) {

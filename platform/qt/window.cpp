@@ -100,8 +100,12 @@ Point Window::ClientToScreen(Point point) const {
     return Point{global.x(), global.y()};
 }
 
-void Window::Invalidate() {
-    if (IsValid()) native_->widget->update();
+void Window::Invalidate(bool erase) {
+    if (!IsValid()) return;
+    if (erase) {
+        if (auto* pane = dynamic_cast<PaneWidget*>(native_->widget.data())) pane->EraseSurface();
+    }
+    native_->widget->update();
 }
 
 void Window::UpdateWindow() {
