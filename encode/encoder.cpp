@@ -119,6 +119,7 @@ struct TileJob {
     int32_t tile;
     int32_t plane;
     int32_t x0, y0, x1, y1;  // subband coordinates, inclusive
+    int32_t block;           // block side
 };
 
 // One coding of a tile at one step: the stream (none when every value is 0), its squared error
@@ -131,43 +132,46 @@ struct TileCoding {
 };
 
 // Quantises and codes one plane of one tile with the stored step `stored`.
-bool code_tile_at(const TransformedImage& image, const TileJob& job, float stored,
+// The coefficients of one plane of one tile (row-major) and the dither the reader subtracts
+// from each (0 off plane 0).
+struct TileSamples {
+    int32_t width = 0, height = 0;
+    int32_t block = 64;  // block side
+    std::vector<float> values;
+    std::vector<float> dither;
+};
+
+bool code_tile_at(const TileSamples& tile, float stored, float gain,
                   const EncoderOptions& options, double lambda, TileCoding* coding,
                   std::string* error) {
-    const Plane& plane = image.planes[std::size_t(job.plane)];
-    const SubbandRect band = subband_rect(image.width, image.height, image.levels, job.subband);
-    const float gain = subband_gain(image.levels, job.subband);
-    const int32_t tw = job.x1 - job.x0 + 1, th = job.y1 - job.y0 + 1;
-    const bool dithered = job.plane == 0;
-    const DitherOrigin origin = dither_origin(job.subband);
+    const int32_t tw = tile.width, th = tile.height;
     const double inverse = 1.0 / double(effective_step(stored, gain, 0));
     // The coefficient in units of the step, and the dither the reader will subtract.
     const auto exact_at = [&](int32_t x, int32_t y, double* d) {
-        *d = dithered ? kDitherTable[std::size_t(((job.y0 + y) + origin.row) & 127) * 128 +
-                                     std::size_t(((job.x0 + x) + origin.column) & 127)]
-                      : 0.0;
-        return double(plane.row(band.y0 + job.y0 + y)[band.x0 + job.x0 + x]) * inverse;
+        const std::size_t i = std::size_t(y) * std::size_t(tw) + std::size_t(x);
+        *d = tile.dither[i];
+        return double(tile.values[i]) * inverse;
     };
 
     StreamInput input;
     input.step = stored;
-    input.block_width = options.block_size;
-    input.block_height = options.block_size;
+    input.block_width = tile.block;
+    input.block_height = tile.block;
     input.coefficients.resize(std::size_t(tw) * std::size_t(th));
     bool any = false;
-    for (int32_t y = 0; y < th; ++y)
-        for (int32_t x = 0; x < tw; ++x) {
-            double d = 0;
-            const double exact = exact_at(x, y, &d);
-            const int32_t q = quantise(exact + d, options.quantiser);
-            input.coefficients[std::size_t(y) * std::size_t(tw) + std::size_t(x)] = q;
-            any = any || q != 0;
-        }
+    for (std::size_t i = 0; i < input.coefficients.size(); ++i) {
+        const int32_t q = quantise(double(tile.values[i]) * inverse + tile.dither[i], options.quantiser);
+        input.coefficients[i] = q;
+        any = any || q != 0;
+    }
     coding->stream.reset();
     coding->bits = 0;
     if (any) {
         EncodedStream stream;
+        // The first coding only prices the symbols: no pruning of rare ones yet.
+        input.prune_rare_symbols = !options.quantiser.optimise;
         if (!encode_stream(input, tw, th, &stream, error)) return false;
+        input.prune_rare_symbols = true;
         if (options.quantiser.optimise) {
             // Second pass: with the code of the first pass as the price list, keep each value
             // only where it pays for its bits.
@@ -184,15 +188,12 @@ bool code_tile_at(const TransformedImage& image, const TileJob& job, float store
     // Without a stream the reader takes zeros, without dither.
     coding->error = 0;
     coding->error_none = 0;
-    for (int32_t y = 0; y < th; ++y)
-        for (int32_t x = 0; x < tw; ++x) {
-            double d = 0;
-            const double exact = exact_at(x, y, &d);
-            const int32_t q = input.coefficients[std::size_t(y) * std::size_t(tw) + std::size_t(x)];
-            const double rebuilt = coding->stream ? reconstruction(q) - d : 0.0;
-            coding->error += (exact - rebuilt) * (exact - rebuilt);
-            coding->error_none += exact * exact;
-        }
+    for (std::size_t i = 0; i < input.coefficients.size(); ++i) {
+        const double exact = double(tile.values[i]) * inverse;
+        const double rebuilt = coding->stream ? reconstruction(input.coefficients[i]) - tile.dither[i] : 0.0;
+        coding->error += (exact - rebuilt) * (exact - rebuilt);
+        coding->error_none += exact * exact;
+    }
     return true;
 }
 
@@ -207,11 +208,24 @@ bool code_tile(const TransformedImage& image, const TileJob& job, double step,
     const float gain = subband_gain(image.levels, job.subband);
     const int32_t tw = job.x1 - job.x0 + 1, th = job.y1 - job.y0 + 1;
 
+    TileSamples tile;
+    tile.width = tw;
+    tile.height = th;
+    tile.block = job.block;
+    tile.values.resize(std::size_t(tw) * std::size_t(th));
+    tile.dither.assign(tile.values.size(), 0.0f);
+    const DitherOrigin origin = dither_origin(job.subband);
     // The largest |coefficient| decides whether the step must grow to keep q in 16 bits.
     double largest = 0;
     for (int32_t y = 0; y < th; ++y) {
         const float* row = plane.row(band.y0 + job.y0 + y) + band.x0 + job.x0;
+        std::copy(row, row + tw, tile.values.begin() + std::ptrdiff_t(y) * tw);
         for (int32_t x = 0; x < tw; ++x) largest = std::max(largest, double(std::fabs(row[x])));
+        if (job.plane != 0) continue;
+        const float* dither = kDitherTable + std::size_t(((job.y0 + y) + origin.row) & 127) * 128;
+        for (int32_t x = 0; x < tw; ++x)
+            tile.dither[std::size_t(y) * std::size_t(tw) + std::size_t(x)] =
+                dither[((job.x0 + x) + origin.column) & 127];
     }
     const double smallest_step =
         double(gain) * (largest + 1.0) / (kMaxQuantised - 64);  // keeps |q| below 32767
@@ -233,7 +247,7 @@ bool code_tile(const TransformedImage& image, const TileJob& job, double step,
         const float stored = static_cast<float>(std::max(step * factor, smallest_step));
         const double m = double(stored) / step;  // this coding's step in nominal steps
         TileCoding coding;
-        if (!code_tile_at(image, job, stored, options, lambda / (m * m), &coding, error))
+        if (!code_tile_at(tile, stored, gain, options, lambda / (m * m), &coding, error))
             return false;
         if (factor == 1.0) best_cost = m * m * coding.error_none;  // leaving the tile out
         const double cost = m * m * coding.error + lambda * coding.bits;
@@ -305,9 +319,15 @@ int32_t max_level_count(int32_t width, int32_t height) {
 int32_t tile_size_for(int32_t width, int32_t height, int32_t block) {
     const double area = double(width) * double(height);
     const double best = std::pow(9.0 * area * double(block) * double(block) / 2.0, 0.25);
-    int32_t side = 256;
+    int32_t side = 64;
     while (side < 2048 && side * 1.41421356 < best) side *= 2;
-    return side;
+    return std::max(side, 4 * block);
+}
+
+int32_t block_size_for(int32_t level, int32_t finest, int32_t smallest) {
+    int32_t side = finest;
+    for (int32_t d = 1; d < level && side / 2 >= smallest; ++d) side /= 2;
+    return std::max(1, side);
 }
 
 double step_for_quality(double quality) {
@@ -375,8 +395,8 @@ bool code_image(const TransformedImage& image, double step, const EncoderOptions
         *error = "the tile size must be 1..65535 (0: automatic)";
         return false;
     }
-    if (options.block_size < 1 || options.block_size > 65535) {
-        *error = "the block size must be 1..65535";
+    if (options.block_size < 0 || options.block_size > 65535) {
+        *error = "the block size must be 1..65535 (0: automatic)";
         return false;
     }
     const int32_t planes = static_cast<int32_t>(image.planes.size());
@@ -397,9 +417,13 @@ bool code_image(const TransformedImage& image, double step, const EncoderOptions
         dir.dither_column = origin.column;
         dir.dither_row = origin.row;
         if (size.width == 0 || size.height == 0) continue;  // an empty band: T = 0
-        const int32_t side = options.tile_size > 0
-                                 ? options.tile_size
-                                 : tile_size_for(size.width, size.height, options.block_size);
+        const int32_t block =
+            options.block_size > 0
+                ? options.block_size
+                : block_size_for(subband_position(k, image.levels).level, options.finest_block,
+                                 options.smallest_block);
+        const int32_t side = options.tile_size > 0 ? options.tile_size
+                                                   : tile_size_for(size.width, size.height, block);
         int32_t t = 0;
         for (int32_t y0 = 0; y0 < size.height; y0 += side) {
             for (int32_t x0 = 0; x0 < size.width; x0 += side, ++t) {
@@ -408,7 +432,8 @@ bool code_image(const TransformedImage& image, double step, const EncoderOptions
                 EncodedTile tile{x0, y0, x1, y1, {}};
                 tile.planes.resize(std::size_t(planes));
                 dir.tiles.push_back(std::move(tile));
-                for (int32_t p = 0; p < planes; ++p) jobs.push_back({k, t, p, x0, y0, x1, y1});
+                for (int32_t p = 0; p < planes; ++p)
+                    jobs.push_back({k, t, p, x0, y0, x1, y1, block});
             }
         }
     }
@@ -504,36 +529,37 @@ bool encode_picture(Picture picture, const EncoderOptions& options, EncodeResult
         return true;
     };
     constexpr double kSmallest = 1e-3, kLargest = 1e6;
-    double lo = 0, hi = 0, size_lo = 0, size_hi = 0;  // lo: bigger file, hi: smaller file
-    double step = std::clamp(2.0 / options.bpp, kSmallest, kLargest), size = 0;
-    if (!run(step, &size)) return false;
-    // Bracket the target.
-    if (size > target) {
-        lo = step, size_lo = size;
-        while (size > target && step < kLargest) {
-            step = std::min(kLargest, step * 2);
-            if (!run(step, &size)) return false;
-            if (size > target) lo = step, size_lo = size;
-        }
-        hi = step, size_hi = size;
-    } else {
-        hi = step, size_hi = size;
-        while (size <= target && step > kSmallest) {
-            step = std::max(kSmallest, step / 2);
-            if (!run(step, &size)) return false;
-            if (size <= target) hi = step, size_hi = size;
-        }
-        lo = step, size_lo = size;
-    }
-    // Interpolate in log-log space, falling back to bisection, until within 1 %.
-    for (int i = 0; i < 16 && best_error > 0.01 && size_lo > target && size_hi <= target; ++i) {
-        double t = std::log(size_lo / target) / std::log(size_lo / size_hi);
-        if (!(t > 0.05 && t < 0.95)) t = 0.5;
-        step = std::exp(std::log(lo) + t * (std::log(hi) - std::log(lo)));
-        if (step <= lo || step >= hi) break;
+    // Known bounds: lo gives a file above the target, hi one at or below it (0: none yet).
+    double lo = 0, hi = 0, size_lo = 0, size_hi = 0;
+    double previous = 0, previous_size = 0;
+    // On photographs the size goes roughly as step^-1.2 and 1 bit per pixel needs a step of
+    // about 16: the first guess.
+    double step = std::clamp(16.0 / options.bpp, kSmallest, kLargest), size = 0;
+    for (int i = 0; i < 20; ++i) {
         if (!run(step, &size)) return false;
-        if (size > target) lo = step, size_lo = size;
-        else hi = step, size_hi = size;
+        if (best_error <= 0.01) break;
+        if (size > target && (lo == 0 || step > lo)) lo = step, size_lo = size;
+        if (size <= target && (hi == 0 || step < hi)) hi = step, size_hi = size;
+        if (lo != 0 && hi != 0 && hi / lo < 1.003) break;  // a jump in size: closest is kept
+        // Secant in log-log space (slope from the last two passes, or -1.2).
+        double slope = -1.2;
+        if (previous > 0 && previous != step) {
+            const double s = std::log(size / previous_size) / std::log(step / previous);
+            if (std::isfinite(s) && s < -0.2 && s > -5) slope = s;
+        }
+        double next = step * std::exp(std::log(target / size) / slope);
+        next = std::clamp(next, step / 4, step * 4);
+        if (lo != 0 && hi != 0 && !(next > lo && next < hi)) {
+            // Outside the bracket: interpolate inside it instead.
+            double t = std::log(size_lo / target) / std::log(size_lo / size_hi);
+            if (!(t > 0.05 && t < 0.95)) t = 0.5;
+            next = std::exp(std::log(lo) + t * (std::log(hi) - std::log(lo)));
+        }
+        next = std::clamp(next, kSmallest, kLargest);
+        if (next == step) break;
+        previous = step;
+        previous_size = size;
+        step = next;
     }
     result->passes = passes;
     if (result->bytes > options.max_file_size) {

@@ -61,7 +61,9 @@ struct EncoderOptions {
     double step = 1.0;      // RateMode::step: the stored step S (> 0)
     double bpp = 1.0;       // RateMode::bpp: target bits per pixel of the whole file (> 0)
     int32_t tile_size = 0;  // tile side in subband coefficients; 0: automatic (tile_size_for)
-    int32_t block_size = kDefaultBlockSize;  // block side in coefficients
+    int32_t block_size = 0;  // block side in coefficients; 0: automatic (block_size_for)
+    int32_t finest_block = kDefaultFinestBlock;      // automatic blocks at level 1
+    int32_t smallest_block = kDefaultSmallestBlock;  // automatic blocks never below this
     QuantiserSettings quantiser;
     // Step multipliers of the chrominance planes (I, Q) relative to luminance.
     double chroma_step_scale[2] = {kDefaultChromaStepScale[0], kDefaultChromaStepScale[1]};
@@ -69,7 +71,8 @@ struct EncoderOptions {
     uint64_t max_file_size = kMaxFileSize;  // tests lower it to exercise the size check
     int threads = 0;                        // 0: the hardware's count (at most 8)
 
-    static constexpr int32_t kDefaultBlockSize = 64;
+    static constexpr int32_t kDefaultFinestBlock = 64;
+    static constexpr int32_t kDefaultSmallestBlock = 32;
     static constexpr double kDefaultChromaStepScale[2] = {1.2, 1.2};
 };
 
@@ -96,6 +99,12 @@ int32_t max_level_count(int32_t width, int32_t height);
 // tiles met per subband the sum is least for a side of (9 A block^2 / 2)^(1/4), A the
 // subband's area; that is rounded to a power of two within 256..2048.
 int32_t tile_size_for(int32_t width, int32_t height, int32_t block);
+// The automatic block side of the subbands of level d (1 finest): finest at level 1, halved
+// with every coarser level down to smallest. A window of 256 x 256 pixels needs about 136 x 136
+// coefficients of each subband of the finest level it reads and half as many, per side, at each
+// coarser level, so smaller blocks there keep the bytes read close to the bytes needed, while
+// the finest levels, which hold most of the file, keep large blocks that cost little per block.
+int32_t block_size_for(int32_t level, int32_t finest, int32_t smallest);
 // The stored step of a quality setting 1..100 (100 finest).
 double step_for_quality(double quality);
 

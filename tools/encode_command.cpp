@@ -34,9 +34,11 @@ void print_help() {
         "  --bpp B       search the step that gives B bits per pixel (file size / pixels)\n"
         "  --tile N      tile side in coefficients of each subband (default: by the\n"
         "                subband's size, 256..2048)\n"
-        "  --block N     block side in coefficients (default %d)\n\n"
+        "  --block N     block side in coefficients (default: %d in the finest subbands,\n"
+        "                halved with every coarser level down to %d)\n\n"
         "example: kavel encode photo.png photo.kvl --bpp 1\n",
-        kUsage, kavel::EncoderOptions::kDefaultBlockSize);
+        kUsage, kavel::EncoderOptions::kDefaultFinestBlock,
+        kavel::EncoderOptions::kDefaultSmallestBlock);
 }
 
 int usage_error(const std::string& message) {
@@ -143,9 +145,11 @@ int run_encode_command(int argc, char** argv) {
         std::fprintf(stderr, "kavel encode: %s\n", error.c_str());
         return 1;
     }
-    std::printf("%s: %d x %d %s, %d levels, step %.4g, %llu bytes, %.3f bits per pixel\n",
+    std::printf("%s: %d x %d %s, %d levels, step %.4g, %llu bytes, %.3f bits per pixel",
                 out.c_str(), width, height, channels == 1 ? "grey" : "colour", result.levels,
                 result.step, static_cast<unsigned long long>(result.bytes),
                 double(result.bytes) * 8.0 / (double(width) * double(height)));
+    if (result.passes > 1) std::printf(" (%d coding passes)", result.passes);
+    std::printf("\n");
     return 0;
 }

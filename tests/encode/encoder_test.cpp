@@ -311,6 +311,11 @@ TEST(EncoderSettings, LevelCountsTileSizesAndQualityScale) {
     EXPECT_EQ(tile_size_for(256, 256, 64), 256);
     EXPECT_EQ(tile_size_for(2048, 2048, 64), 512);
     EXPECT_EQ(tile_size_for(8192, 8192, 64), 1024);
+    EXPECT_EQ(tile_size_for(100, 100, 8), 64);  // at least 4 blocks on a side
+    EXPECT_EQ(block_size_for(1, 64, 32), 64);
+    EXPECT_EQ(block_size_for(2, 64, 32), 32);
+    EXPECT_EQ(block_size_for(7, 64, 32), 32);
+    EXPECT_EQ(block_size_for(3, 64, 16), 16);
     EXPECT_GT(step_for_quality(1), step_for_quality(50));
     EXPECT_GT(step_for_quality(50), step_for_quality(75));
     EXPECT_GT(step_for_quality(75), step_for_quality(100));
