@@ -19,14 +19,15 @@ namespace {
 
 constexpr int kWalkOrder[4] = {0, 2, 1, 3};
 
-int32_t floor_half(int32_t v) { return v >= 0 ? v / 2 : -((1 - v) / 2); }
-int32_t ceil_half(int32_t v) { return v >= 0 ? (v + 1) / 2 : -((-v) / 2); }
+// Halvings that round down and up, formed in 64 bits (a band may be 2^31 - 1 long).
+int32_t floor_half(int64_t v) { return static_cast<int32_t>(v >= 0 ? v / 2 : -((1 - v) / 2)); }
+int32_t ceil_half(int64_t v) { return static_cast<int32_t>(v >= 0 ? (v + 1) / 2 : -((-v) / 2)); }
 
 // Whole-sample symmetric extension of a line of n samples about both end samples, reflected
 // as often as needed (lines of 2 to 4 samples need more than one reflection). Returns the
 // sample index within 0..n-1 that stands at index.
-int32_t mirror(int32_t index, int32_t n) {
-    if (index >= 0 && index < n) return index;
+int32_t mirror(int64_t index, int32_t n) {
+    if (index >= 0 && index < n) return static_cast<int32_t>(index);
     if (n <= 1) return 0;
     const int64_t period = 2 * int64_t{n} - 2;
     int64_t i = index % period;
@@ -35,8 +36,8 @@ int32_t mirror(int32_t index, int32_t n) {
     return static_cast<int32_t>(i);
 }
 // Band index of the low value at extended index k, and of the high value.
-int32_t low_index(int32_t k, int32_t n) { return mirror(2 * k, n) / 2; }
-int32_t high_index(int32_t k, int32_t n) { return (mirror(2 * k + 1, n) - 1) / 2; }
+int32_t low_index(int32_t k, int32_t n) { return mirror(2 * int64_t{k}, n) / 2; }
+int32_t high_index(int32_t k, int32_t n) { return (mirror(2 * int64_t{k} + 1, n) - 1) / 2; }
 
 // value - (left + right) x factor, in double from single operands, rounded to single once.
 inline float lift(float value, float left, float right, double factor) {
@@ -65,7 +66,7 @@ KAVEL_VECTOR_CLONES void synthesise_line_piece(float* output, int32_t a, int32_t
     float L[kLineBand];
     float H[kLineBand];
     // Band values inside the band are read straight; only the ends go through the mirror.
-    const int32_t nL = (n + 1) / 2, nH = n / 2;
+    const int32_t nL = n / 2 + (n & 1), nH = n / 2;
     const int32_t h_first = e > 0 ? e : 0, h_last = top < nH - 1 ? top : nH - 1;
     const int32_t l_first = e + 1 > 0 ? e + 1 : 0, l_last = top < nL - 1 ? top : nL - 1;
     for (int32_t i = e; i <= top; ++i) {
@@ -105,16 +106,16 @@ KAVEL_VECTOR_CLONES void synthesise_line_piece(float* output, int32_t a, int32_t
     const int32_t h0 = ceil_half(a - 1), h1 = floor_half(b - 1);
     if (h1 >= h0) lift_span(H + (h0 - e), L + (h0 - e), L + (h0 - e + 1), h1 - h0 + 1, k.alpha);
     // Interleave: even outputs from the low band, odd outputs from the high band.
-    int32_t x = a;
+    int64_t x = a;
     if ((x & 1) != 0) {
         output[0] = H[(x - 1) / 2 - e];
         ++x;
     }
-    const int32_t pairs = (b - x + 1) / 2;
+    const int64_t pairs = (b - x + 1) / 2;
     float* out = output + (x - a);
     const float* even = L + (x / 2 - e);
     const float* odd = H + (x / 2 - e);
-    for (int32_t i = 0; i < pairs; ++i) {
+    for (int64_t i = 0; i < pairs; ++i) {
         out[2 * i] = even[i];
         out[2 * i + 1] = odd[i];
     }
@@ -137,7 +138,7 @@ KAVEL_VECTOR_CLONES void synthesise_rows(float* out, int64_t out_pitch, int32_t 
     const int32_t low_base = ceil_half(a - 3) > 0 ? ceil_half(a - 3) : 0;
     const int32_t high_base = ceil_half(a - 5) > 0 ? ceil_half(a - 5) : 0;
     if (n <= 1) {
-        for (int32_t x = a; x <= b; ++x) {
+        for (int64_t x = a; x <= b; ++x) {
             for (int32_t c = 0; c < columns; ++c) out[(x - a) * out_pitch + c] = low[c];
         }
         return;
@@ -153,7 +154,8 @@ KAVEL_VECTOR_CLONES void synthesise_rows(float* out, int64_t out_pitch, int32_t 
     float* h_rows[kRowBand];
     for (int32_t c0 = 0; c0 < columns; c0 += kStrip) {
         const int32_t w = columns - c0 < kStrip ? columns - c0 : kStrip;
-        for (int32_t pa = a; pa <= b; pa += kRowPiece) {
+        for (int64_t piece = a; piece <= b; piece += kRowPiece) {
+            const auto pa = static_cast<int32_t>(piece);
             const int32_t pb = b - pa < kRowPiece ? b : pa + kRowPiece - 1;
             const int32_t e = floor_half(pa) - 2;
             const int32_t top = ceil_half(pb) + 1;
@@ -214,15 +216,16 @@ void synthesise_line(float* output, int32_t a, int32_t b, const float* low, cons
     if (b < a) return;
     if (nL + nH <= 1) {
         // A line of one sample is its own low-band value.
-        for (int32_t x = a; x <= b; ++x) output[x - a] = low[0];
+        for (int64_t x = a; x <= b; ++x) output[x - a] = low[0];
         return;
     }
     const int32_t low_base = ceil_half(a - 3) > 0 ? ceil_half(a - 3) : 0;
     const int32_t high_base = ceil_half(a - 5) > 0 ? ceil_half(a - 5) : 0;
-    for (int32_t first = a; first <= b; first += kLinePiece) {
-        const int32_t last = b - first < kLinePiece ? b : first + kLinePiece - 1;
-        synthesise_line_piece(output + (first - a), first, last, low, high, stride, nL + nH,
-                              low_base, high_base);
+    for (int64_t first = a; first <= b; first += kLinePiece) {
+        const int64_t last = b - first < kLinePiece ? b : first + kLinePiece - 1;
+        synthesise_line_piece(output + (first - a), static_cast<int32_t>(first),
+                              static_cast<int32_t>(last), low, high, stride, nL + nH, low_base,
+                              high_base);
     }
 }
 

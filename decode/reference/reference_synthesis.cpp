@@ -11,8 +11,8 @@ bool g_reference = false;
 constexpr int32_t kPiece = 256;
 constexpr int32_t kPieceBand = kPiece / 2 + 8;
 
-int32_t floor_half(int32_t v) { return v >= 0 ? v / 2 : -((1 - v) / 2); }
-int32_t ceil_half(int32_t v) { return v >= 0 ? (v + 1) / 2 : -((-v) / 2); }
+int32_t floor_half(int64_t v) { return static_cast<int32_t>(v >= 0 ? v / 2 : -((1 - v) / 2)); }
+int32_t ceil_half(int64_t v) { return static_cast<int32_t>(v >= 0 ? (v + 1) / 2 : -((-v) / 2)); }
 
 // Whole-sample symmetric extension of a line of n samples about both end samples, reflected
 // as often as needed (lines of 2 to 4 samples need more than one reflection).
@@ -61,7 +61,7 @@ void synthesise_piece(float* output, int32_t a, int32_t b, const Line& line) {
     for (int32_t i = ceil_half(a - 1); i <= floor_half(b - 1); ++i) {
         H[i - e] = lift(H[i - e], L[i - e], L[i + 1 - e], k.alpha);
     }
-    for (int32_t x = a; x <= b; ++x) output[x - a] = (x & 1) == 0 ? L[x / 2 - e] : H[(x - 1) / 2 - e];
+    for (int64_t x = a; x <= b; ++x) output[x - a] = (x & 1) == 0 ? L[x / 2 - e] : H[(x - 1) / 2 - e];
 }
 
 int64_t columns_of(const RegionNode* n) { return int64_t{n->x1} - n->x0 + 1; }
@@ -79,15 +79,16 @@ void synthesise_line_reference(float* output, int32_t a, int32_t b, const float*
                                const float* high, int32_t stride, int32_t nL, int32_t nH) {
     if (b < a) return;
     if (nL + nH <= 1) {
-        for (int32_t x = a; x <= b; ++x) output[x - a] = low[0];
+        for (int64_t x = a; x <= b; ++x) output[x - a] = low[0];
         return;
     }
     const int32_t low_base = ceil_half(a - 3) > 0 ? ceil_half(a - 3) : 0;
     const int32_t high_base = ceil_half(a - 5) > 0 ? ceil_half(a - 5) : 0;
     const Line line{low, high, stride, nL, nH, low_base, high_base};
-    for (int32_t first = a; first <= b; first += kPiece) {
-        const int32_t last = b - first < kPiece ? b : first + kPiece - 1;
-        synthesise_piece(output + (first - a), first, last, line);
+    for (int64_t first = a; first <= b; first += kPiece) {
+        const int64_t last = b - first < kPiece ? b : first + kPiece - 1;
+        synthesise_piece(output + (first - a), static_cast<int32_t>(first),
+                         static_cast<int32_t>(last), line);
     }
 }
 
