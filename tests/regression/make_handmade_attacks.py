@@ -37,7 +37,28 @@ def flat_file(planes=1, levels=0, width=8, height=8, tile=(0, 0, 7, 7), tile_cou
     return header + table + directory + stream + data
 
 
+def stacked_tiles_file(tiles):
+    """A grey 256 x 256 file whose one directory lists the same full-size tile many times, all
+    sharing one stream with one 256 x 256 block of 1-bit codes."""
+    header = b"kvel\0\0\0" + be32(1) + be32(0) + be32(256) + be32(256)
+    directory_at = 27
+    stream_at = directory_at + 8 + 20 * tiles
+    stream = (b"\xff\xaa" + bytes([1] + [0] * 15) + b"\xbe" + struct.pack(">f", 1.0) +
+              be32(256) + be32(256))
+    stream += be32(stream_at + len(stream) + 4)
+    block = b"\xff\xa3" + b"\x00" * (65536 // 8)
+    record = be32(stream_at) + be32(0) + be32(0) + be32(255) + be32(255)
+    directory = b"\xff\xac\0\0" + be32(tiles) + record * tiles
+    return header + be32(directory_at) + directory + stream + block
+
+
 ATTACKS = {
+    "stacked-tiles-work": (
+        stacked_tiles_file(64),
+        "64 tile records for the same full-size tile, sharing one stream: every record decodes "
+        "and dequantises the whole window again, so the work is tile records x window area "
+        "(about 0.4 ms of CPU per record for a 256 x 256 window: a 1 MB file of 50000 records "
+        "takes 20 s for one window). Decodes, slowly; kept small here."),
     "tile-count-beyond-file": (
         flat_file(tile_count=0x7FFFFFFF),
         "A tile directory claiming 2^31-1 tiles in a 100-byte file: the count must be refused "
