@@ -6,6 +6,9 @@
 //   +1 flags: bit 0 decode through kavel::Image instead of the plain routines;
 //             bits 1-2 extra stride bytes beyond a row (0..3);
 //             bit 3 the window is the whole image at the scale (cut to 256 x 256)
+//             bits 4-5 where x0, y0 count from: 0 the origin; 1 the image's bottom-right
+//             corner at the scale (edge windows of huge images); 2 the largest coordinate
+//             (x0 = 2^31 - 256 + (x0 mod 256)); 3 the smallest (x0 = -2^31 + (x0 mod 256))
 //   +2 x0 (signed 16-bit big-endian), +4 y0 (signed 16-bit big-endian)
 //   +6 columns - 1, +7 rows - 1 (1..256 each)
 //
@@ -68,6 +71,7 @@ struct RegionParameters {
     bool use_image_api = false;
     int32_t stride_padding = 0;
     bool whole_image = false;
+    int32_t anchor = 0;  // 0 origin, 1 bottom-right corner, 2 largest, 3 smallest coordinate
     int32_t x0 = 0, y0 = 0;
     int32_t columns = 1, rows = 1;
 };
@@ -79,6 +83,7 @@ inline RegionParameters parse_region_parameters(InputCursor* in) {
     p.use_image_api = (flags & 1) != 0;
     p.stride_padding = (flags >> 1) & 3;
     p.whole_image = (flags & 8) != 0;
+    p.anchor = (flags >> 4) & 3;
     p.x0 = in->be16_signed();
     p.y0 = in->be16_signed();
     p.columns = in->byte() + 1;
@@ -91,7 +96,7 @@ inline std::vector<uint8_t> make_region_input(const RegionParameters& p,
     std::vector<uint8_t> out;
     out.push_back(static_cast<uint8_t>(p.scale + 1));
     out.push_back(static_cast<uint8_t>((p.use_image_api ? 1 : 0) | (p.stride_padding << 1) |
-                                       (p.whole_image ? 8 : 0)));
+                                       (p.whole_image ? 8 : 0) | (p.anchor << 4)));
     put_be16(&out, p.x0);
     put_be16(&out, p.y0);
     out.push_back(static_cast<uint8_t>(p.columns - 1));

@@ -71,6 +71,26 @@ bool decode(const std::string& path, const kavel_fuzz::RegionParameters& p, cons
     return true;
 }
 
+// The window the parameters name, its corner counted from the anchor.
+Window anchored_window(const kavel_fuzz::RegionParameters& p, int32_t width, int32_t height) {
+    const auto place = [&p](int32_t offset, int32_t size, int32_t count) {
+        int64_t first = offset;
+        if (p.anchor == 1) first = int64_t{size} + offset;
+        if (p.anchor == 2) first = int64_t{INT32_MAX} - 255 + (offset & 0xFF);
+        if (p.anchor == 3) first = int64_t{INT32_MIN} + (offset & 0xFF);
+        // Keep the whole window within 32-bit coordinates.
+        first = std::clamp<int64_t>(first, INT32_MIN, int64_t{INT32_MAX} - (count - 1));
+        return static_cast<int32_t>(first);
+    };
+    const int32_t scale = p.scale < 0 ? 0 : p.scale;
+    Window w{};
+    w.x0 = place(p.x0, kavel::size_at_scale(width, scale), p.columns);
+    w.y0 = place(p.y0, kavel::size_at_scale(height, scale), p.rows);
+    w.x1 = w.x0 + (p.columns - 1);
+    w.y1 = w.y0 + (p.rows - 1);
+    return w;
+}
+
 bool all_bytes(const std::vector<uint8_t>& bytes, uint8_t value) {
     return std::all_of(bytes.begin(), bytes.end(), [value](uint8_t b) { return b == value; });
 }
@@ -90,7 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         open_image_header(path.c_str(), &planes, &levels, &width, &height) == 0 &&
         header_is_usable(ImageHeader{planes, levels, width, height});
     if (!has_header) planes = 1;
-    Window w{p.x0, p.y0, p.x0 + p.columns - 1, p.y0 + p.rows - 1, 0};
+    Window w = anchored_window(p, has_header ? width : 1, has_header ? height : 1);
     if (p.whole_image && has_header && p.scale >= 0) {
         w.x0 = w.y0 = 0;
         w.x1 = std::min(kavel::size_at_scale(width, p.scale), kavel_fuzz::kMaxWindowSide) - 1;
