@@ -303,6 +303,50 @@ TEST_F(PlatformTest, PensDrawOnThePaneSurfaceWithCopyAndExclusiveOr) {
     EXPECT_FALSE(dialog.GetDlgItem(14)->GetDC().IsValid());
 }
 
+TEST_F(PlatformTest, ErasingAPaneWipesWhatWasDrawnAndRestoresItsFrame) {
+    RecordingDialog dialog;
+    ASSERT_TRUE(dialog.Create());
+    Window* pane = dialog.GetDlgItem(10);
+    const Rect client = pane->GetClientRect();
+    {
+        DrawingContext dc = pane->GetDC();
+        dc.FillSolidRect(client, {1, 2, 3});
+    }
+    pane->Invalidate(false);
+    EXPECT_EQ(pane->GetDC().GetPixel(20, 20), (Colour{1, 2, 3}));
+    pane->Invalidate();
+    DrawingContext dc = pane->GetDC();
+    EXPECT_EQ(dc.GetPixel(20, 20), ButtonFaceColour());
+    EXPECT_EQ(dc.GetPixel(0, 20), (Colour{128, 128, 128}));
+    EXPECT_EQ(dc.GetPixel(client.right - 1, client.bottom - 1), (Colour{128, 128, 128}));
+    // Controls without a surface simply repaint.
+    dialog.GetDlgItem(14)->Invalidate();
+    EXPECT_EQ(dialog.GetDlgItemText(14), "status");
+}
+
+TEST_F(PlatformTest, TheCursorSetLastIsKnownUntilTheDefaultReturns) {
+    RecordingDialog dialog;
+    ASSERT_TRUE(dialog.Create());
+    CursorHandle cross = LoadSystemCursor(SystemCursor::Cross);
+    SetCursor(cross);
+    EXPECT_EQ(GetCursor(), cross);
+    CursorHandle own = LoadCursorResource(CurrentModuleInstance(), 7);
+    ASSERT_NE(own, nullptr);
+    EXPECT_EQ(SetCursor(own), cross);
+    EXPECT_EQ(GetCursor(), own);
+    DestroyCursor(own);
+    EXPECT_EQ(GetCursor(), nullptr);  // a destroyed cursor is no longer current
+    // A mouse move the dialog does not answer for gives the default pointer.
+    SetCursor(cross);
+    QWidget* window = WidgetOf(&dialog);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+    // (An earlier double-click through the widget leaves the test tool's button held.)
+    QTest::mouseRelease(window->windowHandle(), Qt::LeftButton, {}, QPoint(83, 41));
+    QTest::mouseMove(window->windowHandle(), QPoint(83, 41));
+    QTest::mouseMove(window->windowHandle(), QPoint(84, 42));
+    EXPECT_EQ(GetCursor(), nullptr);
+}
+
 TEST_F(PlatformTest, BitmapsAreStoredBottomUpInBlueGreenRed) {
     BitmapInfoHeader header;
     header.width = 3;
