@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QPainter>
 #include <QTest>
+#include <QWindow>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -74,25 +75,28 @@ bool TakeShots(const Shot& shot, const QString& kvlPath, const QString& outputDi
     if (widget != nullptr) {
         widget->move(40, 40);
         WaitForFirstPaint(*dialog);
+        // Mouse events go through the window, as the windowing system delivers them.
+        QWindow* window = widget->windowHandle();
         const QString stem = outputDir + "/viewer-" + shot.name;
+        // The pointer over the preview: its full-resolution position in the status line.
+        const QWidget* preview = platform::WidgetOf(dialog->GetDlgItem(IDC_PREVIEW_PANE));
+        QTest::mouseMove(window, preview->geometry().center());
         ok = Save(widget, stem + ".png");
 
         // Drag the red box from its centre up and to the left within the thumbnail.
         const QPoint from = InDialog(*dialog, IDC_FULL_VIEW_PANE, dialog->m_redCentre);
         const QPoint to = from + QPoint(-28, -30);
-        QTest::mousePress(widget, Qt::LeftButton, {}, from);
-        QTest::mouseMove(widget, from + QPoint(-10, -10));
-        QTest::mouseMove(widget, to);
-        QTest::mouseRelease(widget, Qt::LeftButton, {}, to);
+        QTest::mousePress(window, Qt::LeftButton, {}, from);
+        QTest::mouseMove(window, from + QPoint(-10, -10));
+        QTest::mouseMove(window, to);
+        QTest::mouseRelease(window, Qt::LeftButton, {}, to);
         QCoreApplication::processEvents();
         ok = Save(widget, stem + "-dragged.png") && ok;
 
         // Double-click a little right of the preview's middle: one ratio step closer.
-        const QWidget* preview = platform::WidgetOf(dialog->GetDlgItem(IDC_PREVIEW_PANE));
         const QPoint click = preview->geometry().center() + QPoint(40, 10);
-        QTest::mouseDClick(widget, Qt::LeftButton, {}, click);
-        QTest::mouseRelease(widget, Qt::LeftButton, {}, click);
-        QTest::mouseMove(widget, click);
+        QTest::mouseDClick(window, Qt::LeftButton, {}, click);
+        QTest::mouseMove(window, click + QPoint(1, 0));
         QCoreApplication::processEvents();
         ok = Save(widget, stem + "-zoomed.png") && ok;
     }
