@@ -7,7 +7,8 @@ namespace kavel {
 namespace {
 
 float gain_factor(bool high) {
-    return high ? std::bit_cast<float>(uint32_t{0x3F5EAF75}) : std::bit_cast<float>(uint32_t{0x3F932639});
+    return high ? std::bit_cast<float>(uint32_t{0x3F5EAF75})
+                : std::bit_cast<float>(uint32_t{0x3F932639});
 }
 
 }  // namespace

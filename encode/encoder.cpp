@@ -27,15 +27,14 @@ inline int32_t quantise(double u, const QuantiserSettings& q) {
     const double a = std::fabs(u);
     if (a < q.dead_zone) return 0;
     const double m = std::floor(a + q.rounding);
-    const int32_t magnitude =
-        m < 1.0 ? 1 : m > kMaxQuantised ? kMaxQuantised : static_cast<int32_t>(m);
+    const int32_t magnitude = m < 1.0             ? 1
+                              : m > kMaxQuantised ? kMaxQuantised
+                                                  : static_cast<int32_t>(m);
     return u < 0 ? -magnitude : magnitude;
 }
 
 // What the reader rebuilds from q, in units of the step (before the dither).
-inline double reconstruction(int32_t q) {
-    return q == 0 ? 0.0 : q > 0 ? q + 0.06 : q - 0.06;
-}
+inline double reconstruction(int32_t q) { return q == 0 ? 0.0 : q > 0 ? q + 0.06 : q - 0.06; }
 
 // Bytes a tile stream adds to the file: its header, its blocks and its tile record's offset.
 uint64_t stream_bytes(const EncodedStream& stream) {
@@ -45,7 +44,8 @@ uint64_t stream_bytes(const EncodedStream& stream) {
 
 // Bits of a value under a code (lengths per symbol, 0 = absent).
 double value_bits(int32_t q, const std::array<CodeWord, 256>& codes) {
-    if (q >= -73 && q <= 75 && codes[std::size_t(180 + q)].length) return codes[std::size_t(180 + q)].length;
+    if (q >= -73 && q <= 75 && codes[std::size_t(180 + q)].length)
+        return codes[std::size_t(180 + q)].length;
     const uint32_t m = static_cast<uint32_t>(q < 0 ? -q : q);
     const CodeWord eight = codes[q < 0 ? 102 : 101], sixteen = codes[q < 0 ? 104 : 103];
     if (m <= 255 && eight.length) return eight.length + 8.0;
@@ -77,10 +77,13 @@ void optimise_tile(std::vector<int32_t>* values, int32_t tw, int32_t th,
             symbols.clear();
             if (!symbolise_block(block.data(), block.size(), set, &symbols)) return;
             for (const BlockSymbol& sym : symbols) {
-                const bool run = (sym.symbol >= 1 && sym.symbol <= 100) || sym.symbol == 105 || sym.symbol == 106;
+                const bool run = (sym.symbol >= 1 && sym.symbol <= 100) || sym.symbol == 105 ||
+                                 sym.symbol == 106;
                 if (!run) continue;
                 runs += 1;
-                run_bits += codes[sym.symbol].length + (sym.symbol == 105 ? 8 : sym.symbol == 106 ? 16 : 0);
+                run_bits += codes[sym.symbol].length + (sym.symbol == 105   ? 8
+                                                        : sym.symbol == 106 ? 16
+                                                                            : 0);
             }
         }
     const double run_cost = runs > 0 ? run_bits / runs : 6.0;
@@ -92,7 +95,8 @@ void optimise_tile(std::vector<int32_t>* values, int32_t tw, int32_t th,
                     int32_t& q = (*values)[std::size_t(y) * std::size_t(tw) + std::size_t(x)];
                     if (q != 0) {
                         double d = 0;
-                        const double target = exact_at(x, y, &d) + d;  // what q + dither should rebuild
+                        const double target =
+                            exact_at(x, y, &d) + d;  // what q + dither should rebuild
                         const auto cost = [&](int32_t c) {
                             const double e = target - reconstruction(c);
                             return e * e + (c == 0 ? 0.0
@@ -126,7 +130,7 @@ struct TileJob {
 // in units of the step and its bits.
 struct TileCoding {
     std::optional<EncodedStream> stream;
-    double error = 0;  // sum of squared errors, in units of this coding's step
+    double error = 0;       // sum of squared errors, in units of this coding's step
     double error_none = 0;  // the same without a stream (the reader takes zeros)
     double bits = 0;
 };
@@ -141,9 +145,8 @@ struct TileSamples {
     std::vector<float> dither;
 };
 
-bool code_tile_at(const TileSamples& tile, float stored, float gain,
-                  const EncoderOptions& options, double lambda, TileCoding* coding,
-                  std::string* error) {
+bool code_tile_at(const TileSamples& tile, float stored, float gain, const EncoderOptions& options,
+                  double lambda, TileCoding* coding, std::string* error) {
     const int32_t tw = tile.width, th = tile.height;
     const double inverse = 1.0 / double(effective_step(stored, gain, 0));
     // The coefficient in units of the step, and the dither the reader will subtract.
@@ -160,7 +163,8 @@ bool code_tile_at(const TileSamples& tile, float stored, float gain,
     input.coefficients.resize(std::size_t(tw) * std::size_t(th));
     bool any = false;
     for (std::size_t i = 0; i < input.coefficients.size(); ++i) {
-        const int32_t q = quantise(double(tile.values[i]) * inverse + tile.dither[i], options.quantiser);
+        const int32_t q =
+            quantise(double(tile.values[i]) * inverse + tile.dither[i], options.quantiser);
         input.coefficients[i] = q;
         any = any || q != 0;
     }
@@ -190,7 +194,8 @@ bool code_tile_at(const TileSamples& tile, float stored, float gain,
     coding->error_none = 0;
     for (std::size_t i = 0; i < input.coefficients.size(); ++i) {
         const double exact = double(tile.values[i]) * inverse;
-        const double rebuilt = coding->stream ? reconstruction(input.coefficients[i]) - tile.dither[i] : 0.0;
+        const double rebuilt =
+            coding->stream ? reconstruction(input.coefficients[i]) - tile.dither[i] : 0.0;
         coding->error += (exact - rebuilt) * (exact - rebuilt);
         coding->error_none += exact * exact;
     }
@@ -417,11 +422,10 @@ bool code_image(const TransformedImage& image, double step, const EncoderOptions
         dir.dither_column = origin.column;
         dir.dither_row = origin.row;
         if (size.width == 0 || size.height == 0) continue;  // an empty band: T = 0
-        const int32_t block =
-            options.block_size > 0
-                ? options.block_size
-                : block_size_for(subband_position(k, image.levels).level, options.finest_block,
-                                 options.smallest_block);
+        const int32_t block = options.block_size > 0
+                                  ? options.block_size
+                                  : block_size_for(subband_position(k, image.levels).level,
+                                                   options.finest_block, options.smallest_block);
         const int32_t side = options.tile_size > 0 ? options.tile_size
                                                    : tile_size_for(size.width, size.height, block);
         int32_t t = 0;
@@ -455,7 +459,7 @@ bool code_image(const TransformedImage& image, double step, const EncoderOptions
         }
     };
     int threads = options.threads > 0 ? options.threads
-                                       : static_cast<int>(std::thread::hardware_concurrency());
+                                      : static_cast<int>(std::thread::hardware_concurrency());
     threads = std::clamp(threads, 1, 8);
     std::vector<std::thread> pool;
     for (int i = 1; i < threads; ++i) pool.emplace_back(work);

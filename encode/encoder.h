@@ -5,15 +5,20 @@
 //            --(dead-zone quantiser, dither on plane 0)-->  quantised tiles
 //            --(symbols, canonical codes, layout)-->  file  (kavel_writer.h)
 //
-// Rate: one stored step S for every subband (the reader divides it by the subband's gain, which
-// already weights the subbands for squared pixel error), scaled per plane for colour, chosen from
-// a quality setting, given directly, or searched for a target size in bits per pixel.
+// Rate: one nominal step S, chosen from a quality setting, given directly, or searched for a
+// target size in bits per pixel. The reader divides a stored step by the subband's gain, which
+// already weights the subbands for squared pixel error, so S serves every subband (scaled per
+// plane for colour); each tile then keeps whichever of a few steps around S, or no stream at
+// all, gives the least error + lambda x bits, and a second quantisation pass drops values that
+// do not pay for their bits.
+//
+// Layout defaults: blocks of 64 x 64 coefficients in the finest subbands, 32 x 32 in all coarser
+// ones; tiles of 128 to 2048 coefficients on a side by the subband's size (tile_size_for).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
 
 #include "encode/forward_wavelet.h"
 #include "encode/kavel_writer.h"
@@ -57,10 +62,10 @@ struct QuantiserSettings {
 struct EncoderOptions {
     int32_t levels = -1;  // -1: default_level_count
     RateMode mode = RateMode::quality;
-    double quality = 75.0;  // 1..100
-    double step = 1.0;      // RateMode::step: the stored step S (> 0)
-    double bpp = 1.0;       // RateMode::bpp: target bits per pixel of the whole file (> 0)
-    int32_t tile_size = 0;  // tile side in subband coefficients; 0: automatic (tile_size_for)
+    double quality = 75.0;   // 1..100
+    double step = 1.0;       // RateMode::step: the stored step S (> 0)
+    double bpp = 1.0;        // RateMode::bpp: target bits per pixel of the whole file (> 0)
+    int32_t tile_size = 0;   // tile side in subband coefficients; 0: automatic (tile_size_for)
     int32_t block_size = 0;  // block side in coefficients; 0: automatic (block_size_for)
     int32_t finest_block = kDefaultFinestBlock;      // automatic blocks at level 1
     int32_t smallest_block = kDefaultSmallestBlock;  // automatic blocks never below this
@@ -79,9 +84,9 @@ struct EncoderOptions {
 struct EncodeResult {
     EncodedFile file;
     int32_t levels = 0;
-    double step = 0.0;     // the stored step S of luminance
-    uint64_t bytes = 0;    // size of the file
-    int passes = 0;        // coding passes (more than one for --bpp)
+    double step = 0.0;   // the stored step S of luminance
+    uint64_t bytes = 0;  // size of the file
+    int passes = 0;      // coding passes (more than one for --bpp)
 };
 
 // Samples the encoder accepts at most (three 32768 x 32768 planes of floats: 12 GiB).
@@ -97,7 +102,7 @@ int32_t max_level_count(int32_t width, int32_t height);
 // record per tile) and the block offsets of every tile stream it meets (4 bytes per block):
 // more tiles make the directory longer, fewer make the offset tables longer. With about two
 // tiles met per subband the sum is least for a side of (9 A block^2 / 2)^(1/4), A the
-// subband's area; that is rounded to a power of two within 256..2048.
+// subband's area; that is rounded to a power of two within 64..2048, and at least 4 blocks.
 int32_t tile_size_for(int32_t width, int32_t height, int32_t block);
 // The automatic block side of the subbands of level d (1 finest): finest at level 1, halved
 // with every coarser level down to smallest. A window of 256 x 256 pixels needs about 136 x 136

@@ -32,9 +32,11 @@ void lift(float* x, int32_t n, int32_t parity, double k) {
     if (n < 2) return;
     int32_t i = parity;
     // Edges with reflection, interior straight.
-    for (; i < n && i < 1; i += 2) x[i] = static_cast<float>(x[i] + k * (double(x[reflect(i - 1, n)]) + x[reflect(i + 1, n)]));
+    for (; i < n && i < 1; i += 2)
+        x[i] = static_cast<float>(x[i] + k * (double(x[reflect(i - 1, n)]) + x[reflect(i + 1, n)]));
     for (; i + 1 < n; i += 2) x[i] = static_cast<float>(x[i] + k * (double(x[i - 1]) + x[i + 1]));
-    for (; i < n; i += 2) x[i] = static_cast<float>(x[i] + k * (double(x[reflect(i - 1, n)]) + x[reflect(i + 1, n)]));
+    for (; i < n; i += 2)
+        x[i] = static_cast<float>(x[i] + k * (double(x[reflect(i - 1, n)]) + x[reflect(i + 1, n)]));
 }
 
 // The same step applied to `count` interleaved lines at once: rows[i * count + c] is sample i
@@ -45,7 +47,8 @@ void lift_rows(float* rows, int32_t n, int32_t count, int32_t parity, double k) 
         float* x = rows + std::size_t(i) * std::size_t(count);
         const float* a = rows + std::size_t(reflect(i - 1, n)) * std::size_t(count);
         const float* b = rows + std::size_t(reflect(i + 1, n)) * std::size_t(count);
-        for (int32_t c = 0; c < count; ++c) x[c] = static_cast<float>(x[c] + k * (double(a[c]) + b[c]));
+        for (int32_t c = 0; c < count; ++c)
+            x[c] = static_cast<float>(x[c] + k * (double(a[c]) + b[c]));
     }
 }
 
@@ -76,7 +79,8 @@ void analyse_columns(Plane* plane, int32_t w, int32_t h, std::vector<float>* scr
         const int32_t count = std::min(kStrip, w - x0);
         float* s = scratch->data();
         for (int32_t y = 0; y < h; ++y)
-            std::copy(plane->row(y) + x0, plane->row(y) + x0 + count, s + std::size_t(y) * std::size_t(count));
+            std::copy(plane->row(y) + x0, plane->row(y) + x0 + count,
+                      s + std::size_t(y) * std::size_t(count));
         lift_rows(s, h, count, 1, l.alpha);
         lift_rows(s, h, count, 0, l.beta);
         lift_rows(s, h, count, 1, l.gamma);
@@ -129,9 +133,9 @@ const double* forward_colour_matrix() {
         const auto f = [](uint32_t bits) { return double(std::bit_cast<float>(bits)); };
         // Columns Y, I, Q of the reader's conversion.
         const double m[3][3] = {
-            {1.0, -f(0xBF71F9AE), f(0x3F21F9AE)},   // red   = Y + 0.94521606 I + 0.63271606 Q
-            {1.0, -f(0x3E9425ED), f(0xBF1A12F7)},   // green = Y - 0.28935185 I - 0.6018519 Q
-            {1.0, -f(0x3F8CBDA1), f(0x3FDB425F)},   // blue  = Y - 1.099537 I + 1.712963 Q
+            {1.0, -f(0xBF71F9AE), f(0x3F21F9AE)},  // red   = Y + 0.94521606 I + 0.63271606 Q
+            {1.0, -f(0x3E9425ED), f(0xBF1A12F7)},  // green = Y - 0.28935185 I - 0.6018519 Q
+            {1.0, -f(0x3F8CBDA1), f(0x3FDB425F)},  // blue  = Y - 1.099537 I + 1.712963 Q
         };
         const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
                            m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +

@@ -45,7 +45,7 @@ constexpr uint8_t kZeroValueSymbol = 180;  // the direct value 0: a run of one z
 // --- Bit writer with byte stuffing ----------------------------------------------------------
 
 class BitWriter {
-public:
+  public:
     explicit BitWriter(std::vector<uint8_t>* out) : out_(out) {}
 
     void put(uint32_t bits, int count) {
@@ -60,7 +60,7 @@ public:
         while (filled_ != 0) put(1, 1);
     }
 
-private:
+  private:
     void emit() {
         out_->push_back(current_);
         if (current_ == 0xFF) out_->push_back(0x00);
@@ -76,31 +76,31 @@ private:
 // --- Output sinks ---------------------------------------------------------------------------
 
 class Sink {
-public:
+  public:
     virtual ~Sink() = default;
     virtual bool write(const uint8_t* data, std::size_t size) = 0;
 };
 
 class VectorSink final : public Sink {
-public:
+  public:
     explicit VectorSink(std::vector<uint8_t>* out) : out_(out) {}
     bool write(const uint8_t* data, std::size_t size) override {
         out_->insert(out_->end(), data, data + size);
         return true;
     }
 
-private:
+  private:
     std::vector<uint8_t>* out_;
 };
 
 class FileSink final : public Sink {
-public:
+  public:
     explicit FileSink(FILE* file) : file_(file) {}
     bool write(const uint8_t* data, std::size_t size) override {
         return size == 0 || std::fwrite(data, 1, size, file_) == size;
     }
 
-private:
+  private:
     FILE* file_;
 };
 
@@ -111,7 +111,9 @@ void put_be32(std::vector<uint8_t>* out, uint32_t value) {
     out->push_back(static_cast<uint8_t>(value));
 }
 
-void put_be32(std::vector<uint8_t>* out, int32_t value) { put_be32(out, static_cast<uint32_t>(value)); }
+void put_be32(std::vector<uint8_t>* out, int32_t value) {
+    put_be32(out, static_cast<uint32_t>(value));
+}
 
 // --- Layout ---------------------------------------------------------------------------------
 
@@ -210,7 +212,8 @@ std::vector<Item> plan_items(const EncodedFile& file) {
             for (std::size_t p = 0; p < dir.tiles[t].planes.size(); ++p) {
                 const auto& stream = dir.tiles[t].planes[p];
                 if (!stream) continue;
-                natural.push_back({ItemKind::stream_header, k, t, p, stream_header_size(*stream), 0});
+                natural.push_back(
+                    {ItemKind::stream_header, k, t, p, stream_header_size(*stream), 0});
                 natural.push_back({ItemKind::stream_blocks, k, t, p, stream->data.size(), 0});
                 for (uint64_t start : stream->block_start)
                     if (start == EncodedStream::kEmptyBlock) any_empty = true;
@@ -238,9 +241,9 @@ std::vector<Item> plan_items(const EncodedFile& file) {
 
 struct Offsets {
     uint64_t empty_block = 0;
-    std::vector<uint64_t> directory;                           // by subband
-    std::vector<std::vector<std::vector<uint64_t>>> header;    // [k][t][p]
-    std::vector<std::vector<std::vector<uint64_t>>> blocks;    // [k][t][p]
+    std::vector<uint64_t> directory;                         // by subband
+    std::vector<std::vector<std::vector<uint64_t>>> header;  // [k][t][p]
+    std::vector<std::vector<std::vector<uint64_t>>> blocks;  // [k][t][p]
 };
 
 bool serialise(const EncodedFile& file, Sink* sink, std::string* error) {
@@ -316,8 +319,9 @@ bool serialise(const EncodedFile& file, Sink* sink, std::string* error) {
                 for (std::size_t t = 0; t < dir.tiles.size(); ++t) {
                     const EncodedTile& tile = dir.tiles[t];
                     for (std::size_t p = 0; p < tile.planes.size(); ++p)
-                        put_be32(&buffer, static_cast<uint32_t>(
-                                              tile.planes[p] ? offsets.header[item.subband][t][p] : 0));
+                        put_be32(&buffer,
+                                 static_cast<uint32_t>(
+                                     tile.planes[p] ? offsets.header[item.subband][t][p] : 0));
                     put_be32(&buffer, tile.x0);
                     put_be32(&buffer, tile.y0);
                     put_be32(&buffer, tile.x1);
@@ -332,7 +336,8 @@ bool serialise(const EncodedFile& file, Sink* sink, std::string* error) {
                     *file.subbands[item.subband].tiles[item.tile].planes[item.plane];
                 buffer = {0xFF, 0xAA};
                 buffer.insert(buffer.end(), stream.table.counts.begin(), stream.table.counts.end());
-                buffer.insert(buffer.end(), stream.table.symbols.begin(), stream.table.symbols.end());
+                buffer.insert(buffer.end(), stream.table.symbols.begin(),
+                              stream.table.symbols.end());
                 put_be32(&buffer, std::bit_cast<uint32_t>(stream.step));
                 put_be32(&buffer, stream.block_width);
                 put_be32(&buffer, stream.block_height);
@@ -396,8 +401,8 @@ bool encode_file(const FileInput& file, EncodedFile* out, std::string* error) {
                 std::string message;
                 if (!encode_stream(*plane, static_cast<int32_t>(tw), static_cast<int32_t>(th),
                                    &stream, &message)) {
-                    set_error(error, "subband " + std::to_string(k) + " tile " +
-                                         std::to_string(t) + ": " + message);
+                    set_error(error, "subband " + std::to_string(k) + " tile " + std::to_string(t) +
+                                         ": " + message);
                     return false;
                 }
                 coded.planes.push_back(std::move(stream));
@@ -434,7 +439,8 @@ bool write_atomically(const std::string& path, const std::function<bool(Sink*, s
     FileSink sink(file);
     std::string message;
     bool ok = body(&sink, &message);
-    if (!ok && message == "write failed") message = "cannot write " + path + ": " + std::strerror(errno);
+    if (!ok && message == "write failed")
+        message = "cannot write " + path + ": " + std::strerror(errno);
     if (ok && (std::fflush(file) != 0 || fsync(fileno(file)) != 0)) {
         ok = false;
         message = "cannot write " + path + ": " + std::strerror(errno);
@@ -596,7 +602,8 @@ std::array<uint8_t, 256> code_lengths(const std::array<uint64_t, 256>& frequenci
     int deepest = 0;
     for (std::size_t i = 0; i < used.size(); ++i) {
         int depth = 0;
-        for (int n = int(i); nodes[std::size_t(n)].parent >= 0; n = nodes[std::size_t(n)].parent) ++depth;
+        for (int n = int(i); nodes[std::size_t(n)].parent >= 0; n = nodes[std::size_t(n)].parent)
+            ++depth;
         ++bits[std::size_t(depth)];
         deepest = std::max(deepest, depth);
     }
@@ -637,8 +644,7 @@ CodeTable table_from_lengths(const std::array<uint8_t, 256>& lengths) {
     return table;
 }
 
-bool canonical_codes(const CodeTable& table, std::array<CodeWord, 256>* codes,
-                     std::string* error) {
+bool canonical_codes(const CodeTable& table, std::array<CodeWord, 256>* codes, std::string* error) {
     codes->fill(CodeWord{});
     std::size_t n = 0;
     for (uint8_t c : table.counts) n += c;
@@ -729,10 +735,10 @@ bool encode_stream(const StreamInput& input, int32_t tile_width, int32_t tile_he
         return false;
     }
     SymbolSet set = input.code_table ? SymbolSet::of(*input.code_table) : SymbolSet::all();
-    const int32_t across = static_cast<int32_t>((int64_t(tile_width) + input.block_width - 1) /
-                                                input.block_width);
-    const int32_t down = static_cast<int32_t>((int64_t(tile_height) + input.block_height - 1) /
-                                              input.block_height);
+    const int32_t across =
+        static_cast<int32_t>((int64_t(tile_width) + input.block_width - 1) / input.block_width);
+    const int32_t down =
+        static_cast<int32_t>((int64_t(tile_height) + input.block_height - 1) / input.block_height);
     const std::size_t blocks = std::size_t(across) * std::size_t(down);
 
     // Symbols of every block (empty blocks marked), with their frequencies.
@@ -836,7 +842,8 @@ bool encode_stream(const StreamInput& input, int32_t tile_width, int32_t tile_he
             continue;
         }
         out->block_start[b] = out->data.size();
-        block.assign(symbols.begin() + std::ptrdiff_t(first[b]), symbols.begin() + std::ptrdiff_t(first[b + 1]));
+        block.assign(symbols.begin() + std::ptrdiff_t(first[b]),
+                     symbols.begin() + std::ptrdiff_t(first[b + 1]));
         if (!code_block(block, codes, &out->data, error)) return false;
     }
     out->block_start[blocks] = out->data.size();

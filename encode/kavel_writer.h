@@ -160,7 +160,7 @@ struct FileOf {
     int32_t levels = 0;
     int32_t width = 0;
     int32_t height = 0;
-    std::array<uint8_t, 3> reserved{};  // the three bytes after the magic
+    std::array<uint8_t, 3> reserved{};        // the three bytes after the magic
     std::vector<DirectoryOf<Tile>> subbands;  // exactly 3L + 1, by subband number
     LayoutOptions layout;
 };
@@ -224,14 +224,12 @@ uint64_t encoded_file_size(const EncodedFile& file);
 // Writes a complete file into *out (replacing its content). On failure returns false, sets
 // *error (if given) and leaves *out in an unspecified state.
 bool write_kavel(const FileInput& file, std::vector<uint8_t>* out, std::string* error = nullptr);
-bool write_kavel(const EncodedFile& file, std::vector<uint8_t>* out,
-                 std::string* error = nullptr);
+bool write_kavel(const EncodedFile& file, std::vector<uint8_t>* out, std::string* error = nullptr);
 
 // Writes a complete file to path atomically: into a temporary file in the same directory,
 // renamed into place when complete. On failure nothing is left at path (an existing file there
 // is untouched) and no temporary file remains.
-bool write_kavel_file(const FileInput& file, const std::string& path,
-                      std::string* error = nullptr);
+bool write_kavel_file(const FileInput& file, const std::string& path, std::string* error = nullptr);
 bool write_kavel_file(const EncodedFile& file, const std::string& path,
                       std::string* error = nullptr);
 

@@ -33,7 +33,7 @@ void print_help() {
         "                lossless)\n"
         "  --bpp B       search the step that gives B bits per pixel (file size / pixels)\n"
         "  --tile N      tile side in coefficients of each subband (default: by the\n"
-        "                subband's size, 256..2048)\n"
+        "                subband's size, 128..2048)\n"
         "  --block N     block side in coefficients (default: %d in the finest subbands,\n"
         "                halved with every coarser level down to %d)\n\n"
         "example: kavel encode photo.png photo.kvl --bpp 1\n",
@@ -85,26 +85,31 @@ int run_encode_command(int argc, char** argv) {
             if (arg == "--levels") {
                 if (!parse_long(value, 0, kavel::kMaxLevelCount, &n))
                     return usage_error("--levels wants an integer 0.." +
-                                       std::to_string(kavel::kMaxLevelCount) + ", not '" + value + "'");
+                                       std::to_string(kavel::kMaxLevelCount) + ", not '" + value +
+                                       "'");
                 options.levels = static_cast<int32_t>(n);
             } else if (arg == "--tile" || arg == "--block") {
                 if (!parse_long(value, 1, 65535, &n))
                     return usage_error(arg + " wants an integer 1..65535, not '" + value + "'");
-                (arg == "--tile" ? options.tile_size : options.block_size) = static_cast<int32_t>(n);
+                (arg == "--tile" ? options.tile_size : options.block_size) =
+                    static_cast<int32_t>(n);
             } else if (arg == "--quality") {
                 if (!parse_real(value, 1, 100, &options.quality))
-                    return usage_error(std::string("--quality wants a number 1..100, not '") + value + "'");
+                    return usage_error(std::string("--quality wants a number 1..100, not '") +
+                                       value + "'");
                 options.mode = kavel::RateMode::quality;
                 ++rate_options;
             } else if (arg == "--step") {
                 if (!parse_real(value, 1e-6, 1e9, &options.step) || !(options.step > 0))
-                    return usage_error(std::string("--step wants a positive number, not '") + value + "'");
+                    return usage_error(std::string("--step wants a positive number, not '") +
+                                       value + "'");
                 options.mode = kavel::RateMode::step;
                 ++rate_options;
             } else if (arg == "--bpp") {
                 if (!parse_real(value, 1e-4, 64, &options.bpp) || !(options.bpp > 0))
-                    return usage_error(std::string("--bpp wants a number above 0 and up to 64, not '") +
-                                       value + "'");
+                    return usage_error(
+                        std::string("--bpp wants a number above 0 and up to 64, not '") + value +
+                        "'");
                 options.mode = kavel::RateMode::bpp;
                 ++rate_options;
             } else {
@@ -129,10 +134,11 @@ int run_encode_command(int argc, char** argv) {
     for (const std::string& warning : warnings)
         std::fprintf(stderr, "kavel encode: warning: %s\n", warning.c_str());
     if (options.levels > kavel::max_level_count(picture.width, picture.height)) {
-        std::fprintf(stderr,
-                     "kavel encode: %s: --levels %d is too many for a %d x %d picture (at most %d)\n",
-                     in.c_str(), options.levels, picture.width, picture.height,
-                     kavel::max_level_count(picture.width, picture.height));
+        std::fprintf(
+            stderr,
+            "kavel encode: %s: --levels %d is too many for a %d x %d picture (at most %d)\n",
+            in.c_str(), options.levels, picture.width, picture.height,
+            kavel::max_level_count(picture.width, picture.height));
         return 1;
     }
     const int32_t width = picture.width, height = picture.height, channels = picture.channels;

@@ -23,15 +23,14 @@ using File = std::unique_ptr<FILE, FileCloser>;
 bool too_large(uint64_t width, uint64_t height, uint64_t channels, const PictureLimits& limits,
                const std::string& path, std::string* error) {
     if (width > 0x7FFFFFFF || height > 0x7FFFFFFF) {
-        *error = path + ": a picture of " + std::to_string(width) + " x " +
-                 std::to_string(height) +
+        *error = path + ": a picture of " + std::to_string(width) + " x " + std::to_string(height) +
                  " is too large for the Kavel format (at most 2147483647 on a side)";
         return true;
     }
     if (width * height * channels > limits.max_samples) {
-        *error = path + ": a picture of " + std::to_string(width) + " x " +
-                 std::to_string(height) + " is too large to encode (at most " +
-                 std::to_string(limits.max_samples) + " samples)";
+        *error = path + ": a picture of " + std::to_string(width) + " x " + std::to_string(height) +
+                 " is too large to encode (at most " + std::to_string(limits.max_samples) +
+                 " samples)";
         return true;
     }
     return false;
@@ -79,7 +78,8 @@ int png_begin(FILE* file, PngState* s) {
         int entries = 0;
         s->grey_palette = png_get_PLTE(s->png, s->info, &palette, &entries) != 0;
         for (int i = 0; s->grey_palette && i < entries; ++i)
-            s->grey_palette = palette[i].red == palette[i].green && palette[i].red == palette[i].blue;
+            s->grey_palette =
+                palette[i].red == palette[i].green && palette[i].red == palette[i].blue;
         png_set_palette_to_rgb(s->png);
     }
     if (colour == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(s->png);
@@ -129,8 +129,9 @@ bool read_png(FILE* file, const std::string& path, Picture* picture, std::string
         return false;
     }
     const int channels = state.channels;
-    if (channels < 1 || channels > 4 || png_get_rowbytes(state.png, state.info) !=
-                                            std::size_t(state.width) * std::size_t(channels)) {
+    if (channels < 1 || channels > 4 ||
+        png_get_rowbytes(state.png, state.info) !=
+            std::size_t(state.width) * std::size_t(channels)) {
         *error = path + ": unsupported PNG layout";
         return false;
     }
@@ -198,8 +199,7 @@ bool pnm_number(FILE* file, uint64_t* value) {
 }
 
 bool read_pnm(FILE* file, const std::string& path, int channels, Picture* picture,
-              std::string* error, std::vector<std::string>* warnings,
-              const PictureLimits& limits) {
+              std::string* error, std::vector<std::string>* warnings, const PictureLimits& limits) {
     uint64_t width = 0, height = 0, maxval = 0;
     if (!pnm_number(file, &width) || !pnm_number(file, &height) || !pnm_number(file, &maxval)) {
         *error = path + ": broken PGM/PPM header";
@@ -231,8 +231,8 @@ bool read_pnm(FILE* file, const std::string& path, int channels, Picture* pictur
                 *error = path + ": a sample exceeds the maxval " + std::to_string(maxval);
                 return false;
             }
-            out[i] = maxval == 255 ? uint8_t(v)
-                                   : uint8_t((uint64_t(v) * 255 + maxval / 2) / maxval);
+            out[i] =
+                maxval == 255 ? uint8_t(v) : uint8_t((uint64_t(v) * 255 + maxval / 2) / maxval);
         }
     }
     if (warnings && wide) warnings->push_back(path + ": 16-bit samples are reduced to 8 bits");
@@ -273,8 +273,8 @@ bool write_pnm(const std::string& path, const Picture& picture, std::string* err
         *error = path + ": cannot create: " + std::strerror(errno);
         return false;
     }
-    std::fprintf(file.get(), "P%c\n%d %d\n255\n", picture.channels == 1 ? '5' : '6',
-                 picture.width, picture.height);
+    std::fprintf(file.get(), "P%c\n%d %d\n255\n", picture.channels == 1 ? '5' : '6', picture.width,
+                 picture.height);
     if (std::fwrite(picture.samples.data(), 1, picture.samples.size(), file.get()) !=
             picture.samples.size() ||
         std::fclose(file.release()) != 0) {

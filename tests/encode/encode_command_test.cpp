@@ -1,4 +1,6 @@
 // `kavel encode` from the command line: its files, its settings and every bad input.
+#include "tools/encode_command.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 
 #include "format/kavel.h"
 #include "tests/support/test_files.h"
-#include "tools/encode_command.h"
 #include "tools/picture_reader.h"
 
 namespace {
@@ -25,14 +26,15 @@ CommandRun encode(std::vector<std::string> arguments) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     const int status = run_encode_command(static_cast<int>(arguments.size()), argv.data());
-    CommandRun run{status, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
+    CommandRun run{status, testing::internal::GetCapturedStdout(),
+                   testing::internal::GetCapturedStderr()};
     return run;
 }
 
 int lines(const std::string& text) { return int(std::count(text.begin(), text.end(), '\n')); }
 
 class EncodeCommand : public ::testing::Test {
-protected:
+  protected:
     std::string photo(const std::string& name) { return std::string(KAVEL_DATA_DIR) + "/" + name; }
     int files_in_dir() {
         int n = 0;

@@ -1,10 +1,11 @@
 // The encoder end to end: photographs in, Kavel files out, read back by the library.
+#include "encode/encoder.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <map>
 
-#include "encode/encoder.h"
 #include "format/kavel.h"
 #include "tests/support/test_files.h"
 #include "tools/picture_reader.h"
@@ -18,7 +19,8 @@ const Picture& photo(const std::string& name) {
     if (it == cache.end()) {
         Picture picture;
         std::string error;
-        EXPECT_TRUE(read_picture(std::string(KAVEL_DATA_DIR) + "/" + name, &picture, &error)) << error;
+        EXPECT_TRUE(read_picture(std::string(KAVEL_DATA_DIR) + "/" + name, &picture, &error))
+            << error;
         it = cache.emplace(name, std::move(picture)).first;
     }
     return it->second;
@@ -31,8 +33,10 @@ Picture crop(const Picture& picture, int32_t x0, int32_t y0, int32_t width, int3
     out.channels = picture.channels;
     for (int32_t y = y0; y < y0 + height; ++y) {
         const auto* row = picture.samples.data() +
-                          (std::size_t(y) * std::size_t(picture.width) + std::size_t(x0)) * std::size_t(picture.channels);
-        out.samples.insert(out.samples.end(), row, row + std::size_t(width) * std::size_t(picture.channels));
+                          (std::size_t(y) * std::size_t(picture.width) + std::size_t(x0)) *
+                              std::size_t(picture.channels);
+        out.samples.insert(out.samples.end(), row,
+                           row + std::size_t(width) * std::size_t(picture.channels));
     }
     return out;
 }
@@ -49,7 +53,7 @@ double psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
 }
 
 class EncoderRoundTrip : public ::testing::Test {
-protected:
+  protected:
     // Encodes, writes, decodes the whole image at scale 0; returns the pixels.
     std::vector<uint8_t> round_trip(const Picture& picture, const EncoderOptions& options,
                                     EncodeResult* result = nullptr) {
@@ -135,7 +139,8 @@ TEST_F(EncoderRoundTrip, BitsPerPixelTargetIsReached) {
             EncodeResult result;
             std::string error;
             ASSERT_TRUE(encode_picture(picture, options, &result, &error)) << error;
-            const double reached = double(result.bytes) * 8 / (double(picture.width) * picture.height);
+            const double reached =
+                double(result.bytes) * 8 / (double(picture.width) * picture.height);
             EXPECT_NEAR(reached, bpp, 0.05 * bpp);
             EXPECT_EQ(encoded_file_size(result.file), result.bytes);
         }
@@ -160,14 +165,19 @@ TEST_F(EncoderRoundTrip, EveryScaleAndWindowOfTheFileIsThePicture) {
         for (uint8_t v : part.samples) original += v;
         EXPECT_NEAR(mean / double(whole.size()), original / double(part.samples.size()), 2.0);
         // A window equals the same part of the whole.
-        const int32_t x0 = w / 3, y0 = h / 5, x1 = std::min(w - 1, x0 + 70), y1 = std::min(h - 1, y0 + 90);
+        const int32_t x0 = w / 3, y0 = h / 5, x1 = std::min(w - 1, x0 + 70),
+                      y1 = std::min(h - 1, y0 + 90);
         std::vector<uint8_t> window;
         ASSERT_TRUE(kavel_test::decode_window(path_, scale, x0, y0, x1, y1, &window, 3));
         for (int32_t y = y0; y <= y1; ++y)
             for (int32_t x = x0; x <= x1; ++x)
                 for (int32_t c = 0; c < 3; ++c)
-                    ASSERT_EQ(window[(std::size_t(y - y0) * std::size_t(x1 - x0 + 1) + std::size_t(x - x0)) * 3 + std::size_t(c)],
-                              whole[(std::size_t(y) * std::size_t(w) + std::size_t(x)) * 3 + std::size_t(c)]);
+                    ASSERT_EQ(window[(std::size_t(y - y0) * std::size_t(x1 - x0 + 1) +
+                                      std::size_t(x - x0)) *
+                                         3 +
+                                     std::size_t(c)],
+                              whole[(std::size_t(y) * std::size_t(w) + std::size_t(x)) * 3 +
+                                    std::size_t(c)]);
     }
 }
 
@@ -176,8 +186,8 @@ TEST_F(EncoderRoundTrip, TileAndBlockLayoutsAllDecode) {
     struct Case {
         int32_t tile, block;
     };
-    for (const Case c : {Case{0, 64}, Case{16, 16}, Case{37, 10}, Case{100, 7}, Case{5, 3},
-                         Case{65535, 65535}}) {
+    for (const Case c :
+         {Case{0, 64}, Case{16, 16}, Case{37, 10}, Case{100, 7}, Case{5, 3}, Case{65535, 65535}}) {
         SCOPED_TRACE(std::to_string(c.tile) + "/" + std::to_string(c.block));
         EncoderOptions options;
         options.tile_size = c.tile;
@@ -191,7 +201,8 @@ TEST_F(EncoderRoundTrip, TileAndBlockLayoutsAllDecode) {
         for (std::size_t k = 0; k < sizes.size(); ++k) {
             const int32_t side = c.tile ? c.tile : 256;
             const auto& tiles = result.file.subbands[k].tiles;
-            const int64_t across = (sizes[k].width + side - 1) / side, down = (sizes[k].height + side - 1) / side;
+            const int64_t across = (sizes[k].width + side - 1) / side,
+                          down = (sizes[k].height + side - 1) / side;
             EXPECT_EQ(int64_t(tiles.size()), across * down);
             for (const auto& tile : tiles) {
                 EXPECT_LE(tile.x1 - tile.x0 + 1, side);
@@ -207,7 +218,8 @@ TEST_F(EncoderRoundTrip, TileAndBlockLayoutsAllDecode) {
 TEST_F(EncoderRoundTrip, LayoutOrderDoesNotChangeThePixels) {
     const Picture part = crop(photo("chelsea.png"), 0, 0, 120, 90);
     std::vector<uint8_t> first;
-    for (LayoutOrder order : {LayoutOrder::natural, LayoutOrder::directories_last, LayoutOrder::reversed}) {
+    for (LayoutOrder order :
+         {LayoutOrder::natural, LayoutOrder::directories_last, LayoutOrder::reversed}) {
         EncoderOptions options;
         options.layout = {order, 2};
         options.tile_size = 32;
@@ -221,8 +233,8 @@ TEST_F(EncoderRoundTrip, TinyAndOnePixelWidePictures) {
     struct Case {
         int32_t width, height, channels;
     };
-    for (const Case c : {Case{1, 1, 1}, Case{1, 1, 3}, Case{1, 37, 1}, Case{29, 1, 3}, Case{2, 3, 3},
-                         Case{3, 2, 1}, Case{65, 1, 1}}) {
+    for (const Case c : {Case{1, 1, 1}, Case{1, 1, 3}, Case{1, 37, 1}, Case{29, 1, 3},
+                         Case{2, 3, 3}, Case{3, 2, 1}, Case{65, 1, 1}}) {
         Picture picture;
         picture.width = c.width;
         picture.height = c.height;
@@ -230,8 +242,8 @@ TEST_F(EncoderRoundTrip, TinyAndOnePixelWidePictures) {
         for (int32_t i = 0; i < c.width * c.height * c.channels; ++i)
             picture.samples.push_back(uint8_t((i * 53 + 20) % 230 + 10));
         for (int32_t levels = 0; levels <= max_level_count(c.width, c.height); ++levels) {
-            SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " L=" +
-                         std::to_string(levels));
+            SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) +
+                         " L=" + std::to_string(levels));
             EncoderOptions options;
             options.levels = levels;
             options.mode = RateMode::step;

@@ -51,8 +51,8 @@ inline RegionNode* build_tree(const kavel::Plane& plane, int32_t levels, int32_t
     for (int32_t c = 0; c < 4; ++c) {
         const kavel::BandSize size = kavel::child_band_size(parent, c);
         if (c == 0) {
-            node->children[0] = build_tree(plane, levels, depth + 1, size.width, size.height,
-                                           depth + 1, factor);
+            node->children[0] =
+                build_tree(plane, levels, depth + 1, size.width, size.height, depth + 1, factor);
             continue;
         }
         RegionNode* leaf = whole_band_node(size.width, size.height);

@@ -1,11 +1,12 @@
 // Reading PNG, PGM and PPM pictures for the encoder.
+#include "tools/picture_reader.h"
+
 #include <gtest/gtest.h>
 #include <png.h>
 
 #include <cstdio>
 
 #include "tests/support/test_files.h"
-#include "tools/picture_reader.h"
 
 namespace kavel {
 namespace {
@@ -20,11 +21,10 @@ void write_png(const std::string& path, int32_t width, int32_t height, int colou
     png_infop info = png_create_info_struct(png);
     png_init_io(png, f);
     png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), depth, colour,
-                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     if (!palette.empty()) png_set_PLTE(png, info, palette.data(), int(palette.size()));
-    if (!alpha.empty())
-        png_set_tRNS(png, info, alpha.data(), int(alpha.size()), nullptr);
+    if (!alpha.empty()) png_set_tRNS(png, info, alpha.data(), int(alpha.size()), nullptr);
     png_write_info(png, info);
     const std::size_t row_bytes = raw.size() / std::size_t(height);
     std::vector<png_bytep> rows;
@@ -37,7 +37,7 @@ void write_png(const std::string& path, int32_t width, int32_t height, int colou
 }
 
 class PictureReader : public ::testing::Test {
-protected:
+  protected:
     Picture read_ok(const std::string& path, std::vector<std::string>* warnings = nullptr) {
         Picture picture;
         std::string error;
@@ -135,8 +135,8 @@ TEST_F(PictureReader, PalettesBecomeRgbOrGrey) {
 
 TEST_F(PictureReader, PgmAndPpmWithAnyMaxval) {
     const std::string path = dir_.path("p.pnm");
-    kavel_test::write_bytes(path, {'P', '5', '\n', '#', ' ', 'c', '\n', '3', ' ', '1', '\n',
-                                   '2', '5', '5', '\n', 0, 128, 255});
+    kavel_test::write_bytes(path, {'P', '5', '\n', '#', ' ', 'c', '\n', '3', ' ', '1', '\n', '2',
+                                   '5', '5', '\n', 0, 128, 255});
     Picture p = read_ok(path);
     EXPECT_EQ(p.channels, 1);
     EXPECT_EQ(p.samples, (std::vector<uint8_t>{0, 128, 255}));

@@ -23,7 +23,8 @@ Plane random_plane(int32_t width, int32_t height, uint32_t seed) {
     // A smooth ramp plus noise, like a photograph's mix of slow and fast changes.
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x)
-            plane.row(y)[x] = 0.5f * sample(random) + 0.4f * float(x + 2 * y) / float(width + 2 * height) * 255.0f;
+            plane.row(y)[x] = 0.5f * sample(random) +
+                              0.4f * float(x + 2 * y) / float(width + 2 * height) * 255.0f;
     return plane;
 }
 
@@ -130,9 +131,8 @@ TEST(ColourTransform, ForwardMatrixInvertsTheReadersConversion) {
     const double* m = forward_colour_matrix();
     // The reader: R = Y + 0.94521606 I + 0.63271606 Q, G = Y - 0.28935185 I - 0.6018519 Q,
     // B = Y - 1.099537 I + 1.712963 Q.
-    const double reader[3][3] = {{1, 0.94521606, 0.63271606},
-                                 {1, -0.28935185, -0.6018519},
-                                 {1, -1.099537, 1.712963}};
+    const double reader[3][3] = {
+        {1, 0.94521606, 0.63271606}, {1, -0.28935185, -0.6018519}, {1, -1.099537, 1.712963}};
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 3; ++c) {
             double sum = 0;

@@ -41,7 +41,8 @@ uint8_t to_byte(float v) {
 // The expected planes of an L = 0 file: tiles in directory order, later ones overwriting.
 std::vector<std::vector<float>> expected_planes(const FileInput& file) {
     std::vector<std::vector<float>> planes(
-        std::size_t(file.planes), std::vector<float>(std::size_t(file.width) * std::size_t(file.height), 0.0f));
+        std::size_t(file.planes),
+        std::vector<float>(std::size_t(file.width) * std::size_t(file.height), 0.0f));
     const DirectoryInput& dir = file.subbands[0];
     for (const TileInput& tile : dir.tiles) {
         const int32_t tw = tile.x1 - tile.x0 + 1;
@@ -52,10 +53,12 @@ std::vector<std::vector<float>> expected_planes(const FileInput& file) {
                 for (int32_t x = tile.x0; x <= tile.x1; ++x) {
                     if (x < 0 || y < 0 || x >= file.width || y >= file.height) continue;
                     const int32_t q =
-                        stream->coefficients[std::size_t(y - tile.y0) * std::size_t(tw) + std::size_t(x - tile.x0)];
+                        stream->coefficients[std::size_t(y - tile.y0) * std::size_t(tw) +
+                                             std::size_t(x - tile.x0)];
                     float v = dequantised(q, stream->step);  // L = 0: gain 1, scale 0
                     if (p == 0) v = dithered(v, stream->step, x, y, dir);
-                    planes[std::size_t(p)][std::size_t(y) * std::size_t(file.width) + std::size_t(x)] = v;
+                    planes[std::size_t(p)]
+                          [std::size_t(y) * std::size_t(file.width) + std::size_t(x)] = v;
                 }
         }
     }
@@ -102,7 +105,7 @@ StreamInput stream_of(int32_t tw, int32_t th, float step, int32_t block_w, int32
 }
 
 class WriterRoundTrip : public ::testing::Test {
-protected:
+  protected:
     // Writes file, decodes it whole and in windows, and compares with the expected pixels.
     void check(const FileInput& file) {
         const std::string path = dir_.path("file.kvl");
@@ -115,17 +118,27 @@ protected:
         for (std::size_t i = 0; i < expected.size(); ++i)
             ASSERT_EQ(int(pixels[i]), int(expected[i])) << "sample " << i;
         // Windows that start and end inside blocks and tiles.
-        for (const auto& w : {std::array<int32_t, 4>{1, 2, 5, 3}, std::array<int32_t, 4>{3, 0, file.width - 2, file.height - 1},
-                              std::array<int32_t, 4>{file.width - 1, file.height - 1, file.width - 1, file.height - 1}}) {
+        for (const auto& w : {std::array<int32_t, 4>{1, 2, 5, 3},
+                              std::array<int32_t, 4>{3, 0, file.width - 2, file.height - 1},
+                              std::array<int32_t, 4>{file.width - 1, file.height - 1,
+                                                     file.width - 1, file.height - 1}}) {
             std::vector<uint8_t> window;
-            ASSERT_TRUE(kavel_test::decode_window(path, 0, w[0], w[1], w[2], w[3], &window, file.planes));
+            ASSERT_TRUE(
+                kavel_test::decode_window(path, 0, w[0], w[1], w[2], w[3], &window, file.planes));
             const int32_t columns = w[2] - w[0] + 1;
             for (int32_t y = w[1]; y <= w[3]; ++y)
                 for (int32_t x = w[0]; x <= w[2]; ++x)
                     for (int32_t p = 0; p < file.planes; ++p) {
                         const bool inside = x < file.width && y < file.height;  // beyond: black
-                        ASSERT_EQ(int(window[(std::size_t(y - w[1]) * std::size_t(columns) + std::size_t(x - w[0])) * std::size_t(file.planes) + std::size_t(p)]),
-                                  inside ? int(expected[(std::size_t(y) * std::size_t(file.width) + std::size_t(x)) * std::size_t(file.planes) + std::size_t(p)]) : 0)
+                        ASSERT_EQ(int(window[(std::size_t(y - w[1]) * std::size_t(columns) +
+                                              std::size_t(x - w[0])) *
+                                                 std::size_t(file.planes) +
+                                             std::size_t(p)]),
+                                  inside ? int(expected[(std::size_t(y) * std::size_t(file.width) +
+                                                         std::size_t(x)) *
+                                                            std::size_t(file.planes) +
+                                                        std::size_t(p)])
+                                         : 0)
                             << "window at " << x << "," << y;
                     }
         }
@@ -157,7 +170,8 @@ TEST_F(WriterRoundTrip, SeveralTilesOverlapsAndUncoveredAreas) {
     auto& tiles = file.subbands[0].tiles;
     tiles.push_back({0, 0, 14, 9, {stream_of(15, 10, 1.5f, 4, 4, 2, 0, 170)}});
     tiles.push_back({15, 0, 29, 9, {stream_of(15, 10, 0.5f, 8, 3, 3, 0, 500)}});
-    tiles.push_back({10, 5, 19, 14, {stream_of(10, 10, 2.0f, 16, 16, 4, 0, 120)}});  // overlaps both
+    tiles.push_back(
+        {10, 5, 19, 14, {stream_of(10, 10, 2.0f, 16, 16, 4, 0, 120)}});  // overlaps both
     // Rows 15..19 are covered by no tile: they read as zeros, without dither.
     tiles.push_back({25, 12, 29, 14, {std::nullopt}});  // a tile without a stream
     check(file);
@@ -183,7 +197,8 @@ TEST_F(WriterRoundTrip, ColourWithAPlaneWithoutStream) {
 }
 
 TEST_F(WriterRoundTrip, EveryLayoutOrderReadsTheSame) {
-    for (LayoutOrder order : {LayoutOrder::natural, LayoutOrder::directories_last, LayoutOrder::reversed}) {
+    for (LayoutOrder order :
+         {LayoutOrder::natural, LayoutOrder::directories_last, LayoutOrder::reversed}) {
         SCOPED_TRACE(int(order));
         FileInput file = base(3, 16, 16);
         file.layout = {order, 3};
@@ -191,7 +206,8 @@ TEST_F(WriterRoundTrip, EveryLayoutOrderReadsTheSame) {
             const int32_t x0 = (t % 2) * 8, y0 = (t / 2) * 8;
             TileInput tile{x0, y0, x0 + 7, y0 + 7, {}};
             for (int p = 0; p < 3; ++p)
-                tile.planes.push_back(stream_of(8, 8, 1.0f, 3, 3, uint32_t(10 * t + p), p == 0 ? 20 : -30, p == 0 ? 230 : 30, 2));
+                tile.planes.push_back(stream_of(8, 8, 1.0f, 3, 3, uint32_t(10 * t + p),
+                                                p == 0 ? 20 : -30, p == 0 ? 230 : 30, 2));
             file.subbands[0].tiles.push_back(tile);
         }
         check(file);
@@ -243,7 +259,8 @@ TEST_F(WriterRoundTrip, GivenCodeTableAndGivenSymbols) {
     all.counts[7] = 212;
     stream.code_table = all;
     stream.block_symbols.resize(2);
-    stream.block_symbols[1] = std::vector<BlockSymbol>{{101, 20}, {0, 0}, {5, 0}, {181, 0}, {0, 0}, {181, 0}};
+    stream.block_symbols[1] =
+        std::vector<BlockSymbol>{{101, 20}, {0, 0}, {5, 0}, {181, 0}, {0, 0}, {181, 0}};
     file.subbands[0].tiles[0].planes[0] = stream;
     check(file);
 }
@@ -265,8 +282,12 @@ TEST_F(WriterRoundTrip, LevelsAndTilesRandomFilesDecodeTheSameWholeOrInWindows) 
             for (int32_t y = y0; y <= y1; ++y)
                 for (int32_t x = x0; x <= x1; ++x)
                     for (int32_t p = 0; p < 3; ++p)
-                        ASSERT_EQ(part[(std::size_t(y - y0) * std::size_t(x1 - x0 + 1) + std::size_t(x - x0)) * 3 + std::size_t(p)],
-                                  whole[(std::size_t(y) * std::size_t(w) + std::size_t(x)) * 3 + std::size_t(p)])
+                        ASSERT_EQ(part[(std::size_t(y - y0) * std::size_t(x1 - x0 + 1) +
+                                        std::size_t(x - x0)) *
+                                           3 +
+                                       std::size_t(p)],
+                                  whole[(std::size_t(y) * std::size_t(w) + std::size_t(x)) * 3 +
+                                        std::size_t(p)])
                             << "scale " << scale << " at " << x << "," << y;
         }
     }

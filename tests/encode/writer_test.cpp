@@ -1,6 +1,7 @@
 // The writer on its own: geometry, codes, block bits and the file layout, checked against the
 // byte layout without the reader.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
@@ -9,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <unistd.h>
 #include <numeric>
 
 #include "encode/band_geometry.h"
@@ -104,10 +104,9 @@ TEST(Symbols, ValuesAndRunsPickTheirSymbols) {
     const std::vector<int32_t> values = {0, 75, -73, 76, -255, 256, -40000, 40000, 70000, 65536};
     ASSERT_TRUE(symbolise_block(values.data(), values.size(), SymbolSet::all(), &symbols));
     const std::vector<BlockSymbol> expected = {
-        {1, 0},        {255, 0},     {107, 0},     {101, 76},    {102, 255},
-        {103, 256},    {104, 40000}, {103, 40000},
-        {103, 4464},   // 70000 keeps its low 16 bits: 4464
-        {1, 0},        // 65536 reads back as 0
+        {1, 0},     {255, 0},     {107, 0},     {101, 76},   {102, 255},
+        {103, 256}, {104, 40000}, {103, 40000}, {103, 4464},  // 70000 keeps its low 16 bits: 4464
+        {1, 0},                                               // 65536 reads back as 0
     };
     EXPECT_EQ(symbols, expected);
 
@@ -281,9 +280,11 @@ void check_structure(const std::vector<uint8_t>& bytes, const FileInput& file) {
                           tile.planes[std::size_t(p)]->step);
                 EXPECT_EQ(be32(bytes, after + 4), 2);
                 EXPECT_EQ(be32(bytes, after + 8), 2);
-                const int64_t blocks = block_count(tile.x1 - tile.x0 + 1, tile.y1 - tile.y0 + 1, 2, 2);
+                const int64_t blocks =
+                    block_count(tile.x1 - tile.x0 + 1, tile.y1 - tile.y0 + 1, 2, 2);
                 for (int64_t b = 0; b < blocks; ++b) {
-                    const std::size_t block = std::size_t(be32(bytes, after + 12 + 4 * std::size_t(b)));
+                    const std::size_t block =
+                        std::size_t(be32(bytes, after + 12 + 4 * std::size_t(b)));
                     ASSERT_LT(block + 2, bytes.size());
                     EXPECT_EQ(bytes[block], 0xFF);
                     EXPECT_EQ(bytes[block + 1], 0xA3);
@@ -376,8 +377,8 @@ TEST(Layout, RejectsWhatTheFormatCannotHold) {
 }
 
 TEST(FileWriting, WritesAtomicallyAndLeavesNothingOnFailure) {
-    const std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("kavel_writer_test_" + std::to_string(::getpid()));
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
+                                      ("kavel_writer_test_" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     const std::string path = (dir / "out.kvl").string();
     const FileInput file = sample_file(LayoutOrder::natural, 0);
