@@ -42,7 +42,8 @@ for target in "${targets[@]}"; do
     echo "== $target for ${seconds}s"
     status=0
     (cd "$work/$target" && "$build/fuzz/$target" -max_total_time="$seconds" -rss_limit_mb=2048 \
-        -timeout=10 -print_final_stats=1 -artifact_prefix="$artifacts/" "$corpus" \
+        -timeout=10 -print_final_stats=1 -dict="$root/fuzz/kavel.dict" \
+        -artifact_prefix="$artifacts/" "$corpus" \
         >"$work/$target/log.txt" 2>&1) || status=$?
     grep -E '^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' \
         "$work/$target/log.txt" || true
