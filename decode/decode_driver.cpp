@@ -13,6 +13,9 @@
 namespace {
 
 constexpr int32_t kMaxTileSide = 65535;
+// How often the tiles of a directory may cover the needed area of a leaf, plus a slack.
+constexpr int64_t kMaxCoverage = 8;
+constexpr int64_t kCoverageSlack = 65536;
 
 // Bytes left in the stream from the current position, or -1 when that cannot be told.
 int64_t bytes_remaining(FILE* stream) {
@@ -246,9 +249,17 @@ int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scal
     leaf->coefficients = static_cast<float*>(pool_calloc(
         static_cast<int32_t>(needed_width * needed_height), static_cast<int32_t>(sizeof(float))));
     if (leaf->coefficients == nullptr) return 1;
+    int64_t covered = 0;
     for (int32_t t = 0; t < tile_count; ++t) {
         const TileEntry& tile = tiles[t];
-        if (!rects_meet(RegionRect{tile.x0, tile.x1, tile.y0, tile.y1}, needed)) continue;
+        const RegionRect tile_rect{tile.x0, tile.x1, tile.y0, tile.y1};
+        if (!rects_meet(tile_rect, needed)) continue;
+        // Tiles may overlap (the later one wins), but a directory that stacks the same area
+        // many times would make the work grow with its records instead of with the window:
+        // refuse one whose tiles cover the needed area more than a few times over.
+        const RegionRect met = rect_intersection(tile_rect, needed);
+        covered += (int64_t{met.x1} - met.x0 + 1) * (int64_t{met.y1} - met.y0 + 1);
+        if (covered > kMaxCoverage * needed_width * needed_height + kCoverageSlack) return 1;
         float step = 0.0f;
         CodeTable table{};
         BlockEntry* blocks = nullptr;

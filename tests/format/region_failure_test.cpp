@@ -223,3 +223,24 @@ TEST(DamagedColourFile, EveryByteFlippedOrCutFailsCleanly) {
 }
 
 }  // namespace
+
+namespace {
+
+// A directory may list overlapping tiles (the later one wins), but one that stacks the same
+// area over and over would make the work grow with its records: it is refused.
+TEST(StackedTiles, AFewOverlapsDecodeManyAreRefused) {
+    kavel_test::TempDir dir;
+    const std::string path = dir.path("s.kvl");
+    for (const int copies : {3, 100}) {
+        kavel::FileInput file = kavel_test::random_file(1, 0, 40, 30, 9);
+        const kavel::TileInput tile = file.subbands[0].tiles[0];
+        file.subbands[0].tiles.assign(static_cast<size_t>(copies), tile);
+        kavel_test::write_file(file, path);
+        std::vector<uint8_t> pixels;
+        const bool ok = kavel_test::decode_window(path, 0, 0, 0, 39, 29, &pixels, 1);
+        EXPECT_EQ(ok, copies == 3) << copies;
+        EXPECT_EQ(pool_block_count(), 0u);
+    }
+}
+
+}  // namespace
