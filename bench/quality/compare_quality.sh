@@ -51,8 +51,8 @@ trap 'rm -rf "$work"' EXIT
 psnr() { python3 "$here/psnr.py" "$@"; }
 bpp_of() { python3 -c "import sys; print('%.3f' % ($(stat -c %s "$1") * 8.0 / $2))"; }
 
-printf "%-14s %6s | %6s %6s | %6s %6s %4s | %6s %6s\n" picture target kavel PSNR JPEG PSNR q J2K PSNR
-printf -- "---------------------+---------------+--------------------+--------------\n"
+printf "%-22s %6s | %6s %6s | %6s %6s %4s | %6s %6s\n" picture target kavel PSNR JPEG PSNR q J2K PSNR
+printf -- "-----------------------------+---------------+--------------------+--------------\n"
 for picture in "${pictures[@]}"; do
   name="$(basename "$picture")"
   reference="$work/reference.pnm"
@@ -97,7 +97,7 @@ print(int(f[1]) * int(f[2]))")
       opj_decompress -i "$work/o.j2k" -o "$work/o.$ext" >/dev/null 2>&1
       o_bpp=$(bpp_of "$work/o.j2k" "$pixels"); o_psnr=$(psnr "$reference" "$work/o.$ext")
     fi
-    printf "%-14s %6s | %6s %6s | %6s %6s %4s | %6s %6s\n" "$name" "$rate" "$k_bpp" "$k_psnr" \
+    printf "%-22s %6s | %6s %6s | %6s %6s %4s | %6s %6s\n" "$name" "$rate" "$k_bpp" "$k_psnr" \
       "$j_bpp" "$j_psnr" "$j_q" "$o_bpp" "$o_psnr"
   done
 done
