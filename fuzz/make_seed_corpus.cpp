@@ -24,10 +24,33 @@ void write(const std::filesystem::path& path, const std::vector<uint8_t>& bytes)
     std::fclose(f);
 }
 
+// Windows at the coarsest scale of a huge image: the whole image, its far corner and the
+// largest coordinates (finer scales of such files are left for the fuzzer to reach).
+void write_huge_image_seeds(const std::filesystem::path& dir, const kavel_fuzz::SeedFile& file) {
+    kavel_fuzz::RegionParameters p;
+    p.scale = file.levels;
+    p.whole_image = true;
+    write(dir / (file.name + "-coarsest.bin"), kavel_fuzz::make_region_input(p, file.bytes));
+    p.whole_image = false;
+    p.anchor = 1;
+    p.x0 = p.y0 = -4;
+    p.columns = p.rows = 8;
+    write(dir / (file.name + "-far-corner.bin"), kavel_fuzz::make_region_input(p, file.bytes));
+    p.anchor = 2;
+    p.x0 = p.y0 = 250;
+    p.use_image_api = true;
+    write(dir / (file.name + "-largest-coordinates.bin"),
+          kavel_fuzz::make_region_input(p, file.bytes));
+}
+
 void write_region_seeds(const std::filesystem::path& dir,
                         const std::vector<kavel_fuzz::SeedFile>& files) {
     int32_t variant = 0;
     for (const auto& file : files) {
+        if (file.width > 65535 || file.height > 65535) {
+            write_huge_image_seeds(dir, file);
+            continue;
+        }
         kavel_fuzz::RegionParameters whole;
         whole.whole_image = true;
         whole.use_image_api = variant % 2 == 1;

@@ -1,5 +1,6 @@
 #include "fuzz/seed_inputs.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -206,6 +207,16 @@ std::vector<SeedFile> make_seed_files() {
             }
         }
         files.push_back(written("grey-l1-tiles-beyond-band", file));
+    }
+    {
+        // The largest image the header can name, every directory empty.
+        kavel::FileInput file;
+        file.planes = 1;
+        file.levels = 2;
+        file.width = INT32_MAX;
+        file.height = INT32_MAX;
+        file.subbands.resize(7);
+        files.push_back(written("largest-image-empty-directories", file));
     }
     files.push_back(encoded("encoded-grey-40x30", 40, 30, 1, 60.0, 0, kavel::LayoutOrder::natural));
     files.push_back(
