@@ -39,7 +39,7 @@ while getopts "b:w:s:fqh" option; do
     s) sizes="$OPTARG" ;;
     f) fresh=1 ;;
     q) quick=1 ;;
-    *) sed -n '2,24p' "$0"; exit 2 ;;
+    *) awk 'NR > 1 && !/^#/ { exit } NR > 1' "$0"; exit 2 ;;
   esac
 done
 
@@ -190,6 +190,12 @@ if (( ${#encode_rows[@]} > 0 )); then
   echo "| image | kavel encode | peak memory | file |"
   echo "|---|---:|---:|---:|"
   printf '%s\n' "${encode_rows[@]}"
+fi
+if printf '%s\n' "${rows[@]}" | grep -q "failed"; then
+  echo
+  echo "A failed library read: decode_bench gives no reason. Image::decode reads the whole window in"
+  echo "one call, with pool memory of several bytes per pixel and plane, and the pool refuses to"
+  echo "hold more than its limit (4 GiB by default); \`kavel decode\` reads in strips."
 fi
 echo
 echo "Peak memory of a 256 x 256 window read at scale 0, against the smallest image:"
