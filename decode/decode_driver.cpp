@@ -51,7 +51,7 @@ struct DirectoryCache {
     DirectoryCacheEntry* entries = nullptr;
     int32_t count = 0;
 };
-DirectoryCache g_directories;
+thread_local DirectoryCache g_directories;
 
 }  // namespace
 

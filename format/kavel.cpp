@@ -42,6 +42,46 @@ Window Image::bounds_at(int32_t scale) const {
     return Window{0, 0, width_at(scale) - 1, height_at(scale) - 1};
 }
 
+namespace {
+
+// Windows of more samples than this are decoded in strips of rows, so that the decoder's
+// working memory stays a few tens of megabytes whatever the window's size.
+constexpr int64_t kStripSamples = int64_t{1} << 22;
+
+}  // namespace
+
+int32_t Image::strip_rows(const Window& window) const {
+    const int64_t per_row = window.columns() * info_.planes;
+    int64_t rows = kStripSamples / (per_row > 0 ? per_row : 1);
+    if (rows < 16) rows = 16;
+    return static_cast<int32_t>(rows < window.rows() ? rows : window.rows());
+}
+
+bool Image::decode_rows(int32_t scale, const Window& window, uint8_t* buffer, std::size_t stride,
+                        std::string* error) const {
+    auto fail = [&](const std::string& reason) {
+        if (error != nullptr) *error = reason;
+        return false;
+    };
+    pool_clear_limit_reached();
+    RegionRequest* request = nullptr;
+    const int made = make_region_request(path_.c_str(), &request, scale, window.x0, window.x1,
+                                         window.y0, window.y1, static_cast<int32_t>(stride));
+    if (made != 0) {
+        if (request != nullptr) free_region_request(request);
+        return fail(request == nullptr ? "out of memory" : "cannot read the file's header");
+    }
+    if (decode_region(path_.c_str(), request, buffer) != 0) {
+        // The pool has been released, and the request with it.
+        if (pool_limit_reached()) {
+            return fail("out of memory: the decode needs more than the memory pool's limit");
+        }
+        return fail("the file's data is damaged or unreadable");
+    }
+    free_region_request(request);
+    return true;
+}
+
 bool Image::decode(int32_t scale, const Window& window, uint8_t* buffer, std::size_t stride,
                    std::string* error) const {
     auto fail = [&](const std::string& reason) {
@@ -58,18 +98,14 @@ bool Image::decode(int32_t scale, const Window& window, uint8_t* buffer, std::si
         static_cast<int64_t>(stride) < row_bytes) {
         return fail("the row stride does not hold a row of the window");
     }
-    RegionRequest* request = nullptr;
-    const int made = make_region_request(path_.c_str(), &request, scale, window.x0, window.x1,
-                                         window.y0, window.y1, static_cast<int32_t>(stride));
-    if (made != 0) {
-        if (request != nullptr) free_region_request(request);
-        return fail("cannot read the file's header");
+    const int32_t strip = strip_rows(window);
+    for (int64_t top = window.y0; top <= window.y1; top += strip) {
+        const int64_t bottom = window.y1 - top < strip ? window.y1 : top + strip - 1;
+        const Window part{window.x0, static_cast<int32_t>(top), window.x1,
+                          static_cast<int32_t>(bottom)};
+        uint8_t* rows = buffer + static_cast<std::size_t>(top - window.y0) * stride;
+        if (!decode_rows(scale, part, rows, stride, error)) return false;
     }
-    if (decode_region(path_.c_str(), request, buffer) != 0) {
-        // The pool has been released, and the request with it.
-        return fail("the file's data is damaged or unreadable");
-    }
-    free_region_request(request);
     return true;
 }
 

@@ -6,8 +6,8 @@
 //   image->decode(/*scale*/ 0, {1000, 1000, 1255, 1255}, rgb.data(), 256 * 3, &error);
 //
 // Windows are inclusive (x0..x1, y0..y1) in pixels of the image at the chosen scale; they may
-// reach beyond the image, whose outside decodes as 0. Decoding is single-threaded and uses a
-// process-wide memory pool: do not decode from two threads at once.
+// reach beyond the image, whose outside decodes as 0. Each decode runs on the calling thread
+// with that thread's memory pool, so different threads may decode at the same time.
 #pragma once
 
 #include <cstddef>
@@ -45,12 +45,21 @@ public:
     Window bounds_at(int32_t scale) const;
 
     // Decodes window at scale into buffer: rows of planes x columns bytes (planes interleaved),
-    // stride bytes apart (stride >= planes x columns). On failure returns false, sets *error
-    // and leaves the buffer untouched.
+    // stride bytes apart (stride >= planes x columns). On failure returns false and sets
+    // *error. Windows of up to strip_rows(window) rows are decoded in one piece and a failure
+    // leaves the buffer untouched; taller ones are decoded in strips of that many rows, top
+    // to bottom, so that memory stays small, and a failure leaves the strips before the
+    // failing one written.
     bool decode(int32_t scale, const Window& window, uint8_t* buffer, std::size_t stride,
                 std::string* error = nullptr) const;
 
+    // Rows of the window decoded at once: about four million samples, at least 16 rows.
+    int32_t strip_rows(const Window& window) const;
+
 private:
+    bool decode_rows(int32_t scale, const Window& window, uint8_t* buffer, std::size_t stride,
+                     std::string* error) const;
+
     std::string path_;
     ImageInfo info_;
 };

@@ -4,6 +4,7 @@
 // contents, the index only speeds up the search.
 #include "format/pool.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,18 +21,35 @@ struct PoolRecord {
 };
 
 struct Pool {
+    Pool() = default;
+    Pool(const Pool&) = delete;
+    Pool& operator=(const Pool&) = delete;
+    // A thread that ends with blocks still held gives them back.
+    ~Pool() {
+        for (PoolRecord* record = head; record != nullptr;) {
+            PoolRecord* next = record->next;
+            std::free(record->block);
+            std::free(record);
+            record = next;
+        }
+    }
+
     PoolRecord* head = nullptr;
     PoolRecord* tail = nullptr;
     std::unordered_map<void*, PoolRecord*> index;
     std::size_t bytes = 0;
     std::size_t peak = 0;
-    std::size_t limit = std::size_t{4} << 30;
+    bool refused = false;
 };
 
+// Each thread has a pool of its own, so that decodes on different threads never share one;
+// on one thread the pool is the single global list the reader expects.
 Pool& pool() {
-    static Pool instance;
+    thread_local Pool instance;
     return instance;
 }
+
+std::atomic<std::size_t> g_limit{std::size_t{4} << 30};
 
 void* track(void* block, std::size_t size) {
     Pool& p = pool();
@@ -63,8 +81,11 @@ void* track(void* block, std::size_t size) {
 }
 
 bool within_limit(std::size_t size) {
-    const Pool& p = pool();
-    return size <= p.limit && p.bytes <= p.limit - size;
+    Pool& p = pool();
+    const std::size_t limit = g_limit.load(std::memory_order_relaxed);
+    if (size <= limit && p.bytes <= limit - size) return true;
+    p.refused = true;
+    return false;
 }
 
 void warn_not_found() {
@@ -138,5 +159,7 @@ std::size_t pool_block_count() { return pool().index.size(); }
 std::size_t pool_bytes_held() { return pool().bytes; }
 std::size_t pool_peak_bytes() { return pool().peak; }
 void pool_reset_peak() { pool().peak = pool().bytes; }
-void pool_set_limit(std::size_t bytes) { pool().limit = bytes; }
-std::size_t pool_limit() { return pool().limit; }
+void pool_set_limit(std::size_t bytes) { g_limit.store(bytes, std::memory_order_relaxed); }
+std::size_t pool_limit() { return g_limit.load(std::memory_order_relaxed); }
+bool pool_limit_reached() { return pool().refused; }
+void pool_clear_limit_reached() { pool().refused = false; }

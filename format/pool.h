@@ -1,7 +1,8 @@
 // The tracked memory pool: every block the reader and the decoder take comes from here,
 // so that a failed region decode can release everything at once.
 //
-// The pool is process-wide and unsynchronised: use it from one thread at a time.
+// Each thread has its own pool (one global list per thread, unsynchronised): a block must be
+// released on the thread that took it, and decodes on different threads do not meet.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +24,10 @@ std::size_t pool_block_count();
 std::size_t pool_bytes_held();
 std::size_t pool_peak_bytes();
 void pool_reset_peak();
-// The most bytes the pool hands out at once (default 4 GiB); allocations beyond it fail.
+// The most bytes a pool hands out at once (default 4 GiB, for every thread's pool);
+// allocations beyond it fail.
 void pool_set_limit(std::size_t bytes);
 std::size_t pool_limit();
+// Whether an allocation of this thread was refused for the limit since the flag was cleared.
+bool pool_limit_reached();
+void pool_clear_limit_reached();

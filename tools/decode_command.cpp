@@ -1,6 +1,8 @@
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "format/kavel.h"
@@ -27,7 +29,8 @@ void print_decode_usage(FILE* out) {
         "                image: what lies outside decodes as black.\n"
         "                Example: --scale 1 --window 0,0,255,255 reads the top-left\n"
         "                256 x 256 pixels of the half-size image.\n"
-        "Large outputs are decoded in strips, so memory follows the strip, not the image.\n",
+        "Large outputs are decoded in strips (on up to four threads), so memory follows the\n"
+        "strip, not the image.\n",
         out);
 }
 
@@ -125,18 +128,44 @@ int run_decode_command(int argc, char** argv) {
                                   static_cast<int32_t>(rows), info.planes, &error);
     if (!writer) return decode_failure(output.c_str(), error);
 
+    // Strips are decoded a few at a time on as many threads (each has its own memory pool),
+    // then written in order.
     const int64_t strip = strip_rows(columns);
-    std::vector<uint8_t> pixels(static_cast<std::size_t>(row_bytes * (strip < rows ? strip : rows)));
-    for (int64_t top = 0; top < rows; top += strip) {
-        const int64_t count = rows - top < strip ? rows - top : strip;
-        const kavel::Window part{window.x0, static_cast<int32_t>(window.y0 + top), window.x1,
-                                 static_cast<int32_t>(window.y0 + top + count - 1)};
-        if (!image->decode(s, part, pixels.data(), static_cast<std::size_t>(row_bytes), &error)) {
-            return decode_failure(path, error);
-        }
-        for (int64_t r = 0; r < count; ++r) {
-            if (!writer->write_row(pixels.data() + r * row_bytes, &error)) {
-                return decode_failure(output.c_str(), error);
+    const unsigned hardware = std::thread::hardware_concurrency();
+    const int64_t threads = std::clamp<int64_t>(hardware == 0 ? 1 : hardware, 1, 4);
+    const int64_t strip_count = (rows + strip - 1) / strip;
+    const int64_t buffers = std::min(threads, strip_count);
+    std::vector<std::vector<uint8_t>> pixels(static_cast<size_t>(buffers));
+    for (auto& buffer : pixels) {
+        buffer.resize(static_cast<size_t>(row_bytes * std::min(strip, rows)));
+    }
+    for (int64_t first = 0; first < strip_count; first += buffers) {
+        const int64_t batch = std::min(buffers, strip_count - first);
+        std::vector<std::string> errors(static_cast<size_t>(batch));
+        std::vector<char> decoded(static_cast<size_t>(batch), 0);
+        auto decode_strip = [&](int64_t i) {
+            const int64_t top = (first + i) * strip;
+            const int64_t count = std::min(strip, rows - top);
+            const kavel::Window part{window.x0, static_cast<int32_t>(window.y0 + top), window.x1,
+                                     static_cast<int32_t>(window.y0 + top + count - 1)};
+            decoded[static_cast<size_t>(i)] = image->decode(
+                s, part, pixels[static_cast<size_t>(i)].data(), static_cast<size_t>(row_bytes),
+                &errors[static_cast<size_t>(i)]);
+        };
+        std::vector<std::thread> workers;
+        for (int64_t i = 1; i < batch; ++i) workers.emplace_back(decode_strip, i);
+        decode_strip(0);
+        for (std::thread& worker : workers) worker.join();
+        for (int64_t i = 0; i < batch; ++i) {
+            if (!decoded[static_cast<size_t>(i)]) {
+                return decode_failure(path, errors[static_cast<size_t>(i)]);
+            }
+            const int64_t count = std::min(strip, rows - (first + i) * strip);
+            for (int64_t r = 0; r < count; ++r) {
+                if (!writer->write_row(pixels[static_cast<size_t>(i)].data() + r * row_bytes,
+                                       &error)) {
+                    return decode_failure(output.c_str(), error);
+                }
             }
         }
     }

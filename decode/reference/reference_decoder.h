@@ -16,6 +16,7 @@ void synthesise_line_reference(float* output, int32_t a, int32_t b, const float*
                                const float* high, int32_t stride, int32_t nL, int32_t nH);
 int synthesise_node_reference(RegionNode* node);
 
-// While set, region decodes take the straightforward paths above (for comparisons).
+// While set, region decodes on this thread take the straightforward paths above (for
+// comparisons).
 void use_reference_decoder(bool on);
 bool reference_decoder_in_use();

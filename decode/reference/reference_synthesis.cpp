@@ -6,7 +6,7 @@
 
 namespace {
 
-bool g_reference = false;
+thread_local bool g_reference = false;
 
 constexpr int32_t kPiece = 256;
 constexpr int32_t kPieceBand = kPiece / 2 + 8;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <thread>
 
 #include "decode/dequantise.h"
 #include "format/kavel.h"
@@ -168,6 +169,74 @@ TEST(RegionDecode, RequestsRefuseScalesOutsideTheFile) {
     RegionRequest* request = nullptr;
     EXPECT_EQ(make_region_request("/nonexistent.kvl", &request, 0, 0, 3, 0, 3, 4), 1);
     EXPECT_EQ(free_region_request(request), 0);
+    EXPECT_EQ(pool_block_count(), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// Each thread decodes with a pool of its own: decodes on several threads at once give the
+// same bytes as one after the other, and leave every pool empty.
+TEST(RegionDecode, ThreadsDecodeAtTheSameTime) {
+    kavel_test::TempDir dir;
+    const std::string path = dir.path("t.kvl");
+    kavel_test::write_file(kavel_test::random_file(3, 3, 120, 90, 41), path);
+    std::vector<uint8_t> expected;
+    ASSERT_TRUE(kavel_test::decode_window(path, 0, 0, 0, 119, 89, &expected, 3));
+    std::vector<std::vector<uint8_t>> results(4);
+    std::vector<size_t> left(4, 99);
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < results.size(); ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 5; ++i) {
+                kavel_test::decode_window(path, 0, 0, 0, 119, 89, &results[t], 3);
+            }
+            left[t] = pool_block_count();
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (size_t t = 0; t < results.size(); ++t) {
+        EXPECT_EQ(results[t], expected) << t;
+        EXPECT_EQ(left[t], 0u) << t;
+    }
+}
+
+// A window taller than one strip is decoded strip by strip into the same bytes.
+TEST(RegionDecode, TallWindowsAreDecodedInStrips) {
+    kavel_test::TempDir dir;
+    const std::string path = dir.path("tall.kvl");
+    kavel_test::write_file(kavel_test::random_file(1, 2, 3, 200, 43), path);
+    const auto image = kavel::Image::open(path);
+    ASSERT_TRUE(image);
+    const kavel::Window whole = image->bounds_at(0);
+    const kavel::Window wide{-50000, 0, 50000, 199};
+    EXPECT_LT(image->strip_rows(wide), 200);
+    std::vector<uint8_t> pixels(static_cast<size_t>(wide.columns() * wide.rows()));
+    ASSERT_TRUE(image->decode(0, wide, pixels.data(), static_cast<size_t>(wide.columns())));
+    std::vector<uint8_t> narrow;
+    ASSERT_TRUE(kavel_test::decode_window(path, 0, 0, 0, 2, 199, &narrow, 1));
+    for (int32_t y = 0; y <= whole.y1; ++y) {
+        for (int32_t x = 0; x <= 2; ++x) {
+            ASSERT_EQ(pixels[static_cast<size_t>(y * wide.columns() + 50000 + x)],
+                      narrow[static_cast<size_t>(y * 3 + x)]);
+        }
+    }
+    EXPECT_EQ(pool_block_count(), 0u);
+}
+
+TEST(RegionDecode, MemoryLimitIsReportedAsSuch) {
+    kavel_test::TempDir dir;
+    const std::string path = dir.path("m.kvl");
+    kavel_test::write_file(kavel_test::random_file(1, 2, 300, 200, 44), path);
+    const auto image = kavel::Image::open(path);
+    const std::size_t previous = pool_limit();
+    pool_set_limit(100000);
+    std::vector<uint8_t> pixels(300 * 200);
+    std::string error;
+    EXPECT_FALSE(image->decode(0, image->bounds_at(0), pixels.data(), 300, &error));
+    pool_set_limit(previous);
+    EXPECT_NE(error.find("out of memory"), std::string::npos) << error;
     EXPECT_EQ(pool_block_count(), 0u);
 }
 
