@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds with warnings as errors and runs the whole test suite, then runs it again under
-# AddressSanitizer and UndefinedBehaviorSanitizer (leak checking included).
+# AddressSanitizer and UndefinedBehaviorSanitizer (leak checking included), and runs each fuzz
+# harness for about a minute.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
@@ -16,3 +17,6 @@ echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd "$root/build-sanitize" && ctest --output-on-failure -j "$(nproc)" --timeout 1800)
+
+echo "== Fuzz harnesses, about a minute each on their corpora"
+KAVEL_FUZZ_BUILD="$root/build-fuzz-ci" bash "$root/fuzz/run_fuzzers.sh" 60
