@@ -242,33 +242,47 @@ inline int16_t low16(int64_t value) {
 
 }  // namespace
 
-int build_block_decoder_tables(const CodeTable& table, BlockDecoderTables* tables) {
-    if (build_code_tree(table, &tables->tree) != 0) return 1;
-    for (unsigned v = 0; v < 256; ++v) {
-        BlockDecoderTables::Entry& e = tables->lookup[v];
-        unsigned node = 0;
-        int length = 0;
-        while (length < 8) {
-            node = tables->tree.slots[(v >> (7 - length)) & 1][node];
-            ++length;
-            if (node >= kLeafBase) break;
-        }
-        e = BlockDecoderTables::Entry{};
-        if (node < kLeafBase) {
-            e = {static_cast<uint16_t>(node), 8, BlockDecoderTables::kNode};
-        } else if (node >= kLeafBase + 256) {
-            e = {0, static_cast<uint8_t>(length), BlockDecoderTables::kEmpty};
+namespace {
+
+BlockDecoderTables::Entry symbol_entry(int symbol, int length) {
+    const Meaning m = meaning(symbol, 0);
+    BlockDecoderTables::Entry e{static_cast<uint16_t>(symbol), static_cast<uint8_t>(length),
+                                BlockDecoderTables::kSymbol};
+    e.extra = static_cast<uint8_t>(extra_bits(symbol));
+    e.is_value = m.is_value ? 1 : 0;
+    e.covered = static_cast<int16_t>(m.covered);
+    e.amount = static_cast<int16_t>(m.value);
+    return e;
+}
+
+// Fills the look-up entries of every 8-bit value that starts with the depth bits of prefix,
+// which lead from the root to node.
+void fill_lookup(BlockDecoderTables* tables, unsigned node, int depth, unsigned prefix) {
+    for (unsigned bit = 0; bit < 2; ++bit) {
+        const unsigned slot = tables->tree.slots[bit][node];
+        const int d = depth + 1;
+        const unsigned p = (prefix << 1) | bit;
+        const unsigned first = p << (8 - d), count = 1u << (8 - d);
+        if (slot >= kLeafBase + 256) {
+            for (unsigned v = first; v < first + count; ++v) {
+                tables->lookup[v] = {0, static_cast<uint8_t>(d), BlockDecoderTables::kEmpty};
+            }
+        } else if (slot >= kLeafBase) {
+            const BlockDecoderTables::Entry e = symbol_entry(static_cast<int>(slot - kLeafBase), d);
+            for (unsigned v = first; v < first + count; ++v) tables->lookup[v] = e;
+        } else if (d == 8) {
+            tables->lookup[p] = {static_cast<uint16_t>(slot), 8, BlockDecoderTables::kNode};
         } else {
-            const int symbol = static_cast<int>(node - kLeafBase);
-            const Meaning m = meaning(symbol, 0);
-            e = {static_cast<uint16_t>(symbol), static_cast<uint8_t>(length),
-                 BlockDecoderTables::kSymbol};
-            e.extra = static_cast<uint8_t>(extra_bits(symbol));
-            e.is_value = m.is_value ? 1 : 0;
-            e.covered = static_cast<int16_t>(m.covered);
-            e.amount = static_cast<int16_t>(m.value);
+            fill_lookup(tables, slot, d, p);
         }
     }
+}
+
+}  // namespace
+
+int build_block_decoder_tables(const CodeTable& table, BlockDecoderTables* tables) {
+    if (build_code_tree(table, &tables->tree) != 0) return 1;
+    fill_lookup(tables, 0, 0, 0);
     return 0;
 }
 
