@@ -53,6 +53,14 @@ def stacked_tiles_file(tiles):
 
 
 ATTACKS = {
+    "empty-tile-invalid-table": (
+        flat_file(height=16, tile=(0, 8, 7, 7), counts=bytes([2, 1] + [0] * 14),
+                  symbols=b"\xbe\xbf\xc0"),
+        "A tile with no rows (y0 = 8, y1 = 7: no blocks) whose stream has a code table that "
+        "overflows the code space. Its inverted rectangle still counts as meeting the needed "
+        "rows 0..15, so its stream header is read; the decoders must agree on the verdict "
+        "(found by fuzz_region: the fast decoder refused, the reference decoded), and no "
+        "\"pointer not found\" warning may be printed for the empty block list."),
     "stacked-tiles-work": (
         stacked_tiles_file(64),
         "64 tile records for the same full-size tile, sharing one stream: every record decodes "

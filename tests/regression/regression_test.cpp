@@ -104,8 +104,13 @@ Outcome decode_once(const kavel::Image& image, const Request& r, bool reference)
     std::vector<uint8_t> buffer(stride * static_cast<std::size_t>(r.window.rows()), kUntouched);
     use_reference_decoder(reference);
     std::string error;
+    testing::internal::CaptureStderr();
     const bool decoded = image.decode(r.scale, r.window, buffer.data(), stride, &error);
+    const std::string diagnostics = testing::internal::GetCapturedStderr();
     use_reference_decoder(false);
+    // The pool is never asked to release what it does not hold.
+    EXPECT_EQ(diagnostics.find("pointer not found"), std::string::npos)
+        << (reference ? "reference" : "fast") << ": " << diagnostics;
     EXPECT_EQ(pool_block_count(), 0u) << (reference ? "reference" : "fast");
     if (!decoded) {
         EXPECT_FALSE(error.empty());
