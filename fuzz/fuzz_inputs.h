@@ -17,7 +17,8 @@
 //   +16 min(c[1] + ... + c[16], 256) symbol bytes
 //   then x0 and y0 of the block (signed 32-bit big-endian each), block width - 1 and block
 //   height - 1 (1..256 each), then the window within the block: column, row, columns - 1,
-//   rows - 1 (each byte taken modulo what still fits)
+//   rows - 1 (each byte taken modulo what still fits), then the step of the dequantising
+//   decode (IEEE single, big-endian) and the extra floats of its row pitch (0..255)
 #pragma once
 
 #include <cstddef>
@@ -117,6 +118,8 @@ struct BlockParameters {
     int32_t width = 1, height = 1;
     int32_t window_column = 0, window_row = 0;  // relative to the block's corner
     int32_t window_columns = 1, window_rows = 1;
+    uint32_t step_bits = 0x3F800000;  // 1.0
+    int32_t pitch_extra = 0;
 };
 
 inline BlockParameters parse_block_parameters(InputCursor* in) {
@@ -139,6 +142,8 @@ inline BlockParameters parse_block_parameters(InputCursor* in) {
     p.window_row = in->byte() % p.height;
     p.window_columns = in->byte() % (p.width - p.window_column) + 1;
     p.window_rows = in->byte() % (p.height - p.window_row) + 1;
+    p.step_bits = static_cast<uint32_t>(in->be32_signed());
+    p.pitch_extra = in->byte();
     return p;
 }
 
@@ -154,6 +159,8 @@ inline std::vector<uint8_t> make_block_input(const BlockParameters& p,
     out.push_back(static_cast<uint8_t>(p.window_row));
     out.push_back(static_cast<uint8_t>(p.window_columns - 1));
     out.push_back(static_cast<uint8_t>(p.window_rows - 1));
+    put_be32(&out, static_cast<int32_t>(p.step_bits));
+    out.push_back(static_cast<uint8_t>(p.pitch_extra));
     out.insert(out.end(), block.begin(), block.end());
     return out;
 }

@@ -111,6 +111,8 @@ void write_block_seeds(const std::filesystem::path& dir,
         p.height = block.height;
         p.window_columns = block.width;
         p.window_rows = block.height;
+        p.step_bits = variant % 2 == 0 ? 0x3F800000u : 0x40D00000u;  // 1.0, 6.5
+        p.pitch_extra = variant % 3 * 5;
         write(dir / (block.name + "-whole.bin"), kavel_fuzz::make_block_input(p, block.bytes));
         // The last sample only, then an inner window.
         kavel_fuzz::BlockParameters last = p;
