@@ -32,7 +32,7 @@ void release_tile_table(TileEntry* tiles, int32_t count) {
 }
 
 void release_stream_header(CodeTable* table, BlockEntry* blocks) {
-    pool_free(blocks);
+    if (blocks != nullptr) pool_free(blocks);  // a tile with no blocks has no list
     pool_free(table->symbols);
     pool_free(table->counts);
     table->symbols = nullptr;
@@ -277,14 +277,11 @@ int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scal
                                     RegionRect{tile.x0, tile.x1, tile.y0, tile.y1});
         }
         // The decoding tables and the dequantisation table serve every block of the stream.
+        // They are made at the first block that is decoded: a code table is only checked when
+        // a block is decoded with it.
         const bool fast = !reference_decoder_in_use();
-        auto* tables = static_cast<BlockDecoderTables*>(
-            fast ? pool_alloc(sizeof(BlockDecoderTables)) : nullptr);
+        BlockDecoderTables* tables = nullptr;
         DequantiseTable dequantise{};
-        if (fast) {
-            if (tables == nullptr || build_block_decoder_tables(table, tables) != 0) return 1;
-            make_dequantise_table(delta, &dequantise);
-        }
         for (int32_t b = 0; b < block_count; ++b) {
             const BlockEntry& block = blocks[b];
             // x0 + column + width - 1 <= x1, so grouping the block terms first cannot overflow.
@@ -299,6 +296,11 @@ int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scal
                                  (int64_t{wanted.y0} - needed.y0) * needed_width +
                                  (wanted.x0 - needed.x0);
             if (block.offset < 0 || std::fseek(stream, block.offset, SEEK_SET) != 0) return 1;
+            if (fast && tables == nullptr) {
+                tables = static_cast<BlockDecoderTables*>(pool_alloc(sizeof(BlockDecoderTables)));
+                if (tables == nullptr || build_block_decoder_tables(table, tables) != 0) return 1;
+                make_dequantise_table(delta, &dequantise);
+            }
             if (fast) {
                 // Decode, dequantise (and dither) straight into the leaf.
                 if (decode_block_into(stream, *tables, rect, wanted, dequantise, destination,
