@@ -37,18 +37,22 @@ def flat_file(planes=1, levels=0, width=8, height=8, tile=(0, 0, 7, 7), tile_cou
     return header + table + directory + stream + data
 
 
-def stacked_tiles_file(tiles):
+def stacked_tiles_file(tiles, inverted_per_tile=0):
     """A grey 256 x 256 file whose one directory lists the same full-size tile many times, all
-    sharing one stream with one 256 x 256 block of 1-bit codes."""
+    sharing one stream with one 256 x 256 block of 1-bit codes; after each, inverted_per_tile
+    records of a tile with no stream whose columns run backwards (x0 = 255, x1 = 0)."""
     header = b"kvel\0\0\0" + be32(1) + be32(0) + be32(256) + be32(256)
     directory_at = 27
-    stream_at = directory_at + 8 + 20 * tiles
+    records = tiles * (1 + inverted_per_tile)
+    stream_at = directory_at + 8 + 20 * records
     stream = (b"\xff\xaa" + bytes([1] + [0] * 15) + b"\xbe" + struct.pack(">f", 1.0) +
               be32(256) + be32(256))
     stream += be32(stream_at + len(stream) + 4)
     block = b"\xff\xa3" + b"\x00" * (65536 // 8)
     record = be32(stream_at) + be32(0) + be32(0) + be32(255) + be32(255)
-    directory = b"\xff\xac\0\0" + be32(tiles) + record * tiles
+    inverted = be32(0) + be32(255) + be32(0) + be32(0) + be32(255)
+    directory = (b"\xff\xac\0\0" + be32(records) +
+                 (record + inverted * inverted_per_tile) * tiles)
     return header + be32(directory_at) + directory + stream + block
 
 
@@ -66,7 +70,15 @@ ATTACKS = {
         "64 tile records for the same full-size tile, sharing one stream: every record decodes "
         "and dequantises the whole window again, so the work is tile records x window area "
         "(about 0.4 ms of CPU per record for a 256 x 256 window: a 1 MB file of 50000 records "
-        "takes 20 s for one window). Decodes, slowly; kept small here."),
+        "takes 20 s for one window). Must be refused: the tiles cover the window 64 times.\n"
+        "refuse: 0 0 0 255 255"),
+    "stacked-tiles-inverted-records": (
+        stacked_tiles_file(64, 2),
+        "The stacked tiles again, each followed by two records of a tile whose columns run "
+        "backwards (x0 = 255, x1 = 0) and that has no stream. Such a record still 'meets' the "
+        "window and, counted as an area of (0 - 255 + 1) x 256, takes more off the coverage "
+        "sum than a full tile adds, so the stacking check never fires.\n"
+        "refuse: 0 0 0 255 255"),
     "tile-count-beyond-file": (
         flat_file(tile_count=0x7FFFFFFF),
         "A tile directory claiming 2^31-1 tiles in a 100-byte file: the count must be refused "

@@ -2,7 +2,8 @@
 //
 // Every NAME.kvl in this folder is a Kavel file (usually a damaged one): it is decoded at every
 // scale through the public kavel::Image API, with the whole image (up to 512 x 512 pixels) and
-// a few windows, plus the windows its NAME.txt lists on lines "decode: SCALE X0 Y0 X1 Y1".
+// a few windows, plus the windows its NAME.txt lists on lines "decode: SCALE X0 Y0 X1 Y1"
+// and those on lines "refuse: SCALE X0 Y0 X1 Y1", which must fail.
 // Every NAME.bin is an input of the block harness (code table, block, window and block bytes,
 // as fuzz/fuzz_inputs.h lays them out). NAME.txt says what the input attacks.
 //
@@ -63,14 +64,15 @@ struct Request {
     kavel::Window window;
 };
 
-// The windows a NAME.txt adds ("decode: SCALE X0 Y0 X1 Y1").
-std::vector<Request> listed_requests(const fs::path& notes) {
+// The windows a NAME.txt lists on lines that start with key ("decode:" windows to try,
+// "refuse:" windows that must fail), as SCALE X0 Y0 X1 Y1.
+std::vector<Request> listed_requests(const fs::path& notes, const std::string& key) {
     std::vector<Request> requests;
     std::ifstream in(notes);
     std::string line;
     while (std::getline(in, line)) {
-        if (line.rfind("decode:", 0) != 0) continue;
-        std::istringstream fields(line.substr(7));
+        if (line.rfind(key, 0) != 0) continue;
+        std::istringstream fields(line.substr(key.size()));
         Request r{};
         if (fields >> r.scale >> r.window.x0 >> r.window.y0 >> r.window.x1 >> r.window.y1) {
             requests.push_back(r);
@@ -139,7 +141,9 @@ TEST_P(RegressionFile, DecodesCleanlyAtEveryScale) {
     }
     requests.push_back({image->info().levels + 1, {0, 0, 0, 0}});  // absent: refused
     const fs::path notes = fs::path(path).replace_extension(".txt");
-    for (const Request& r : listed_requests(notes)) requests.push_back(r);
+    for (const Request& r : listed_requests(notes, "decode:")) requests.push_back(r);
+    const std::vector<Request> refused = listed_requests(notes, "refuse:");
+    requests.insert(requests.end(), refused.begin(), refused.end());
 
     for (const Request& r : requests) {
         SCOPED_TRACE("scale " + std::to_string(r.scale) + " window " + std::to_string(r.window.x0) +
@@ -151,7 +155,13 @@ TEST_P(RegressionFile, DecodesCleanlyAtEveryScale) {
         if (fast.decoded) {
             EXPECT_EQ(fast.bytes, reference.bytes);
         }
-        if (r.scale > image->info().levels) {
+        const bool must_fail = r.scale > image->info().levels ||
+                               std::any_of(refused.begin(), refused.end(), [&r](const Request& q) {
+                                   return q.scale == r.scale && q.window.x0 == r.window.x0 &&
+                                          q.window.y0 == r.window.y0 &&
+                                          q.window.x1 == r.window.x1 && q.window.y1 == r.window.y1;
+                               });
+        if (must_fail) {
             EXPECT_FALSE(fast.decoded);
         }
     }
