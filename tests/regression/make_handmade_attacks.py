@@ -56,7 +56,26 @@ def stacked_tiles_file(tiles, inverted_per_tile=0):
     return header + be32(directory_at) + directory + stream + block
 
 
+def broken_lower_half_file():
+    """A grey 4096 x 2048 file, L = 0: the upper half is a tile with no stream (zeros), the
+    lower half a tile whose stream offset points at bytes that are no tile stream."""
+    header = b"kvel\0\0\0" + be32(1) + be32(0) + be32(4096) + be32(2048)
+    directory_at = 27
+    garbage_at = directory_at + 8 + 2 * 20
+    directory = (b"\xff\xac\0\0" + be32(2) +
+                 be32(0) + be32(0) + be32(0) + be32(4095) + be32(1023) +
+                 be32(garbage_at) + be32(0) + be32(1024) + be32(4095) + be32(2047))
+    return header + be32(directory_at) + directory + b"\0\0\0\0"
+
+
 ATTACKS = {
+    "broken-lower-half": (
+        broken_lower_half_file(),
+        "A large window whose upper part decodes and whose lower part cannot: the decode must "
+        "fail without touching the caller's buffer, also when a large window is decoded in "
+        "strips of rows (the upper strip must not be written before the lower one fails).\n"
+        "refuse: 0 0 0 4095 2047\n"
+        "decode: 0 0 0 4095 1023"),
     "empty-tile-invalid-table": (
         flat_file(height=16, tile=(0, 8, 7, 7), counts=bytes([2, 1] + [0] * 14),
                   symbols=b"\xbe\xbf\xc0"),
