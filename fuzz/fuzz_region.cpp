@@ -116,10 +116,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         w.x1 = std::min(kavel::size_at_scale(width, p.scale), kavel_fuzz::kMaxWindowSide) - 1;
         w.y1 = std::min(kavel::size_at_scale(height, p.scale), kavel_fuzz::kMaxWindowSide) - 1;
     }
-    // Keep a decode's buffer within 16 MiB however many planes the header names.
+    // Keep a decode's buffer within 32 MiB however many planes the header names (room for
+    // a full 256 x 256 window of 255 planes, which kavel::Image decodes in strips of rows).
     int64_t columns = int64_t{w.x1} - w.x0 + 1;
     int64_t rows = int64_t{w.y1} - w.y0 + 1;
-    while (columns * rows * planes > (int64_t{1} << 24)) {
+    while (columns * rows * planes > (int64_t{1} << 25)) {
         if (columns > 1) columns = (columns + 1) / 2;
         if (rows > 1) rows = (rows + 1) / 2;
     }
