@@ -258,7 +258,9 @@ int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scal
         // many times would make the work grow with its records instead of with the window:
         // refuse one whose tiles cover the needed area more than a few times over.
         const RegionRect met = rect_intersection(tile_rect, needed);
-        covered += (int64_t{met.x1} - met.x0 + 1) * (int64_t{met.y1} - met.y0 + 1);
+        const int64_t met_width = int64_t{met.x1} - met.x0 + 1;
+        const int64_t met_height = int64_t{met.y1} - met.y0 + 1;
+        if (met_width > 0 && met_height > 0) covered += met_width * met_height;
         if (covered > kMaxCoverage * needed_width * needed_height + kCoverageSlack) return 1;
         float step = 0.0f;
         CodeTable table{};
