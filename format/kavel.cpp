@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "format/image_header.h"
 #include "format/pool.h"
@@ -99,12 +101,36 @@ bool Image::decode(int32_t scale, const Window& window, uint8_t* buffer, std::si
         return fail("the row stride does not hold a row of the window");
     }
     const int32_t strip = strip_rows(window);
+    if (strip >= window.rows()) return decode_rows(scale, window, buffer, stride, error);
+    // Strip by strip, keeping what each strip overwrites, so that a failure in a later strip
+    // can put the caller's buffer back as it was.
+    const auto row_length = static_cast<std::size_t>(row_bytes);
+    std::vector<uint8_t> saved;
+    auto restore = [&](int64_t rows_written) {
+        for (int64_t r = 0; r < rows_written; ++r) {
+            std::memcpy(buffer + static_cast<std::size_t>(r) * stride,
+                        saved.data() + static_cast<std::size_t>(r) * row_length, row_length);
+        }
+    };
     for (int64_t top = window.y0; top <= window.y1; top += strip) {
         const int64_t bottom = window.y1 - top < strip ? window.y1 : top + strip - 1;
         const Window part{window.x0, static_cast<int32_t>(top), window.x1,
                           static_cast<int32_t>(bottom)};
-        uint8_t* rows = buffer + static_cast<std::size_t>(top - window.y0) * stride;
-        if (!decode_rows(scale, part, rows, stride, error)) return false;
+        const int64_t done = top - window.y0;
+        uint8_t* rows = buffer + static_cast<std::size_t>(done) * stride;
+        try {
+            for (int64_t r = 0; r <= bottom - top; ++r) {
+                const uint8_t* row = rows + static_cast<std::size_t>(r) * stride;
+                saved.insert(saved.end(), row, row + row_length);
+            }
+        } catch (const std::bad_alloc&) {
+            restore(done);
+            return fail("out of memory");
+        }
+        if (!decode_rows(scale, part, rows, stride, error)) {
+            restore(done);
+            return false;
+        }
     }
     return true;
 }

@@ -46,10 +46,10 @@ public:
 
     // Decodes window at scale into buffer: rows of planes x columns bytes (planes interleaved),
     // stride bytes apart (stride >= planes x columns). On failure returns false and sets
-    // *error. Windows of up to strip_rows(window) rows are decoded in one piece and a failure
-    // leaves the buffer untouched; taller ones are decoded in strips of that many rows, top
-    // to bottom, so that memory stays small, and a failure leaves the strips before the
-    // failing one written.
+    // *error; the buffer is then as it was. Windows taller than strip_rows(window) rows are
+    // decoded in strips of that many rows, top to bottom, so that the decoder's working
+    // memory stays a few tens of megabytes (besides a copy of the rows it overwrites, kept
+    // to put them back if a later strip fails).
     bool decode(int32_t scale, const Window& window, uint8_t* buffer, std::size_t stride,
                 std::string* error = nullptr) const;
 
