@@ -155,11 +155,11 @@ print(i["planes"], i["levels"], i["width"], i["height"])' < <("$kavel" info --js
 
   out="$scratch/out.raw"
   # case: label, kavel decode options, decode_bench case, runs, output pixels
-  for spec in "window 256²|--window $x0,$y0,$((x0 + 255)),$((y0 + 255))|BM_Window256Scale0|$small_runs" \
+  for read_case in "window 256²|--window $x0,$y0,$((x0 + 255)),$((y0 + 255))|BM_Window256Scale0|$small_runs" \
               "thumbnail (scale $levels)|--scale $levels||$small_runs" \
               "whole, scale 2|--scale 2|BM_WholeImageScale2|$big_runs" \
               "whole, scale 0||BM_WholeImageScale0|$big_runs"; do
-    IFS='|' read -r label options bench runs <<< "$spec"
+    IFS='|' read -r label options bench runs <<< "$read_case"
     # shellcheck disable=SC2086  # options are words
     measure "$runs" "$out" "$kavel" decode "$kvl" -o "$out" $options
     tool_s=$median_s tool_peak=$peak

@@ -146,10 +146,10 @@ ReadOutcome RunRead(PluginEntryProc entry, const std::string& file, const HostFa
     session.showProgress = showProgress;
     gSession = &session;
 
-    HostFileSpec spec{};
+    HostFileSpec file_spec{};
     const size_t length = std::min<size_t>(file.size(), 255);
-    spec.name[0] = static_cast<uint8_t>(length);
-    std::memcpy(spec.name + 1, file.data(), length);
+    file_spec.name[0] = static_cast<uint8_t>(length);
+    std::memcpy(file_spec.name + 1, file.data(), length);
 
     BufferProcs suite{faults.bufferSuiteVersion,
                       kCurrentBufferProcsCount,
@@ -163,7 +163,7 @@ ReadOutcome RunRead(PluginEntryProc entry, const std::string& file, const HostFa
     format.serialNumber = 0;
     format.progressProc = HostProgress;
     format.maxData = 64 << 20;
-    format.fileSpec = &spec;
+    format.fileSpec = &file_spec;
     format.advanceState = HostAdvanceState;
     format.bufferProcs = faults.noBufferSuite ? nullptr : &suite;
     format.platformData = &platformData;
