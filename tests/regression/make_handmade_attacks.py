@@ -68,7 +68,25 @@ def broken_lower_half_file():
     return header + be32(directory_at) + directory + b"\0\0\0\0"
 
 
+def shared_directory_file(tiles, planes=3, levels=31):
+    """A 2^20 x 2^20 image whose 3L + 1 subband pointers all name one directory of many tile
+    records (far from the windows read, without streams)."""
+    subbands = 3 * levels + 1
+    header = (b"kvel\0\0\0" + be32(planes) + be32(levels) + be32(1 << 20) + be32(1 << 20))
+    directory_at = 23 + 4 * subbands
+    record = be32(0) * planes + be32(60000) + be32(60000) + be32(60001) + be32(60001)
+    return (header + be32(directory_at) * subbands + b"\xff\xac\0\0" + be32(tiles) +
+            record * tiles)
+
+
 ATTACKS = {
+    "shared-directory-all-subbands": (
+        shared_directory_file(500),
+        "Every subband pointer names the same directory of 500 records. A colour decode keeps "
+        "a copy of the directory per subband for the whole decode, so memory grows with "
+        "records x subbands (an 8.4 MB file of 300000 records took 2.6 GB and 13 s for one "
+        "256 x 256 window); a grey decode reads the directory once per subband. Kept small "
+        "here; it must decode cleanly."),
     "broken-lower-half": (
         broken_lower_half_file(),
         "A large window whose upper part decodes and whose lower part cannot: the decode must "
