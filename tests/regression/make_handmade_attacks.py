@@ -79,7 +79,32 @@ def shared_directory_file(tiles, planes=3, levels=31):
             record * tiles)
 
 
+def corner_tiles_file(tiles, side):
+    """A grey 65535 x 65535 file, L = 0, whose directory repeats one side x side tile that
+    meets the image only in its sample (0, 0); the tile's stream has blocks of 1 x 1, so its
+    header holds side^2 block offsets."""
+    header = b"kvel\0\0\0" + be32(1) + be32(0) + be32(65535) + be32(65535)
+    directory_at = 27
+    stream_at = directory_at + 8 + 20 * tiles
+    blocks = side * side
+    stream = (b"\xff\xaa" + bytes([1] + [0] * 15) + b"\xbe" + struct.pack(">f", 1.0) +
+              be32(1) + be32(1))
+    block_at = stream_at + len(stream) + 4 * blocks
+    stream += be32(block_at) * blocks
+    record = be32(stream_at) + be32(1 - side) + be32(1 - side) + be32(0) + be32(0)
+    return (header + be32(directory_at) + b"\xff\xac\0\0" + be32(tiles) + record * tiles +
+            stream + b"\xff\xa3\x00\x00")
+
+
 ATTACKS = {
+    "corner-tiles-long-offset-table": (
+        corner_tiles_file(20, 60),
+        "20 records of a 60 x 60 tile that meets the image in one sample, its stream cut into "
+        "1 x 1 blocks. Each record that meets the window reads and lays out its stream's whole "
+        "block offset table, though one block is used, and the coverage bound counts it as "
+        "one sample: the work is records x offsets, quadratic in the file's size (a 4 MB file "
+        "of 400 records of 1000 x 1000 took 19 s for one window). Kept small here; it must "
+        "decode cleanly."),
     "shared-directory-all-subbands": (
         shared_directory_file(500),
         "Every subband pointer names the same directory of 500 records. A colour decode keeps "
