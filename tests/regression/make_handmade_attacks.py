@@ -96,7 +96,30 @@ def corner_tiles_file(tiles, side):
             stream + b"\xff\xa3\x00\x00")
 
 
+def corner_tiles_long_block_file(tiles, side):
+    """As corner_tiles_file, but the tile's stream is one side x side block whose code is a
+    run of one zero per bit: reaching the block's last sample, the one the window needs,
+    means decoding side^2 - 1 symbols."""
+    header = b"kvel\0\0\0" + be32(1) + be32(0) + be32(65535) + be32(65535)
+    directory_at = 27
+    stream_at = directory_at + 8 + 20 * tiles
+    stream = (b"\xff\xaa" + bytes([1] + [0] * 15) + b"\x01" + struct.pack(">f", 1.0) +
+              be32(side) + be32(side))
+    stream += be32(stream_at + len(stream) + 4)
+    block = b"\xff\xa3" + b"\x00" * (side * side // 8 + 8)
+    record = be32(stream_at) + be32(1 - side) + be32(1 - side) + be32(0) + be32(0)
+    return (header + be32(directory_at) + b"\xff\xac\0\0" + be32(tiles) + record * tiles +
+            stream + block)
+
+
 ATTACKS = {
+    "corner-tiles-long-block": (
+        corner_tiles_long_block_file(20, 200),
+        "20 records of a 200 x 200 tile that meets the image in one sample, the last sample of "
+        "its one block, whose code spends one bit per zero: every record decodes the block's "
+        "whole code again to reach that sample (a 500 KB file of 100 records with a 2000 x "
+        "2000 block took 3.1 s; the work grows with records x block code). Kept small here; "
+        "it must decode cleanly."),
     "corner-tiles-long-offset-table": (
         corner_tiles_file(20, 60),
         "20 records of a 60 x 60 tile that meets the image in one sample, its stream cut into "
