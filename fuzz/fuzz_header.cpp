@@ -75,9 +75,12 @@ void check_band_plans(const ImageHeader& header, int32_t window_byte) {
     }
 }
 
+// The file each run writes its input to, one per process, removed when the process exits.
 const std::string& temp_path() {
     static const std::string path =
         "/dev/shm/kavel-fuzz-header-" + std::to_string(static_cast<long>(getpid())) + ".kvl";
+    static const bool removed_at_exit = std::atexit([] { std::remove(temp_path().c_str()); }) == 0;
+    (void)removed_at_exit;
     return path;
 }
 
