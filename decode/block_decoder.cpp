@@ -1,5 +1,6 @@
 #include "decode/block_decoder.h"
 
+#include <bit>
 #include <cstring>
 
 #include "decode/dequantise.h"
@@ -18,7 +19,7 @@ constexpr int extra_bits(int symbol) {
 // A window onto the file's bytes from the block's data on, read in chunks; a few bytes before
 // the current chunk stay available so that the stream can step back over a marker.
 class ByteWindow {
-public:
+  public:
     explicit ByteWindow(FILE* stream) : stream_(stream) {}
 
     // The byte at index (counted from the window's start), or -1 beyond the end of the file.
@@ -31,7 +32,18 @@ public:
         return buffer_[index - base_];
     }
 
-private:
+    // The bytes from index on that are in memory now (none before the kept history).
+    const uint8_t* span(int64_t index, int64_t* available) const {
+        const int64_t offset = index - base_;
+        if (offset < 0 || offset >= length_) {
+            *available = 0;
+            return nullptr;
+        }
+        *available = length_ - offset;
+        return buffer_ + offset;
+    }
+
+  private:
     static constexpr int32_t kSize = 4096;
     static constexpr int32_t kHistory = 8;
 
@@ -81,30 +93,63 @@ inline Meaning meaning(int symbol, uint32_t extra) {
 
 enum class Path { code, magnitude };
 
-// The bits of a block. Fast mode takes them from a 64-bit accumulator filled with data bytes
-// (0xFF 0x00 standing for 0xFF) up to the first marker or the end of the file; slow mode,
-// entered when a symbol needs bits that the accumulator cannot hold, takes one bit at a time
-// and fetches each next byte with the stuffing rule of the path that took the last bit.
-class BitSource {
-public:
-    BitSource(FILE* stream, uint8_t first) : bytes_(stream) {
-        acc_ = uint64_t{first} << 56;
-        bits_ = 8;
-    }
+// The bits the fast path works on, kept by the decoding loop in registers: count bits of acc
+// are valid, most significant first; magnitude_last tells whether the last bit taken was on
+// the magnitude path.
+struct Bits {
+    uint64_t acc;
+    int count;
+    bool magnitude_last;
+};
 
-    // The next symbol's meaning, with its further bits read; false when the block fails.
-    __attribute__((always_inline)) bool next(const BlockDecoderTables& t, Meaning* m) {
-        if (!slow_) {
-            if (bits_ < 32) fill();
-            if (bits_ >= 32) return next_fast(t, m);
+constexpr int kLookupBits = BlockDecoderTables::kLookupBits;
+
+// The bytes of a block and the bit-at-a-time reader. The fast path takes data bytes (0xFF
+// 0x00 standing for 0xFF) into its Bits up to the first marker or the end of the file; the
+// slow mode, entered when a symbol needs bits that the fast path cannot hold, takes one bit
+// at a time and fetches each next byte with the stuffing rule of the path that took the last
+// bit.
+class BitFeed {
+  public:
+    explicit BitFeed(FILE* stream) : bytes_(stream) {}
+
+    bool blocked() const { return blocked_; }
+
+    // Adds data bytes to b until it holds more than 56 bits or a marker or the end of the
+    // file is next (then blocked() is true).
+    __attribute__((always_inline)) void fill(Bits* b) {
+        int64_t available = 0;
+        const uint8_t* p = bytes_.span(position_, &available);
+        if (available >= 8) {
+            uint64_t word = 0;
+            std::memcpy(&word, p, 8);
+            if constexpr (std::endian::native == std::endian::little)
+                word = __builtin_bswap64(word);
+            const int take = (64 - b->count) >> 3;  // whole bytes that fit
+            const uint64_t kept = take == 8 ? ~uint64_t{0} : ~(~uint64_t{0} >> (8 * take));
+            // Flags the 0xFF bytes (and, harmlessly, perhaps bytes before one).
+            const uint64_t inverted = ~word;
+            const uint64_t ff = (inverted - 0x0101010101010101u) & ~inverted & 0x8080808080808080u;
+            if ((ff & kept) == 0) {
+                b->acc |= (word & kept) >> b->count;
+                b->count += 8 * take;
+                position_ += take;
+                return;
+            }
         }
-        return next_rare(t, m);
+        *b = fill_bytewise(*b);
     }
 
-private:
-    // Bits near a marker or the end of the file: one at a time from here on.
-    __attribute__((noinline)) bool next_rare(const BlockDecoderTables& t, Meaning* m) {
-        if (!slow_) enter_slow_mode();
+    // The next symbol when the fast path cannot take it: in slow mode from here on.
+    __attribute__((noinline)) bool next_rare(Bits b, const BlockDecoderTables& t, Meaning* m) {
+        if (!slow_) {
+            slow_ = true;
+            acc_ = b.acc;
+            bits_ = b.count;
+            // If the last bit taken emptied the bits, the byte after is fetched now, as that
+            // bit's path would have.
+            if (bits_ == 0) fetch(b.magnitude_last ? Path::magnitude : Path::code);
+        }
         int symbol = 0;
         uint32_t extra = 0;
         if (!next_slow(t, &symbol, &extra)) return false;
@@ -112,73 +157,25 @@ private:
         return true;
     }
 
-    void fill() {
-        while (bits_ <= 56 && !blocked_) {
+  private:
+    __attribute__((noinline)) Bits fill_bytewise(Bits b) {
+        while (b.count <= 56 && !blocked_) {
             const int c = bytes_.at(position_);
             if (c < 0) {
                 blocked_ = true;
             } else if (c != 0xFF) {
-                acc_ |= uint64_t(c) << (56 - bits_);
-                bits_ += 8;
+                b.acc |= uint64_t(c) << (56 - b.count);
+                b.count += 8;
                 position_ += 1;
             } else if (bytes_.at(position_ + 1) == 0) {
-                acc_ |= uint64_t{0xFF} << (56 - bits_);
-                bits_ += 8;
+                b.acc |= uint64_t{0xFF} << (56 - b.count);
+                b.count += 8;
                 position_ += 2;
             } else {
                 blocked_ = true;  // a marker, or 0xFF at the end of the file
             }
         }
-    }
-
-    void consume(int n) {
-        acc_ <<= n;
-        bits_ -= n;
-    }
-
-    __attribute__((always_inline)) bool next_fast(const BlockDecoderTables& t, Meaning* m) {
-        const BlockDecoderTables::Entry& e = t.lookup[acc_ >> 56];
-        if (e.kind == BlockDecoderTables::kSymbol && e.extra == 0) {
-            // A symbol of at most 8 bits with no further bits: its meaning is in the table.
-            consume(e.length);
-            last_path_ = Path::code;
-            *m = Meaning{e.covered, e.is_value != 0, e.amount};
-            return true;
-        }
-        unsigned node;
-        if (e.kind == BlockDecoderTables::kSymbol) {
-            consume(e.length);
-            node = kLeafBase + e.value;
-        } else if (e.kind == BlockDecoderTables::kEmpty) {
-            return false;
-        } else {
-            consume(8);
-            node = e.value;
-            do {
-                const unsigned bit = static_cast<unsigned>(acc_ >> 63);
-                consume(1);
-                node = t.tree.slots[bit][node];
-            } while (node < kLeafBase);
-            if (node >= kLeafBase + 256) return false;
-        }
-        const int symbol = static_cast<int>(node - kLeafBase);
-        const int n = extra_bits(symbol);
-        last_path_ = Path::code;
-        uint32_t extra = 0;
-        if (n > 0) {
-            extra = static_cast<uint32_t>(acc_ >> (64 - n));
-            consume(n);
-            last_path_ = Path::magnitude;
-        }
-        *m = meaning(symbol, extra);
-        return true;
-    }
-
-    // The accumulator's bits become the queue of the bit-at-a-time reader; if the last bit
-    // taken emptied it, the byte after is fetched now, as that bit's path would have.
-    void enter_slow_mode() {
-        slow_ = true;
-        if (bits_ == 0) fetch(last_path_);
+        return b;
     }
 
     int read_byte() {
@@ -203,7 +200,8 @@ private:
     bool take(Path path, unsigned* bit) {
         if (past_end_) return false;
         *bit = static_cast<unsigned>(acc_ >> 63);
-        consume(1);
+        acc_ <<= 1;
+        bits_ -= 1;
         if (bits_ == 0) fetch(path);
         return true;
     }
@@ -228,13 +226,73 @@ private:
 
     ByteWindow bytes_;
     int64_t position_ = 0;  // index of the next byte to fetch
-    uint64_t acc_ = 0;      // bits, most significant first
-    int bits_ = 0;
     bool blocked_ = false;
+    // Slow mode: its bits, most significant first.
     bool slow_ = false;
     bool past_end_ = false;
-    Path last_path_ = Path::code;
+    uint64_t acc_ = 0;
+    int bits_ = 0;
 };
+
+// A symbol whose code is longer than the look-up or that has further bits, from b (which
+// holds at least 32 bits).
+inline bool next_long(Bits* b, const BlockDecoderTables& t, const BlockDecoderTables::Entry& e,
+                      Meaning* m) {
+    unsigned node;
+    if (e.kind == BlockDecoderTables::kSymbol) {
+        b->acc <<= e.length;
+        b->count -= e.length;
+        node = kLeafBase + e.value;
+    } else if (e.kind == BlockDecoderTables::kEmpty) {
+        return false;
+    } else {
+        b->acc <<= kLookupBits;
+        b->count -= kLookupBits;
+        node = e.value;
+        do {
+            const unsigned bit = static_cast<unsigned>(b->acc >> 63);
+            b->acc <<= 1;
+            b->count -= 1;
+            node = t.tree.slots[bit][node];
+        } while (node < kLeafBase);
+        if (node >= kLeafBase + 256) return false;
+    }
+    const int symbol = static_cast<int>(node - kLeafBase);
+    const int n = extra_bits(symbol);
+    b->magnitude_last = false;
+    uint32_t extra = 0;
+    if (n > 0) {
+        extra = static_cast<uint32_t>(b->acc >> (64 - n));
+        b->acc <<= n;
+        b->count -= n;
+        b->magnitude_last = true;
+    }
+    *m = meaning(symbol, extra);
+    return true;
+}
+
+// The next symbol's meaning, with its further bits read; false when the block fails.
+__attribute__((always_inline)) inline bool next_symbol(Bits* b, BitFeed* feed,
+                                                       const BlockDecoderTables& t, Meaning* m) {
+    if (b->count < 32) {
+        if (!feed->blocked()) feed->fill(b);
+        if (b->count < 32) {
+            const bool ok = feed->next_rare(*b, t, m);
+            b->count = 0;  // the slow mode keeps its own bits from now on
+            return ok;
+        }
+    }
+    const BlockDecoderTables::Entry& e = t.lookup[b->acc >> (64 - kLookupBits)];
+    if (e.kind == BlockDecoderTables::kShort) [[likely]] {
+        // A symbol with no further bits whose code fits the look-up: its meaning is there.
+        b->acc <<= e.length;
+        b->count -= e.length;
+        b->magnitude_last = false;
+        *m = Meaning{e.covered, e.is_value != 0, e.amount};
+        return true;
+    }
+    return next_long(b, t, e, m);
+}
 
 inline int16_t low16(int64_t value) {
     return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint64_t>(value) & 0xFFFFu));
@@ -246,23 +304,23 @@ namespace {
 
 BlockDecoderTables::Entry symbol_entry(int symbol, int length) {
     const Meaning m = meaning(symbol, 0);
+    const bool further = extra_bits(symbol) > 0;
     BlockDecoderTables::Entry e{static_cast<uint16_t>(symbol), static_cast<uint8_t>(length),
-                                BlockDecoderTables::kSymbol};
-    e.extra = static_cast<uint8_t>(extra_bits(symbol));
+                                further ? BlockDecoderTables::kSymbol : BlockDecoderTables::kShort};
     e.is_value = m.is_value ? 1 : 0;
     e.covered = static_cast<int16_t>(m.covered);
     e.amount = static_cast<int16_t>(m.value);
     return e;
 }
 
-// Fills the look-up entries of every 8-bit value that starts with the depth bits of prefix,
-// which lead from the root to node.
+// Fills the look-up entries of every kLookupBits-bit value that starts with the depth bits of
+// prefix, which lead from the root to node.
 void fill_lookup(BlockDecoderTables* tables, unsigned node, int depth, unsigned prefix) {
     for (unsigned bit = 0; bit < 2; ++bit) {
         const unsigned slot = tables->tree.slots[bit][node];
         const int d = depth + 1;
         const unsigned p = (prefix << 1) | bit;
-        const unsigned first = p << (8 - d), count = 1u << (8 - d);
+        const unsigned first = p << (kLookupBits - d), count = 1u << (kLookupBits - d);
         if (slot >= kLeafBase + 256) {
             for (unsigned v = first; v < first + count; ++v) {
                 tables->lookup[v] = {0, static_cast<uint8_t>(d), BlockDecoderTables::kEmpty};
@@ -270,8 +328,9 @@ void fill_lookup(BlockDecoderTables* tables, unsigned node, int depth, unsigned 
         } else if (slot >= kLeafBase) {
             const BlockDecoderTables::Entry e = symbol_entry(static_cast<int>(slot - kLeafBase), d);
             for (unsigned v = first; v < first + count; ++v) tables->lookup[v] = e;
-        } else if (d == 8) {
-            tables->lookup[p] = {static_cast<uint16_t>(slot), 8, BlockDecoderTables::kNode};
+        } else if (d == kLookupBits) {
+            tables->lookup[p] = {static_cast<uint16_t>(slot), static_cast<uint8_t>(kLookupBits),
+                                 BlockDecoderTables::kNode};
         } else {
             fill_lookup(tables, slot, d, p);
         }
@@ -290,9 +349,19 @@ namespace {
 
 // The decoding of one block, storing through sink.store(row, column, value) every value that
 // falls in the window (row and column relative to the window's corner).
+// Adds the number of symbols taken to *decoded when it goes out of scope.
+struct SymbolTally {
+    int64_t count = 0;
+    int64_t* decoded;
+    ~SymbolTally() {
+        if (decoded != nullptr) *decoded += count;
+    }
+};
+
 template <typename Sink>
 int decode_block_core(FILE* stream, const BlockDecoderTables& tables, const RegionRect& block,
-                      const RegionRect& wanted, Sink& sink) {
+                      const RegionRect& wanted, Sink& sink, int64_t* decoded) {
+    SymbolTally tally{0, decoded};
     if (std::getc(stream) != 0xFF) return 1;
     if (std::getc(stream) != 0xA3) return 1;
     const int first = std::getc(stream);
@@ -305,7 +374,8 @@ int decode_block_core(FILE* stream, const BlockDecoderTables& tables, const Regi
             return std::fseek(stream, -2, SEEK_CUR) == 0 ? 0 : 1;
         }
     }
-    BitSource bits(stream, static_cast<uint8_t>(first));
+    BitFeed feed(stream);
+    Bits bits{uint64_t{static_cast<uint8_t>(first)} << 56, 8, false};
 
     const int64_t block_width = int64_t{block.x1} - block.x0 + 1;
     const int64_t wanted_width = int64_t{wanted.x1} - wanted.x0 + 1;
@@ -322,7 +392,8 @@ int decode_block_core(FILE* stream, const BlockDecoderTables& tables, const Regi
     for (;;) {
         // Skip the coefficients before the window row without storing them.
         while (pos < first_wanted) {
-            if (!bits.next(tables, &m)) return 1;
+            ++tally.count;
+            if (!next_symbol(&bits, &feed, tables, &m)) return 1;
             pos += m.covered;
         }
         // A run may have carried pos beyond the window's row: move the window down.
@@ -336,7 +407,8 @@ int decode_block_core(FILE* stream, const BlockDecoderTables& tables, const Regi
             if (o >= end) return 0;
             const int64_t row_end = first_wanted + wanted_width;
             while (pos < row_end) {
-                if (!bits.next(tables, &m)) return 1;
+                ++tally.count;
+                if (!next_symbol(&bits, &feed, tables, &m)) return 1;
                 if (m.is_value) {
                     sink.store(row, pos - first_wanted, low16(m.value));
                     ++o;
@@ -377,14 +449,14 @@ struct LeafSink {
 }  // namespace
 
 int decode_block_with_tables(FILE* stream, int16_t* output, const BlockDecoderTables& tables,
-                             const RegionRect& block, const RegionRect& wanted) {
+                             const RegionRect& block, const RegionRect& wanted, int64_t* symbols) {
     QuantisedSink sink{output, int64_t{wanted.x1} - wanted.x0 + 1};
-    return decode_block_core(stream, tables, block, wanted, sink);
+    return decode_block_core(stream, tables, block, wanted, sink, symbols);
 }
 
 int decode_block_into(FILE* stream, const BlockDecoderTables& tables, const RegionRect& block,
                       const RegionRect& wanted, const DequantiseTable& dequantise,
-                      float* destination, int64_t pitch, bool clear) {
+                      float* destination, int64_t pitch, bool clear, int64_t* symbols) {
     // Zeros are not coded one by one: the window must start at 0.0, and only the coded values
     // are stored.
     if (clear) {
@@ -395,7 +467,7 @@ int decode_block_into(FILE* stream, const BlockDecoderTables& tables, const Regi
         }
     }
     LeafSink sink{destination, pitch, &dequantise};
-    return decode_block_core(stream, tables, block, wanted, sink);
+    return decode_block_core(stream, tables, block, wanted, sink, symbols);
 }
 
 int decode_block(FILE* stream, int16_t* output, const CodeTable& table, const RegionRect& block,
@@ -405,5 +477,5 @@ int decode_block(FILE* stream, int16_t* output, const CodeTable& table, const Re
     }
     BlockDecoderTables tables;
     if (build_block_decoder_tables(table, &tables) != 0) return 1;
-    return decode_block_with_tables(stream, output, tables, block, wanted);
+    return decode_block_with_tables(stream, output, tables, block, wanted, nullptr);
 }
