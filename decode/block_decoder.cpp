@@ -94,12 +94,10 @@ inline Meaning meaning(int symbol, uint32_t extra) {
 enum class Path { code, magnitude };
 
 // The bits the fast path works on, kept by the decoding loop in registers: count bits of acc
-// are valid, most significant first; magnitude_last tells whether the last bit taken was on
-// the magnitude path.
+// are valid, most significant first.
 struct Bits {
     uint64_t acc;
     int count;
-    bool magnitude_last;
 };
 
 constexpr int kLookupBits = BlockDecoderTables::kLookupBits;
@@ -147,8 +145,10 @@ class BitFeed {
             acc_ = b.acc;
             bits_ = b.count;
             // If the last bit taken emptied the bits, the byte after is fetched now, as that
-            // bit's path would have.
-            if (bits_ == 0) fetch(b.magnitude_last ? Path::magnitude : Path::code);
+            // bit's path would have. The fast path takes a symbol only with 32 bits or more
+            // in hand and codes are at most 16 bits long, so only a 16-bit code with 16
+            // further bits empties them: the last bit was on the magnitude path.
+            if (bits_ == 0) fetch(Path::magnitude);
         }
         int symbol = 0;
         uint32_t extra = 0;
@@ -234,6 +234,13 @@ class BitFeed {
     int bits_ = 0;
 };
 
+// Makes sure b holds at least 32 bits (true), or tells that the fast path cannot go on.
+__attribute__((always_inline)) inline bool ensure_bits(Bits* b, BitFeed* feed) {
+    if (b->count >= 32) return true;
+    if (!feed->blocked()) feed->fill(b);
+    return b->count >= 32;
+}
+
 // A symbol whose code is longer than the look-up or that has further bits, from b (which
 // holds at least 32 bits).
 inline bool next_long(Bits* b, const BlockDecoderTables& t, const BlockDecoderTables::Entry& e,
@@ -259,13 +266,11 @@ inline bool next_long(Bits* b, const BlockDecoderTables& t, const BlockDecoderTa
     }
     const int symbol = static_cast<int>(node - kLeafBase);
     const int n = extra_bits(symbol);
-    b->magnitude_last = false;
     uint32_t extra = 0;
     if (n > 0) {
         extra = static_cast<uint32_t>(b->acc >> (64 - n));
         b->acc <<= n;
         b->count -= n;
-        b->magnitude_last = true;
     }
     *m = meaning(symbol, extra);
     return true;
@@ -274,20 +279,16 @@ inline bool next_long(Bits* b, const BlockDecoderTables& t, const BlockDecoderTa
 // The next symbol's meaning, with its further bits read; false when the block fails.
 __attribute__((always_inline)) inline bool next_symbol(Bits* b, BitFeed* feed,
                                                        const BlockDecoderTables& t, Meaning* m) {
-    if (b->count < 32) {
-        if (!feed->blocked()) feed->fill(b);
-        if (b->count < 32) {
-            const bool ok = feed->next_rare(*b, t, m);
-            b->count = 0;  // the slow mode keeps its own bits from now on
-            return ok;
-        }
+    if (!ensure_bits(b, feed)) {
+        const bool ok = feed->next_rare(*b, t, m);
+        b->count = 0;  // the slow mode keeps its own bits from now on
+        return ok;
     }
     const BlockDecoderTables::Entry& e = t.lookup[b->acc >> (64 - kLookupBits)];
     if (e.kind == BlockDecoderTables::kShort) [[likely]] {
         // A symbol with no further bits whose code fits the look-up: its meaning is there.
         b->acc <<= e.length;
         b->count -= e.length;
-        b->magnitude_last = false;
         *m = Meaning{e.covered, e.is_value != 0, e.amount};
         return true;
     }
@@ -347,8 +348,6 @@ int build_block_decoder_tables(const CodeTable& table, BlockDecoderTables* table
 
 namespace {
 
-// The decoding of one block, storing through sink.store(row, column, value) every value that
-// falls in the window (row and column relative to the window's corner).
 // Adds the number of symbols taken to *decoded when it goes out of scope.
 struct SymbolTally {
     int64_t count = 0;
@@ -358,6 +357,10 @@ struct SymbolTally {
     }
 };
 
+// The decoding of one block into the window's rows: sink.line(row) is the first value of
+// window row `row`; sink.put_short(line, column, v) stores a one-symbol value v (-73..75, or
+// 0 where a run or nothing was coded, on a place that holds zero already) and
+// sink.put(line, column, v) any value.
 template <typename Sink>
 int decode_block_core(FILE* stream, const BlockDecoderTables& tables, const RegionRect& block,
                       const RegionRect& wanted, Sink& sink, int64_t* decoded) {
@@ -375,17 +378,15 @@ int decode_block_core(FILE* stream, const BlockDecoderTables& tables, const Regi
         }
     }
     BitFeed feed(stream);
-    Bits bits{uint64_t{static_cast<uint8_t>(first)} << 56, 8, false};
+    Bits bits{uint64_t{static_cast<uint8_t>(first)} << 56, 8};
 
     const int64_t block_width = int64_t{block.x1} - block.x0 + 1;
     const int64_t wanted_width = int64_t{wanted.x1} - wanted.x0 + 1;
     const int64_t wanted_height = int64_t{wanted.y1} - wanted.y0 + 1;
-    const int64_t end = wanted_width * wanted_height;
-    if (end <= 0) return 0;
-    // pos: the next coefficient of the block (raster order); first_wanted: the first wanted
-    // position of window row `row`; o: the output index, row x IW + column.
+    if (wanted_width <= 0 || wanted_height <= 0) return 0;
+    // pos: the next coefficient of the block (raster order); first_wanted: the block position
+    // of the first sample of window row `row`.
     int64_t pos = 0;
-    int64_t o = 0;
     int64_t row = 0;
     int64_t first_wanted = (int64_t{wanted.y0} - block.y0) * block_width + (wanted.x0 - block.x0);
     Meaning m{};
@@ -396,53 +397,72 @@ int decode_block_core(FILE* stream, const BlockDecoderTables& tables, const Regi
             if (!next_symbol(&bits, &feed, tables, &m)) return 1;
             pos += m.covered;
         }
-        // A run may have carried pos beyond the window's row: move the window down.
+        // A run may have carried pos beyond the window's row: move the window down (and
+        // perhaps beyond pos: then back to skipping).
         while (first_wanted + wanted_width < pos) {
             first_wanted += block_width;
-            o += wanted_width;
             ++row;
         }
-        if (pos >= first_wanted) {
-            o += pos - first_wanted;
-            if (o >= end) return 0;
-            const int64_t row_end = first_wanted + wanted_width;
-            while (pos < row_end) {
-                ++tally.count;
-                if (!next_symbol(&bits, &feed, tables, &m)) return 1;
-                if (m.is_value) {
-                    sink.store(row, pos - first_wanted, low16(m.value));
-                    ++o;
-                    ++pos;
-                } else if (m.covered > 0) {
-                    const int64_t room = row_end - pos;
-                    o += m.covered < room ? m.covered : room;
-                    pos += m.covered;
+        if (row >= wanted_height) return 0;
+        if (pos < first_wanted) continue;
+        auto* line = sink.line(row);
+        int64_t column = pos - first_wanted;
+        while (column < wanted_width) {
+            ++tally.count;
+            if (ensure_bits(&bits, &feed)) [[likely]] {
+                const BlockDecoderTables::Entry& e = tables.lookup[bits.acc >> (64 - kLookupBits)];
+                if (e.kind == BlockDecoderTables::kShort) [[likely]] {
+                    // A value or a run whose code fits the look-up: a run stores a zero
+                    // where a zero is already, so both take the same path.
+                    bits.acc <<= e.length;
+                    bits.count -= e.length;
+                    sink.put_short(line, column, e.amount);
+                    column += e.covered;
+                    continue;
                 }
+                if (!next_long(&bits, tables, e, &m)) return 1;
+            } else {
+                if (!feed.next_rare(bits, tables, &m)) return 1;
+                bits.count = 0;  // the slow mode keeps its own bits from now on
             }
+            if (m.is_value) {
+                sink.put(line, column, low16(m.value));
+                ++column;
+            } else {
+                column += m.covered;
+            }
+        }
+        pos = first_wanted + column;
+        first_wanted += block_width;
+        ++row;
+        while (first_wanted + wanted_width < pos) {
             first_wanted += block_width;
             ++row;
-            while (first_wanted + wanted_width < pos) {
-                first_wanted += block_width;
-                o += wanted_width;
-                ++row;
-            }
         }
-        if (o >= end) return 0;
+        if (row >= wanted_height) return 0;
     }
 }
 
 struct QuantisedSink {
     int16_t* output;
     int64_t width;
-    void store(int64_t row, int64_t column, int16_t value) { output[row * width + column] = value; }
+    int16_t* line(int64_t row) { return output + row * width; }
+    static void put_short(int16_t* line, int64_t column, int32_t value) {
+        line[column] = static_cast<int16_t>(value);
+    }
+    static void put(int16_t* line, int64_t column, int16_t value) { line[column] = value; }
 };
 
 struct LeafSink {
     float* destination;
     int64_t pitch;
     const DequantiseTable* table;
-    void store(int64_t row, int64_t column, int16_t value) {
-        destination[row * pitch + column] = dequantise_one(value, *table);
+    float* line(int64_t row) { return destination + row * pitch; }
+    void put_short(float* line, int64_t column, int32_t value) {
+        line[column] = table->coded[value - kSmallestCodedValue];
+    }
+    void put(float* line, int64_t column, int16_t value) {
+        line[column] = dequantise_one(value, *table);
     }
 };
 

@@ -1,7 +1,7 @@
 #include "decode/dequantise.h"
 
-#include <bit>
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "decode/vector_clones.h"
@@ -29,9 +29,10 @@ void make_dequantise_table(float step, DequantiseTable* table) {
     table->step = step;
     table->zero = step == 0.0f || std::isnan(step);
     table->half = static_cast<float>(static_cast<double>(step) * 0.5);
-    if (table->zero) return;
-    for (int32_t q = -45; q <= 45; ++q) {
-        table->small[q + 45] = q == 0 ? 0.0f : dequantise_value(q, step, table->half);
+    for (int32_t q = kSmallestCodedValue; q <= kLargestCodedValue; ++q) {
+        const float value = q == 0 || table->zero ? 0.0f : dequantise_value(q, step, table->half);
+        table->coded[q - kSmallestCodedValue] = value;
+        if (q >= -45 && q <= 45) table->small[q + 45] = value;
     }
 }
 

@@ -17,9 +17,14 @@ float reconstruction_offset();
 // cannot supply the small-value table.
 int dequantise_block(float* output, const int16_t* values, int32_t count, float step,
                      const RegionRect& wanted, const DitherOrigin* dither);
-// The small-value table of one step (values -45..45), built once per tile stream.
+// The values a code stands for alone (symbols 107..255): -73..75.
+constexpr int32_t kSmallestCodedValue = -73;
+constexpr int32_t kLargestCodedValue = 75;
+// The small-value table of one step (values -45..45), built once per tile stream, and the
+// same values for everything a symbol codes alone (computed the same way).
 struct DequantiseTable {
     float small[91];
+    float coded[kLargestCodedValue - kSmallestCodedValue + 1];
     float step;
     float half;
     bool zero;  // a step of 0 (or not a number) gives zeros

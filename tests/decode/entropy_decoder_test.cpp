@@ -5,8 +5,8 @@
 #include <array>
 #include <vector>
 
-#include "tests/decode/block_stream.h"
 #include "decode/code_tree.h"
+#include "tests/decode/block_stream.h"
 
 namespace {
 
@@ -33,8 +33,7 @@ Table example_table() {
 int decode(const std::vector<uint8_t>& data, Table table, RegionRect block, RegionRect wanted,
            std::vector<int16_t>* out, long* position = nullptr) {
     BlockStream stream(data);
-    out->assign(static_cast<size_t>((wanted.x1 - wanted.x0 + 1) * (wanted.y1 - wanted.y0 + 1)),
-                0);
+    out->assign(static_cast<size_t>((wanted.x1 - wanted.x0 + 1) * (wanted.y1 - wanted.y0 + 1)), 0);
     const int result = decode_block(stream.get(), out->data(), table.view(), block, wanted);
     if (position != nullptr) *position = stream.position();
     return result;
@@ -59,8 +58,8 @@ TEST(DecodeBlock, PartialWindowStoresOnlyWhatItCovers) {
 TEST(DecodeBlock, LeadingMarkerMeansNoCoefficients) {
     std::vector<int16_t> out;
     long position = 0;
-    ASSERT_EQ(decode({0xFF, 0xA3, 0xFF, 0xD9, 0x12}, example_table(), {0, 3, 0, 0},
-                     {0, 3, 0, 0}, &out, &position),
+    ASSERT_EQ(decode({0xFF, 0xA3, 0xFF, 0xD9, 0x12}, example_table(), {0, 3, 0, 0}, {0, 3, 0, 0},
+                     &out, &position),
               0);
     EXPECT_EQ(out, std::vector<int16_t>(4, 0));
     EXPECT_EQ(position, 2);  // back on the marker's 0xFF
@@ -73,8 +72,7 @@ TEST(DecodeBlock, StuffedFFIsOneDataByte) {
     bits.symbols[0] = 180;
     bits.symbols[1] = 181;
     std::vector<int16_t> out;
-    ASSERT_EQ(decode({0xFF, 0xA3, 0xFF, 0x00, 0x0F}, bits, {0, 15, 0, 0}, {0, 15, 0, 0}, &out),
-              0);
+    ASSERT_EQ(decode({0xFF, 0xA3, 0xFF, 0x00, 0x0F}, bits, {0, 15, 0, 0}, {0, 15, 0, 0}, &out), 0);
     EXPECT_EQ(out, (std::vector<int16_t>{1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 1, 1, 1, 1}));
 
     Table magnitudes;  // 0 = 16-bit positive magnitude follows, 1 = value +1
@@ -120,6 +118,25 @@ TEST(DecodeBlock, RunsAcrossRowsPlaceTheNextValueInItsRow) {
     EXPECT_EQ(out, (std::vector<int16_t>{0, 0, 0, 1, 0, 0}));
 }
 
+TEST(DecodeBlock, RunPastTheWindowRowSkipsToTheNextWindowRow) {
+    // 00 = +1, 01 = run 6, 10 = run 3, 11 = run 100. 8 x 4 block, window columns 1..4 of
+    // rows 0..3. Run 6 (pos 0..5) passes window row 0 (pos 1..4) but stops before window
+    // row 1 (pos 9..12): +1 at pos 6 lies outside the window, run 3 (7..9), +1 at pos 10 =
+    // row 1 column 2, run 100 ends the block.
+    // Bits: 01 00 10 00 11 + padding -> 0x48 0xC0
+    Table t;
+    t.counts[1] = 4;
+    t.symbols[0] = 181;
+    t.symbols[1] = 6;
+    t.symbols[2] = 3;
+    t.symbols[3] = 100;
+    std::vector<int16_t> out;
+    ASSERT_EQ(decode({0xFF, 0xA3, 0x48, 0xC0}, t, {0, 7, 0, 3}, {1, 4, 0, 3}, &out), 0);
+    std::vector<int16_t> expected(16, 0);
+    expected[5] = 1;
+    EXPECT_EQ(out, expected);
+}
+
 TEST(DecodeBlock, SymbolZeroChangesNothing) {
     Table t;
     t.counts[1] = 2;
@@ -136,9 +153,9 @@ TEST(DecodeBlock, MarkerOnTheMagnitudePathIsReadAgain) {
     // The first byte 0x9F: 100 11111; the next byte is 0xFF followed by 0xD0 (a marker): the
     // magnitude path steps back, so the bits continue with 1s: magnitude 11111111 = 255.
     std::vector<int16_t> out;
-    ASSERT_EQ(decode({0xFF, 0xA3, 0x9F, 0xFF, 0xD0}, example_table(), {0, 0, 0, 0}, {0, 0, 0, 0},
-                     &out),
-              0);
+    ASSERT_EQ(
+        decode({0xFF, 0xA3, 0x9F, 0xFF, 0xD0}, example_table(), {0, 0, 0, 0}, {0, 0, 0, 0}, &out),
+        0);
     EXPECT_EQ(out[0], 255);
 }
 
