@@ -1,12 +1,14 @@
 #include "decode/decode_driver.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 
 #include "decode/block_decoder.h"
 #include "decode/dequantise.h"
-#include "decode/reference/reference_decoder.h"
 #include "decode/entropy_decoder.h"
+#include "decode/reference/reference_decoder.h"
 #include "format/image_header.h"
 #include "format/pool.h"
 
@@ -16,6 +18,16 @@ constexpr int32_t kMaxTileSide = 65535;
 // How often the tiles of a directory may cover the needed area of a leaf, plus a slack.
 constexpr int64_t kMaxCoverage = 8;
 constexpr int64_t kCoverageSlack = 65536;
+// The work budget: per byte of the file (once per plane), per needed sample of each leaf, and
+// a slack per leaf (see open_region_decode).
+constexpr int64_t kWorkPerFileByte = 16;
+constexpr int64_t kWorkPerNeededSample = 4;
+constexpr int64_t kWorkSlack = 65536;
+// Tile-against-tile overlap checks one leaf may make; beyond them, a tile that meets what the
+// leaf's earlier tiles wrote is taken as overlapping (its blocks then clear their window).
+constexpr int64_t kMaxOverlapChecks = int64_t{1} << 20;
+// Bytes of a tile stream before its block offsets, not counting the N symbol values.
+constexpr int64_t kStreamHeaderBytes = 30;
 
 // Bytes left in the stream from the current position, or -1 when that cannot be told.
 int64_t bytes_remaining(FILE* stream) {
@@ -25,55 +37,288 @@ int64_t bytes_remaining(FILE* stream) {
     return int64_t{size} - position;
 }
 
-void release_tile_table(TileEntry* tiles, int32_t count) {
-    if (tiles == nullptr) return;
-    for (int32_t t = 0; t < count; ++t) pool_free(tiles[t].offsets);
-    pool_free(tiles);
+int32_t be32_at(const uint8_t* bytes) {
+    return static_cast<int32_t>((uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) |
+                                (uint32_t{bytes[2]} << 8) | uint32_t{bytes[3]});
 }
 
-void release_stream_header(CodeTable* table, BlockEntry* blocks) {
-    if (blocks != nullptr) pool_free(blocks);  // a tile with no blocks has no list
-    pool_free(table->symbols);
-    pool_free(table->counts);
-    table->symbols = nullptr;
-    table->counts = nullptr;
+RegionRect tile_rect(const TileEntry& tile) {
+    return RegionRect{tile.x0, tile.x1, tile.y0, tile.y1};
 }
 
-// The tile directories read during one region decode, by subband number, so that the planes
-// of a colour image share one read of each directory.
-struct DirectoryCacheEntry {
-    TileEntry* tiles;
-    int32_t tile_count;
-    DitherOrigin dither;
-    bool loaded;
-};
-struct DirectoryCache {
-    DirectoryCacheEntry* entries = nullptr;
+bool meets_any(const RegionRect& rect, const RegionRect* wanted, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) {
+        if (rects_meet(rect, wanted[i])) return true;
+    }
+    return false;
+}
+
+// Reads the file offset of subband k's tile directory from the pointer table.
+int read_directory_offset(FILE* stream, int32_t subband, int32_t* offset) {
+    if (subband < 0) return 1;
+    if (std::fseek(stream, kHeaderSize + 4L * subband, SEEK_SET) != 0) return 1;
+    return read_be32(stream, offset);
+}
+
+// Kept directory records, P stream offsets then x0, x1, y0, y1 each, in a pool block that grows
+// by doubling while a directory is read.
+struct RecordBuffer {
+    int32_t* values = nullptr;
+    int32_t capacity = 0;  // records
     int32_t count = 0;
+    int32_t width = 0;  // values per record
+
+    int grow(int32_t most) {
+        const int64_t wanted =
+            capacity == 0 ? most : std::min<int64_t>(2 * int64_t{capacity}, most);
+        const int64_t bytes = wanted * width * int64_t{sizeof(int32_t)};
+        if (bytes > INT32_MAX) return 1;
+        auto* larger = static_cast<int32_t*>(pool_alloc(static_cast<int32_t>(bytes)));
+        if (larger == nullptr) return 1;
+        if (count > 0) {
+            std::memcpy(larger, values, static_cast<std::size_t>(count) * width * sizeof(int32_t));
+        }
+        release();
+        values = larger;
+        capacity = static_cast<int32_t>(wanted);
+        return 0;
+    }
+    void release() {
+        if (values != nullptr) pool_free(values);
+        values = nullptr;
+    }
 };
-thread_local DirectoryCache g_directories;
 
-}  // namespace
-
-int open_directory_cache(int32_t subbands) {
-    g_directories = DirectoryCache{};
-    if (subbands <= 0) return 1;
-    auto* entries = static_cast<DirectoryCacheEntry*>(
-        pool_calloc(subbands, static_cast<int32_t>(sizeof(DirectoryCacheEntry))));
-    if (entries == nullptr) return 1;
-    g_directories = DirectoryCache{entries, subbands};
+// The table of the kept records: one pool block, the entries followed by their offsets.
+int make_tile_table(const RecordBuffer& records, int32_t planes, TileEntry** tiles) {
+    const int64_t count = records.count;
+    const int64_t bytes = count * int64_t{sizeof(TileEntry)} + count * planes * 4;
+    if (bytes > INT32_MAX) return 1;
+    auto* block = static_cast<uint8_t*>(pool_alloc(static_cast<int32_t>(bytes)));
+    if (block == nullptr) return 1;
+    auto* table = reinterpret_cast<TileEntry*>(block);
+    auto* offsets = reinterpret_cast<int32_t*>(block + count * int64_t{sizeof(TileEntry)});
+    for (int64_t t = 0; t < count; ++t) {
+        const int32_t* record = records.values + t * records.width;
+        TileEntry& entry = table[t];
+        entry.offsets = offsets + t * planes;
+        std::memcpy(entry.offsets, record, static_cast<std::size_t>(planes) * sizeof(int32_t));
+        entry.x0 = record[planes];
+        entry.x1 = record[planes + 1];
+        entry.y0 = record[planes + 2];
+        entry.y1 = record[planes + 3];
+    }
+    *tiles = table;
     return 0;
 }
 
-void close_directory_cache(bool release) {
-    if (release && g_directories.entries != nullptr) {
-        for (int32_t k = 0; k < g_directories.count; ++k) {
-            const DirectoryCacheEntry& e = g_directories.entries[k];
-            if (e.loaded) release_tile_table(e.tiles, e.tile_count);
-        }
-        pool_free(g_directories.entries);
+// The start of a tile stream: markers, code table, step and block size, with the tile's and
+// the blocks' sizes checked. The stream is left at the first block offset.
+StreamHeaderResult read_stream_start(FILE* stream, const TileEntry* tile, int32_t plane,
+                                     float* step, CodeTable* table, int32_t* block_width,
+                                     int32_t* block_height, int32_t* symbol_count) {
+    table->counts = nullptr;
+    table->symbols = nullptr;
+    const int32_t offset = tile->offsets[plane];
+    if (offset == 0) return StreamHeaderResult::absent;
+    if (offset < 0 || std::fseek(stream, offset, SEEK_SET) != 0) return StreamHeaderResult::failed;
+    if (std::fgetc(stream) != 0xFF) return StreamHeaderResult::failed;
+    if (std::fgetc(stream) != 0xAA) return StreamHeaderResult::failed;
+    const auto failed = [table]() {
+        release_stream_header(table, nullptr);
+        return StreamHeaderResult::failed;
+    };
+    table->counts = static_cast<uint8_t*>(pool_alloc(16));
+    table->symbols = static_cast<uint8_t*>(pool_calloc(256, 1));
+    if (table->counts == nullptr || table->symbols == nullptr) return failed();
+    if (std::fread(table->counts, 1, 16, stream) != 16) return failed();
+    int32_t symbols = 0;
+    for (int i = 0; i < 16; ++i) symbols += table->counts[i];
+    if (symbols > 256) return failed();
+    if (std::fread(table->symbols, 1, static_cast<std::size_t>(symbols), stream) !=
+        static_cast<std::size_t>(symbols)) {
+        return failed();
     }
-    g_directories = DirectoryCache{};
+    if (read_be32_float(stream, step) != 0 || read_be32(stream, block_width) != 0 ||
+        read_be32(stream, block_height) != 0) {
+        return failed();
+    }
+    const int64_t tile_width = int64_t{tile->x1} - tile->x0 + 1;
+    const int64_t tile_height = int64_t{tile->y1} - tile->y0 + 1;
+    if (tile_width < 0 || tile_height < 0 || tile_width > kMaxTileSide ||
+        tile_height > kMaxTileSide || *block_width <= 0 || *block_height <= 0) {
+        return failed();
+    }
+    *symbol_count = symbols;
+    return StreamHeaderResult::read;
+}
+
+// Whether a tile of a leaf may find values that the leaf's earlier tiles wrote where its blocks
+// go. Exact while the leaf's checks last; then any tile that meets the bounds of what was
+// written is taken as overlapping, so that many tiles cost no more than a few each.
+class OverlapCheck {
+  public:
+    bool may_overlap(const TileEntry* tiles, int32_t t, const RegionRect& met) {
+        if (!written_ || !rects_meet(bounds_, met)) return false;
+        const RegionRect rect = tile_rect(tiles[t]);
+        for (int32_t u = 0; u < t; ++u) {
+            if (--checks_left_ < 0) return true;
+            if (rects_meet(tile_rect(tiles[u]), rect)) return true;
+        }
+        return false;
+    }
+    // The tile's part of the needed rectangle may now hold values.
+    void wrote(const RegionRect& met) {
+        if (met.x1 < met.x0 || met.y1 < met.y0) return;
+        if (!written_) {
+            bounds_ = met;
+            written_ = true;
+            return;
+        }
+        bounds_ = RegionRect{std::min(bounds_.x0, met.x0), std::max(bounds_.x1, met.x1),
+                             std::min(bounds_.y0, met.y0), std::max(bounds_.y1, met.y1)};
+    }
+
+  private:
+    bool written_ = false;
+    RegionRect bounds_{};
+    int64_t checks_left_ = kMaxOverlapChecks;
+};
+
+struct WorkBudget {
+    int64_t spent;
+    int64_t allowed;
+    // Adds work; false when the budget is exceeded.
+    bool spend(int64_t amount) {
+        spent += amount;
+        return spent <= allowed;
+    }
+};
+
+// One distinct tile directory of a region decode.
+struct CachedDirectory {
+    int32_t offset;
+    bool loaded;
+    TileEntry* tiles;
+    int32_t tile_count;
+    DitherOrigin dither;
+};
+
+// What the leaves of the open region decode share (see open_region_decode).
+struct RegionContext {
+    bool open = false;
+    int32_t planes = 0;
+    int64_t file_size = 0;
+    LeafNeed* leaves = nullptr;
+    int32_t* directory_of_leaf = nullptr;
+    int32_t leaf_count = 0;
+    CachedDirectory* directories = nullptr;
+    int32_t directory_count = 0;
+    WorkBudget work{0, 0};
+};
+thread_local RegionContext g_region;
+
+void release_region_context(RegionContext* context) {
+    for (int32_t d = 0; d < context->directory_count; ++d) {
+        if (context->directories[d].loaded) release_tile_table(context->directories[d].tiles);
+    }
+    if (context->directories != nullptr) pool_free(context->directories);
+    if (context->directory_of_leaf != nullptr) pool_free(context->directory_of_leaf);
+    if (context->leaves != nullptr) pool_free(context->leaves);
+    *context = RegionContext{};
+}
+
+// The directory of the open region decode that serves this leaf, or none when the leaf is not
+// one the decode was opened with.
+CachedDirectory* directory_for_leaf(RegionContext* context, int32_t subband,
+                                    const RegionRect& needed) {
+    for (int32_t i = 0; i < context->leaf_count; ++i) {
+        const LeafNeed& leaf = context->leaves[i];
+        if (leaf.subband == subband && leaf.needed.x0 == needed.x0 && leaf.needed.x1 == needed.x1 &&
+            leaf.needed.y0 == needed.y0 && leaf.needed.y1 == needed.y1) {
+            return &context->directories[context->directory_of_leaf[i]];
+        }
+    }
+    return nullptr;
+}
+
+// Reads a shared directory the first time a leaf needs it, keeping the records that meet the
+// needed rectangle of any leaf that names it.
+int load_directory(FILE* stream, RegionContext* context, CachedDirectory* directory) {
+    if (directory->loaded) return 0;
+    const auto index = static_cast<int32_t>(directory - context->directories);
+    auto* wanted = static_cast<RegionRect*>(
+        pool_alloc(context->leaf_count * static_cast<int32_t>(sizeof(RegionRect))));
+    if (wanted == nullptr) return 1;
+    int32_t wanted_count = 0;
+    for (int32_t i = 0; i < context->leaf_count; ++i) {
+        if (context->directory_of_leaf[i] == index)
+            wanted[wanted_count++] = context->leaves[i].needed;
+    }
+    const int result =
+        read_tile_directory_at(stream, directory->offset, context->planes, wanted, wanted_count,
+                               &directory->tiles, &directory->tile_count, &directory->dither);
+    pool_free(wanted);
+    if (result != 0) return 1;
+    directory->loaded = true;
+    return 0;
+}
+
+}  // namespace
+
+int64_t leaf_work_budget(int64_t file_size, int64_t needed_area) {
+    return kWorkPerFileByte * file_size + kWorkPerNeededSample * needed_area + kWorkSlack;
+}
+
+int open_region_decode(FILE* stream, int32_t planes, const LeafNeed* leaves, int32_t leaf_count) {
+    g_region = RegionContext{};
+    RegionContext context;
+    const long size = stream_size(stream);
+    if (size < 0 || planes < 1 || leaf_count < 0) return 1;
+    context.planes = planes;
+    context.file_size = size;
+    if (leaf_count > 0) {
+        context.leaves =
+            static_cast<LeafNeed*>(pool_alloc(leaf_count * static_cast<int32_t>(sizeof(LeafNeed))));
+        context.directory_of_leaf =
+            static_cast<int32_t*>(pool_alloc(leaf_count * static_cast<int32_t>(sizeof(int32_t))));
+        context.directories = static_cast<CachedDirectory*>(
+            pool_calloc(leaf_count, static_cast<int32_t>(sizeof(CachedDirectory))));
+        if (context.leaves == nullptr || context.directory_of_leaf == nullptr ||
+            context.directories == nullptr) {
+            release_region_context(&context);
+            return 1;
+        }
+        context.leaf_count = leaf_count;
+        for (int32_t i = 0; i < leaf_count; ++i) {
+            context.leaves[i] = leaves[i];
+            int32_t offset = 0;
+            if (read_directory_offset(stream, leaves[i].subband, &offset) != 0) {
+                release_region_context(&context);
+                return 1;
+            }
+            int32_t d = 0;
+            while (d < context.directory_count && context.directories[d].offset != offset) ++d;
+            if (d == context.directory_count) {
+                context.directories[d] = CachedDirectory{offset, false, nullptr, 0, {}};
+                ++context.directory_count;
+            }
+            context.directory_of_leaf[i] = d;
+        }
+    }
+    context.open = true;
+    g_region = context;
+    start_plane_work();
+    return 0;
+}
+
+void start_plane_work() { g_region.work = WorkBudget{0, kWorkPerFileByte * g_region.file_size}; }
+
+int64_t plane_work_spent() { return g_region.work.spent; }
+
+void close_region_decode(bool release) {
+    if (release && g_region.open) release_region_context(&g_region);
+    g_region = RegionContext{};
 }
 
 double scale_step_divisor() { return std::bit_cast<double>(uint64_t{0x3FF83698F805389E}); }
@@ -98,9 +343,16 @@ int read_tile_directory(FILE* stream, int32_t subband, int32_t planes, TileEntry
     *tiles = nullptr;
     *tile_count = 0;
     int32_t offset = 0;
-    if (subband < 0 || planes < 1) return 1;
-    if (std::fseek(stream, kHeaderSize + 4L * subband, SEEK_SET) != 0) return 1;
-    if (read_be32(stream, &offset) != 0) return 1;
+    if (read_directory_offset(stream, subband, &offset) != 0) return 1;
+    return read_tile_directory_at(stream, offset, planes, nullptr, 0, tiles, tile_count, dither);
+}
+
+int read_tile_directory_at(FILE* stream, int32_t offset, int32_t planes, const RegionRect* wanted,
+                           int32_t wanted_count, TileEntry** tiles, int32_t* tile_count,
+                           DitherOrigin* dither) {
+    *tiles = nullptr;
+    *tile_count = 0;
+    if (planes < 1 || planes > kMaxPlanes) return 1;
     if (offset < 0 || std::fseek(stream, offset, SEEK_SET) != 0) return 1;
     if (std::fgetc(stream) != 0xFF) return 1;
     if (std::fgetc(stream) != 0xAC) return 1;
@@ -117,24 +369,54 @@ int read_tile_directory(FILE* stream, int32_t subband, int32_t planes, TileEntry
     const int64_t remaining = bytes_remaining(stream);
     if (count < 0 || remaining < 0 || int64_t{count} * record_size > remaining) return 1;
     if (count == 0) return 0;
-    auto* table = static_cast<TileEntry*>(
-        pool_calloc(count, static_cast<int32_t>(sizeof(TileEntry))));
-    if (table == nullptr) return 1;
-    *tiles = table;
+    uint8_t record[4 * kMaxPlanes + 16];
+    RecordBuffer kept;
+    kept.width = planes + 4;
+    // A filtered read usually keeps few records: start small and double.
+    const int32_t first_capacity = wanted == nullptr ? count : std::min(count, 64);
     for (int32_t t = 0; t < count; ++t) {
-        table[t].offsets = static_cast<int32_t*>(
-            pool_alloc(static_cast<int32_t>(sizeof(int32_t)) * planes));
-        if (table[t].offsets == nullptr) return 1;
-        *tile_count = t + 1;
-        for (int32_t j = 0; j < planes; ++j) {
-            if (read_be32(stream, &table[t].offsets[j]) != 0) return 1;
-        }
-        if (read_be32(stream, &table[t].x0) != 0 || read_be32(stream, &table[t].y0) != 0 ||
-            read_be32(stream, &table[t].x1) != 0 || read_be32(stream, &table[t].y1) != 0) {
+        if (std::fread(record, 1, static_cast<std::size_t>(record_size), stream) !=
+            static_cast<std::size_t>(record_size)) {
+            kept.release();
             return 1;
         }
+        // The file holds x0, y0, x1, y1; the table keeps x0, x1, y0, y1.
+        const uint8_t* corner = record + 4 * planes;
+        const RegionRect rect{be32_at(corner), be32_at(corner + 8), be32_at(corner + 4),
+                              be32_at(corner + 12)};
+        if (wanted != nullptr && !meets_any(rect, wanted, wanted_count)) continue;
+        if (kept.count == kept.capacity &&
+            kept.grow(kept.capacity == 0 ? first_capacity : count) != 0) {
+            kept.release();
+            return 1;
+        }
+        int32_t* out = kept.values + int64_t{kept.count} * kept.width;
+        for (int32_t j = 0; j < planes; ++j) out[j] = be32_at(record + 4 * j);
+        out[planes] = rect.x0;
+        out[planes + 1] = rect.x1;
+        out[planes + 2] = rect.y0;
+        out[planes + 3] = rect.y1;
+        ++kept.count;
     }
-    return 0;
+    int result = 0;
+    if (kept.count > 0) {
+        result = make_tile_table(kept, planes, tiles);
+        if (result == 0) *tile_count = kept.count;
+    }
+    kept.release();
+    return result;
+}
+
+void release_tile_table(TileEntry* tiles) {
+    if (tiles != nullptr) pool_free(tiles);
+}
+
+void release_stream_header(CodeTable* table, BlockEntry* blocks) {
+    if (blocks != nullptr) pool_free(blocks);  // a tile with no blocks has no list
+    if (table->symbols != nullptr) pool_free(table->symbols);
+    if (table->counts != nullptr) pool_free(table->counts);
+    table->symbols = nullptr;
+    table->counts = nullptr;
 }
 
 int make_block_grid(int32_t tile_width, int32_t tile_height, int32_t block_width,
@@ -177,119 +459,207 @@ StreamHeaderResult read_tile_stream_header(FILE* stream, const TileEntry* tile, 
                                            int32_t* block_count) {
     *blocks = nullptr;
     *block_count = 0;
-    table->counts = nullptr;
-    table->symbols = nullptr;
-    const int32_t offset = tile->offsets[plane];
-    if (offset == 0) return StreamHeaderResult::absent;
-    if (offset < 0 || std::fseek(stream, offset, SEEK_SET) != 0) return StreamHeaderResult::failed;
-    if (std::fgetc(stream) != 0xFF) return StreamHeaderResult::failed;
-    if (std::fgetc(stream) != 0xAA) return StreamHeaderResult::failed;
-    table->counts = static_cast<uint8_t*>(pool_alloc(16));
-    table->symbols = static_cast<uint8_t*>(pool_calloc(256, 1));
-    if (table->counts == nullptr || table->symbols == nullptr) return StreamHeaderResult::failed;
-    if (std::fread(table->counts, 1, 16, stream) != 16) return StreamHeaderResult::failed;
-    int32_t symbol_count = 0;
-    for (int i = 0; i < 16; ++i) symbol_count += table->counts[i];
-    if (symbol_count > 256) return StreamHeaderResult::failed;
-    if (std::fread(table->symbols, 1, static_cast<std::size_t>(symbol_count), stream) !=
-        static_cast<std::size_t>(symbol_count)) {
-        return StreamHeaderResult::failed;
-    }
     int32_t block_width = 0;
     int32_t block_height = 0;
-    if (read_be32_float(stream, step) != 0 || read_be32(stream, &block_width) != 0 ||
-        read_be32(stream, &block_height) != 0) {
+    int32_t symbols = 0;
+    const StreamHeaderResult start =
+        read_stream_start(stream, tile, plane, step, table, &block_width, &block_height, &symbols);
+    if (start != StreamHeaderResult::read) return start;
+    const auto failed = [&]() {
+        release_stream_header(table, *blocks);
+        *blocks = nullptr;
+        *block_count = 0;
         return StreamHeaderResult::failed;
-    }
+    };
     const int64_t tile_width = int64_t{tile->x1} - tile->x0 + 1;
     const int64_t tile_height = int64_t{tile->y1} - tile->y0 + 1;
-    if (tile_width < 0 || tile_height < 0 || tile_width > kMaxTileSide ||
-        tile_height > kMaxTileSide || block_width <= 0 || block_height <= 0) {
-        return StreamHeaderResult::failed;
-    }
     // The block offsets must fit in the file before the grid takes memory for them.
     const int64_t count = ((tile_width + block_width - 1) / block_width) *
                           ((tile_height + block_height - 1) / block_height);
     const int64_t remaining = bytes_remaining(stream);
-    if (remaining < 0 || count * 4 > remaining) return StreamHeaderResult::failed;
+    if (remaining < 0 || count * 4 > remaining) return failed();
     if (make_block_grid(static_cast<int32_t>(tile_width), static_cast<int32_t>(tile_height),
                         block_width, block_height, blocks, block_count) != 0) {
-        return StreamHeaderResult::failed;
+        return failed();
     }
     for (int32_t b = 0; b < *block_count; ++b) {
-        if (read_be32(stream, &(*blocks)[b].offset) != 0) return StreamHeaderResult::failed;
+        if (read_be32(stream, &(*blocks)[b].offset) != 0) return failed();
     }
+    return StreamHeaderResult::read;
+}
+
+StreamHeaderResult read_tile_stream_window(FILE* stream, const TileEntry* tile, int32_t plane,
+                                           const RegionRect& needed, int64_t file_size, float* step,
+                                           CodeTable* table, BlockEntry** blocks,
+                                           int32_t* block_count) {
+    *blocks = nullptr;
+    *block_count = 0;
+    int32_t block_width = 0;
+    int32_t block_height = 0;
+    int32_t symbols = 0;
+    const StreamHeaderResult start =
+        read_stream_start(stream, tile, plane, step, table, &block_width, &block_height, &symbols);
+    if (start != StreamHeaderResult::read) return start;
+    const auto failed = [&]() {
+        release_stream_header(table, *blocks);
+        *blocks = nullptr;
+        *block_count = 0;
+        return StreamHeaderResult::failed;
+    };
+    const int64_t tile_width = int64_t{tile->x1} - tile->x0 + 1;
+    const int64_t tile_height = int64_t{tile->y1} - tile->y0 + 1;
+    const int64_t columns = (tile_width + block_width - 1) / block_width;
+    const int64_t rows = (tile_height + block_height - 1) / block_height;
+    const int64_t count = columns * rows;
+    // The whole offset table must fit in the file, and its grid must be one that could be held,
+    // as when the whole grid is laid out.
+    const int64_t table_at = int64_t{tile->offsets[plane]} + kStreamHeaderBytes + symbols;
+    if (count * 4 > file_size - table_at) return failed();
+    if (count * static_cast<int64_t>(sizeof(BlockEntry)) > INT32_MAX) return failed();
+    // The tile's part of the needed rectangle, from the tile's corner, and its block rows and
+    // columns.
+    const int64_t left = std::max(needed.x0, tile->x0) - int64_t{tile->x0};
+    const int64_t right = std::min(needed.x1, tile->x1) - int64_t{tile->x0};
+    const int64_t top = std::max(needed.y0, tile->y0) - int64_t{tile->y0};
+    const int64_t bottom = std::min(needed.y1, tile->y1) - int64_t{tile->y0};
+    if (count == 0 || left > right || top > bottom) return StreamHeaderResult::read;
+    const int64_t first_column = left / block_width;
+    const int64_t last_column = right / block_width;
+    const int64_t first_row = top / block_height;
+    const int64_t last_row = bottom / block_height;
+    const int64_t wanted = (last_column - first_column + 1) * (last_row - first_row + 1);
+    auto* list = static_cast<BlockEntry*>(
+        pool_alloc(static_cast<int32_t>(wanted * static_cast<int64_t>(sizeof(BlockEntry)))));
+    if (list == nullptr) return failed();
+    *blocks = list;
+    // The offsets are in raster order: read the wanted columns of each wanted row.
+    constexpr int64_t kChunk = 256;
+    uint8_t bytes[4 * kChunk];
+    int64_t position = table_at;
+    BlockEntry* entry = list;
+    for (int64_t i = first_row; i <= last_row; ++i) {
+        const int64_t row_at = table_at + 4 * (i * columns + first_column);
+        if (row_at != position && std::fseek(stream, static_cast<long>(row_at), SEEK_SET) != 0) {
+            return failed();
+        }
+        position = row_at;
+        const int64_t row = i * block_height;
+        const int64_t height = std::min<int64_t>(block_height, tile_height - row);
+        for (int64_t q = first_column; q <= last_column;) {
+            const int64_t take = std::min(kChunk, last_column - q + 1);
+            if (std::fread(bytes, 4, static_cast<std::size_t>(take), stream) !=
+                static_cast<std::size_t>(take)) {
+                return failed();
+            }
+            position += 4 * take;
+            for (int64_t k = 0; k < take; ++k, ++q, ++entry) {
+                const int64_t column = q * block_width;
+                entry->offset = be32_at(bytes + 4 * k);
+                entry->column = static_cast<uint16_t>(column);
+                entry->row = static_cast<uint16_t>(row);
+                entry->width =
+                    static_cast<uint16_t>(std::min<int64_t>(block_width, tile_width - column));
+                entry->height = static_cast<uint16_t>(height);
+            }
+        }
+    }
+    *block_count = static_cast<int32_t>(wanted);
     return StreamHeaderResult::read;
 }
 
 int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scale, int32_t plane,
                    int32_t planes) {
+    const bool fast = !reference_decoder_in_use();
+    const RegionRect needed{leaf->x0, leaf->x1, leaf->y0, leaf->y1};
+    // The tile directory: the fast path keeps only the records that meet the needed rectangle
+    // (shared between the leaves and planes of an open region decode); the reference path
+    // reads every record, for every leaf.
     TileEntry* tiles = nullptr;
     int32_t tile_count = 0;
     DitherOrigin dither{};
-    const bool cached = !reference_decoder_in_use() && subband >= 0 &&
-                        subband < g_directories.count;
-    if (cached && g_directories.entries[subband].loaded) {
-        const DirectoryCacheEntry& e = g_directories.entries[subband];
-        tiles = e.tiles;
-        tile_count = e.tile_count;
-        dither = e.dither;
-    } else {
-        if (read_tile_directory(stream, subband, planes, &tiles, &tile_count, &dither) != 0) {
+    CachedDirectory* cached =
+        fast && g_region.open ? directory_for_leaf(&g_region, subband, needed) : nullptr;
+    if (cached != nullptr) {
+        if (load_directory(stream, &g_region, cached) != 0) return 1;
+        tiles = cached->tiles;
+        tile_count = cached->tile_count;
+        dither = cached->dither;
+    } else if (fast) {
+        int32_t offset = 0;
+        if (read_directory_offset(stream, subband, &offset) != 0 ||
+            read_tile_directory_at(stream, offset, planes, &needed, 1, &tiles, &tile_count,
+                                   &dither) != 0) {
             return 1;
         }
-        if (cached) g_directories.entries[subband] = {tiles, tile_count, dither, true};
+    } else if (read_tile_directory(stream, subband, planes, &tiles, &tile_count, &dither) != 0) {
+        return 1;
     }
-    const RegionRect needed{leaf->x0, leaf->x1, leaf->y0, leaf->y1};
     const int64_t needed_width = int64_t{needed.x1} - needed.x0 + 1;
     const int64_t needed_height = int64_t{needed.y1} - needed.y0 + 1;
     if (needed_width <= 0 || needed_height <= 0 || needed_width * needed_height > INT32_MAX) {
         return 1;
     }
-    leaf->coefficients = static_cast<float*>(pool_calloc(
-        static_cast<int32_t>(needed_width * needed_height), static_cast<int32_t>(sizeof(float))));
+    const int64_t needed_area = needed_width * needed_height;
+    leaf->coefficients = static_cast<float*>(
+        pool_calloc(static_cast<int32_t>(needed_area), static_cast<int32_t>(sizeof(float))));
     if (leaf->coefficients == nullptr) return 1;
+    // The work budget: the plane's, grown by this leaf's share, or the leaf's own.
+    int64_t file_size = 0;
+    WorkBudget own{0, 0};
+    WorkBudget* work = &own;
+    if (g_region.open) {
+        file_size = g_region.file_size;
+        work = &g_region.work;
+        work->allowed += kWorkPerNeededSample * needed_area + kWorkSlack;
+    } else {
+        file_size = stream_size(stream);
+        if (file_size < 0) return 1;
+        own.allowed = leaf_work_budget(file_size, needed_area);
+    }
     int64_t covered = 0;
+    OverlapCheck overlaps;
     for (int32_t t = 0; t < tile_count; ++t) {
         const TileEntry& tile = tiles[t];
-        const RegionRect tile_rect{tile.x0, tile.x1, tile.y0, tile.y1};
-        if (!rects_meet(tile_rect, needed)) continue;
+        const RegionRect rect_of_tile = tile_rect(tile);
+        if (!rects_meet(rect_of_tile, needed)) continue;
         // Tiles may overlap (the later one wins), but a directory that stacks the same area
         // many times would make the work grow with its records instead of with the window:
         // refuse one whose tiles cover the needed area more than a few times over.
-        const RegionRect met = rect_intersection(tile_rect, needed);
+        const RegionRect met = rect_intersection(rect_of_tile, needed);
         const int64_t met_width = int64_t{met.x1} - met.x0 + 1;
         const int64_t met_height = int64_t{met.y1} - met.y0 + 1;
         if (met_width > 0 && met_height > 0) covered += met_width * met_height;
-        if (covered > kMaxCoverage * needed_width * needed_height + kCoverageSlack) return 1;
+        if (covered > kMaxCoverage * needed_area + kCoverageSlack) return 1;
+        if (!work->spend(1)) return 1;
         float step = 0.0f;
         CodeTable table{};
         BlockEntry* blocks = nullptr;
         int32_t block_count = 0;
         const StreamHeaderResult header =
-            read_tile_stream_header(stream, &tile, plane, &step, &table, &blocks, &block_count);
+            fast ? read_tile_stream_window(stream, &tile, plane, needed, file_size, &step, &table,
+                                           &blocks, &block_count)
+                 : read_tile_stream_header(stream, &tile, plane, &step, &table, &blocks,
+                                           &block_count);
         if (header == StreamHeaderResult::absent) continue;
         if (header == StreamHeaderResult::failed) return 1;
         const float delta = effective_step(step, leaf->gain, scale);
         // Blocks of one tile never overlap; only a tile that overlaps an earlier one can find
         // values already written where its blocks go.
-        bool overlapped = false;
-        for (int32_t u = 0; u < t && !overlapped; ++u) {
-            overlapped = rects_meet(RegionRect{tiles[u].x0, tiles[u].x1, tiles[u].y0, tiles[u].y1},
-                                    RegionRect{tile.x0, tile.x1, tile.y0, tile.y1});
-        }
+        const bool overlapped = fast && overlaps.may_overlap(tiles, t, met);
+        overlaps.wrote(met);
         // The decoding tables and the dequantisation table serve every block of the stream.
         // They are made at the first block that is decoded: a code table is only checked when
-        // a block is decoded with it.
-        const bool fast = !reference_decoder_in_use();
+        // a block uses it.
         BlockDecoderTables* tables = nullptr;
         DequantiseTable dequantise{};
         for (int32_t b = 0; b < block_count; ++b) {
             const BlockEntry& block = blocks[b];
             // x0 + column + width - 1 <= x1, so grouping the block terms first cannot overflow.
-            const RegionRect rect{tile.x0 + block.column, tile.x0 + (block.column + block.width - 1),
-                                  tile.y0 + block.row, tile.y0 + (block.row + block.height - 1)};
+            const RegionRect rect{tile.x0 + block.column,
+                                  tile.x0 + (block.column + block.width - 1), tile.y0 + block.row,
+                                  tile.y0 + (block.row + block.height - 1)};
             if (!rects_meet(rect, needed)) continue;
+            if (!work->spend(1)) return 1;
             const RegionRect wanted = rect_intersection(needed, rect);
             const int32_t wanted_width = wanted.x1 - wanted.x0 + 1;
             const int32_t wanted_height = wanted.y1 - wanted.y0 + 1;
@@ -298,28 +668,34 @@ int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scal
                                  (int64_t{wanted.y0} - needed.y0) * needed_width +
                                  (wanted.x0 - needed.x0);
             if (block.offset < 0 || std::fseek(stream, block.offset, SEEK_SET) != 0) return 1;
-            if (fast && tables == nullptr) {
-                tables = static_cast<BlockDecoderTables*>(pool_alloc(sizeof(BlockDecoderTables)));
-                if (tables == nullptr || build_block_decoder_tables(table, tables) != 0) return 1;
-                make_dequantise_table(delta, &dequantise);
-            }
+            int64_t symbols = 0;
             if (fast) {
-                // Decode, dequantise (and dither) straight into the leaf.
-                if (decode_block_into(stream, *tables, rect, wanted, dequantise, destination,
-                                      needed_width, overlapped) != 0) {
-                    return 1;
+                if (tables == nullptr) {
+                    tables =
+                        static_cast<BlockDecoderTables*>(pool_alloc(sizeof(BlockDecoderTables)));
+                    if (tables == nullptr || build_block_decoder_tables(table, tables) != 0) {
+                        return 1;
+                    }
+                    make_dequantise_table(delta, &dequantise);
                 }
+                // Decode, dequantise (and dither) straight into the leaf.
+                const int decoded =
+                    decode_block_into(stream, *tables, rect, wanted, dequantise, destination,
+                                      needed_width, overlapped, &symbols);
+                if (decoded != 0 || !work->spend(symbols)) return 1;
                 if (plane == 0 && !dequantise.zero) {
                     subtract_dither_rows(destination, needed_width, delta, wanted, &dither);
                 }
                 continue;
             }
-            auto* values = static_cast<int16_t*>(
-                pool_calloc(count, static_cast<int32_t>(sizeof(int16_t))));
+            auto* values =
+                static_cast<int16_t*>(pool_calloc(count, static_cast<int32_t>(sizeof(int16_t))));
             if (values == nullptr) return 1;
-            if (decode_block(stream, values, table, rect, wanted) != 0) return 1;
-            auto* samples = static_cast<float*>(
-                pool_alloc(count * static_cast<int32_t>(sizeof(float))));
+            const int decoded =
+                decode_block_reference(stream, values, table, rect, wanted, &symbols);
+            if (decoded != 0 || !work->spend(symbols)) return 1;
+            auto* samples =
+                static_cast<float*>(pool_alloc(count * static_cast<int32_t>(sizeof(float))));
             if (samples == nullptr) return 1;
             if (dequantise_block(samples, values, count, delta, wanted,
                                  plane == 0 ? &dither : nullptr) != 0) {
@@ -336,6 +712,6 @@ int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scal
         if (tables != nullptr) pool_free(tables);
         release_stream_header(&table, blocks);
     }
-    if (!cached) release_tile_table(tiles, tile_count);
+    if (cached == nullptr) release_tile_table(tiles);
     return 0;
 }

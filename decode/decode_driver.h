@@ -49,18 +49,65 @@ float effective_step(float step, float gain, int32_t scale);
 
 int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scale, int32_t plane,
                    int32_t planes);
+
+// Reads the tile directory of subband k into a new tile table: every record, in directory
+// order. The table is one pool block (the entries, then their stream offsets); release it with
+// release_tile_table.
 int read_tile_directory(FILE* stream, int32_t subband, int32_t planes, TileEntry** tiles,
                         int32_t* tile_count, DitherOrigin* dither);
+// Reads the tile directory at a file offset, keeping (in directory order) only the records
+// whose rectangle meets one of the wanted_count rectangles of wanted; every record when wanted
+// is null. Every record is still read, so a directory that does not fit in the file fails
+// whatever is kept. The table is one pool block, or none when nothing is kept.
+int read_tile_directory_at(FILE* stream, int32_t offset, int32_t planes, const RegionRect* wanted,
+                           int32_t wanted_count, TileEntry** tiles, int32_t* tile_count,
+                           DitherOrigin* dither);
+// Releases a table made by the two readers above (none is allowed).
+void release_tile_table(TileEntry* tiles);
+
+// Reads the stream header of a tile for one plane with its whole block grid.
 StreamHeaderResult read_tile_stream_header(FILE* stream, const TileEntry* tile, int32_t plane,
                                            float* step, CodeTable* table, BlockEntry** blocks,
                                            int32_t* block_count);
+// As read_tile_stream_header, but lays out only the blocks that meet the needed rectangle (in
+// raster order) and reads only their offsets; the whole offset table must still fit in the
+// file, whose size in bytes the caller gives.
+StreamHeaderResult read_tile_stream_window(FILE* stream, const TileEntry* tile, int32_t plane,
+                                           const RegionRect& needed, int64_t file_size, float* step,
+                                           CodeTable* table, BlockEntry** blocks,
+                                           int32_t* block_count);
+// Releases what a stream header read took (a null block list is allowed).
+void release_stream_header(CodeTable* table, BlockEntry* blocks);
 int make_block_grid(int32_t tile_width, int32_t tile_height, int32_t block_width,
                     int32_t block_height, BlockEntry** blocks, int32_t* block_count);
-// While open, decode_subband keeps each tile directory it reads for the rest of the region
-// decode instead of reading it again for every plane. close_directory_cache(true) releases
-// the kept directories; close_directory_cache(false) forgets them (after pool_free_all).
-int open_directory_cache(int32_t subbands);
-void close_directory_cache(bool release);
+
+// A leaf of a region walk: its subband and its needed rectangle.
+struct LeafNeed {
+    int32_t subband;
+    RegionRect needed;
+};
+
+// What the leaves of one region decode share on this thread while it is open:
+// - the tile directories: each distinct directory (by file offset) is read once, when the
+//   first leaf naming it is decoded, and keeps only the records that meet the needed rectangle
+//   of some leaf naming it (the planes of a colour image share it too);
+// - the work budget of the plane being decoded: the symbols decoded, the tile records and the
+//   blocks met by its leaves may add up to 16 x the file's size in bytes, plus 4 x the needed
+//   area + 65536 for every leaf decoded so far. A leaf that goes beyond fails. A valid file
+//   decodes each block once per plane and spends at least a bit per symbol, so it never
+//   comes near; a file that names the same long data again and again is refused.
+// The leaves are those the region walk will decode. Without an open region decode, each
+// decode_subband reads its own directory and has a budget of its own.
+// close_region_decode(true) releases what the decode kept; close_region_decode(false) forgets
+// it (after pool_free_all).
+int open_region_decode(FILE* stream, int32_t planes, const LeafNeed* leaves, int32_t leaf_count);
+void start_plane_work();
+void close_region_decode(bool release);
+// The work the current plane has spent so far (for tests).
+int64_t plane_work_spent();
+
+// The work a leaf decoded alone may spend: 16 x file size + 4 x needed area + 65536.
+int64_t leaf_work_budget(int64_t file_size, int64_t needed_area);
 
 bool rects_meet(const RegionRect& a, const RegionRect& b);
 RegionRect rect_intersection(const RegionRect& a, const RegionRect& b);

@@ -12,6 +12,8 @@
 namespace {
 
 constexpr int kWalkOrder[4] = {0, 2, 1, 3};
+// A plan has at most 3L + 1 leaves.
+constexpr int32_t kMaxLeaves = 3 * kMaxLevels + 1;
 
 // Integer halving that rounds up, for possibly negative numerators.
 int32_t half_up(int64_t value) {
@@ -42,14 +44,55 @@ void child_range(int32_t first, int32_t last, bool high, int32_t* child_first,
     *child_last = half_down(int64_t{last} + 3);
 }
 
-int region_walk(RegionNode* node, const BandNode* band, FILE* stream, int32_t scale,
-                int32_t plane, int32_t planes) {
+// Cuts a rectangle to a band.
+void clip_to_band(RegionRect* rect, const BandNode* band) {
+    if (rect->x0 < 0) rect->x0 = 0;
+    if (rect->x1 > band->size[0] - 1) rect->x1 = band->size[0] - 1;
+    if (rect->y0 < 0) rect->y0 = 0;
+    if (rect->y1 > band->size[1] - 1) rect->y1 = band->size[1] - 1;
+}
+
+bool rect_is_empty(const RegionRect& rect) { return rect.x0 > rect.x1 || rect.y0 > rect.y1; }
+
+// The rectangle of child c from its parent's.
+RegionRect child_rect(const RegionRect& parent, int c) {
+    RegionRect child{};
+    child_range(parent.x0, parent.x1, (c & 2) != 0, &child.x0, &child.x1);
+    child_range(parent.y0, parent.y1, (c & 1) != 0, &child.y0, &child.y1);
+    return child;
+}
+
+// The request's rectangle cut to the image band (empty when the request lies beyond it).
+RegionRect root_rect(const BandNode* plan, const RegionRequest* request) {
+    RegionRect rect{request->x0, request->x1, request->y0, request->y1};
+    clip_to_band(&rect, plan);
+    return rect;
+}
+
+// The leaves the region walk decodes, with their needed rectangles, in walk order: the same
+// for every plane.
+void collect_leaves(const BandNode* band, RegionRect rect, LeafNeed* leaves, int32_t* count,
+                    int32_t capacity) {
+    clip_to_band(&rect, band);
+    if (!band->split) {
+        if (!rect_is_empty(rect) && *count < capacity) leaves[(*count)++] = {band->subband, rect};
+        return;
+    }
+    for (int c : kWalkOrder) {
+        collect_leaves(band->children[c], child_rect(rect, c), leaves, count, capacity);
+    }
+}
+
+int region_walk(RegionNode* node, const BandNode* band, FILE* stream, int32_t scale, int32_t plane,
+                int32_t planes) {
     node->size[0] = band->size[0];
     node->size[1] = band->size[1];
-    if (node->x0 < 0) node->x0 = 0;
-    if (node->x1 > band->size[0] - 1) node->x1 = band->size[0] - 1;
-    if (node->y0 < 0) node->y0 = 0;
-    if (node->y1 > band->size[1] - 1) node->y1 = band->size[1] - 1;
+    RegionRect rect{node->x0, node->x1, node->y0, node->y1};
+    clip_to_band(&rect, band);
+    node->x0 = rect.x0;
+    node->x1 = rect.x1;
+    node->y0 = rect.y0;
+    node->y1 = rect.y1;
     node->split = band->split;
     if (!band->split) {
         node->gain = band->gain;
@@ -62,8 +105,11 @@ int region_walk(RegionNode* node, const BandNode* band, FILE* stream, int32_t sc
         RegionNode* child = new_region_node();
         if (child == nullptr) return 1;
         node->children[c] = child;
-        child_range(node->x0, node->x1, (c & 2) != 0, &child->x0, &child->x1);
-        child_range(node->y0, node->y1, (c & 1) != 0, &child->y0, &child->y1);
+        const RegionRect rect_of_child = child_rect(rect, c);
+        child->x0 = rect_of_child.x0;
+        child->x1 = rect_of_child.x1;
+        child->y0 = rect_of_child.y0;
+        child->y1 = rect_of_child.y1;
         if (region_walk(child, band->children[c], stream, scale, plane, planes) != 0) return 1;
     }
     return 0;
@@ -76,11 +122,12 @@ int plan_plane_region(RegionNode** region, const BandNode* plan, const RegionReq
     *region = nullptr;
     RegionNode* root = new_region_node();
     if (root == nullptr) return 1;
-    root->x0 = request->x0 < 0 ? 0 : request->x0;
-    root->x1 = request->x1 > plan->size[0] - 1 ? plan->size[0] - 1 : request->x1;
-    root->y0 = request->y0 < 0 ? 0 : request->y0;
-    root->y1 = request->y1 > plan->size[1] - 1 ? plan->size[1] - 1 : request->y1;
-    if (root->x0 > root->x1 || root->y0 > root->y1) {
+    const RegionRect rect = root_rect(plan, request);
+    root->x0 = rect.x0;
+    root->x1 = rect.x1;
+    root->y0 = rect.y0;
+    root->y1 = rect.y1;
+    if (rect_is_empty(rect)) {
         release_region(root);
         return 0;
     }
@@ -88,8 +135,8 @@ int plan_plane_region(RegionNode** region, const BandNode* plan, const RegionReq
     return region_walk(root, plan, stream, request->scale, plane, planes);
 }
 
-KAVEL_VECTOR_CLONES void store_planes(RegionNode* const* regions, int32_t planes, const RegionRequest* request,
-                  uint8_t* destination) {
+KAVEL_VECTOR_CLONES void store_planes(RegionNode* const* regions, int32_t planes,
+                                      const RegionRequest* request, uint8_t* destination) {
     const int64_t rows = int64_t{request->y1} - request->y0 + 1;
     const int64_t stride = request->stride;
     const RegionNode* root = regions[0];
@@ -139,7 +186,7 @@ int decode_region(const char* path, RegionRequest* request, uint8_t* destination
     // from one read.
     std::setvbuf(stream, nullptr, _IOFBF, 16384);
     auto fail = [&]() {
-        close_directory_cache(false);
+        close_region_decode(false);
         std::fclose(stream);
         pool_free_all();
         return 1;
@@ -148,17 +195,26 @@ int decode_region(const char* path, RegionRequest* request, uint8_t* destination
     if (read_image_header(stream, &header) != 0 || !header_is_usable(header)) return fail();
     // The request must describe this file (it was made from the same path).
     if (header.planes != request->planes || header.levels != request->levels ||
-        header.width != request->width ||
-        header.height != request->height || request->scale < 0 ||
+        header.width != request->width || header.height != request->height || request->scale < 0 ||
         request->scale > header.levels) {
         return fail();
     }
     const int32_t planes = header.planes;
-    if (planes > 1 && open_directory_cache(3 * header.levels + 1) != 0) return fail();
-    auto** regions = static_cast<RegionNode**>(
-        pool_calloc(planes, static_cast<int32_t>(sizeof(RegionNode*))));
+    // The leaves are the same for every plane: the decode driver shares each tile directory
+    // between the leaves and planes that name it, and bounds the work of each plane by them.
+    LeafNeed leaves[kMaxLeaves];
+    int32_t leaf_count = 0;
+    BandNode* leaf_plan = nullptr;
+    if (build_band_plan(&leaf_plan, request) != 0) return fail();
+    const RegionRect rect = root_rect(leaf_plan, request);
+    if (!rect_is_empty(rect)) collect_leaves(leaf_plan, rect, leaves, &leaf_count, kMaxLeaves);
+    release_band_plan(leaf_plan);
+    if (open_region_decode(stream, planes, leaves, leaf_count) != 0) return fail();
+    auto** regions =
+        static_cast<RegionNode**>(pool_calloc(planes, static_cast<int32_t>(sizeof(RegionNode*))));
     if (regions == nullptr) return fail();
     for (int32_t j = 0; j < planes; ++j) {
+        start_plane_work();
         BandNode* plan = nullptr;
         if (build_band_plan(&plan, request) != 0) return fail();
         if (plan_plane_region(&regions[j], plan, request, stream, j, planes) != 0) return fail();
@@ -166,7 +222,7 @@ int decode_region(const char* path, RegionRequest* request, uint8_t* destination
         if (reconstruct_region(regions[j]) != 0) return fail();
     }
     if (planes == 3) convert_colours(regions[0], regions[1], regions[2]);
-    close_directory_cache(true);
+    close_region_decode(true);
     store_planes(regions, planes, request, destination);
     for (int32_t j = 0; j < planes; ++j) release_region(regions[j]);
     pool_free(regions);

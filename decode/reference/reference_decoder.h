@@ -10,8 +10,11 @@
 #include "decode/decode_driver.h"
 #include "format/region_request.h"
 
+// The number of symbols taken (each symbol read, also one that fails) is added to *symbols
+// when not null, as the fast decoder counts them.
 int decode_block_reference(FILE* stream, int16_t* output, const CodeTable& table,
-                           const RegionRect& block, const RegionRect& wanted);
+                           const RegionRect& block, const RegionRect& wanted,
+                           int64_t* symbols = nullptr);
 void synthesise_line_reference(float* output, int32_t a, int32_t b, const float* low,
                                const float* high, int32_t stride, int32_t nL, int32_t nH);
 int synthesise_node_reference(RegionNode* node);

@@ -7,7 +7,7 @@ namespace {
 // The end of the file reads as 0xFF; once a read has gone past the end, the next bit taken
 // fails the block, so that a truncated block always fails and the decoder always ends.
 class BitReader {
-public:
+  public:
     explicit BitReader(FILE* stream) : stream_(stream) {}
 
     enum class Path { code, magnitude };
@@ -53,7 +53,7 @@ public:
         return true;
     }
 
-private:
+  private:
     int read_byte() {
         const int c = std::getc(stream_);
         if (c == EOF) {
@@ -126,10 +126,23 @@ int16_t low16(int64_t value) {
     return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint64_t>(value) & 0xFFFFu));
 }
 
+// Adds the symbols counted to *total when the block's decoding ends, however it ends.
+struct SymbolCount {
+    int64_t count = 0;
+    int64_t* total;
+    explicit SymbolCount(int64_t* to) : total(to) {}
+    SymbolCount(const SymbolCount&) = delete;
+    SymbolCount& operator=(const SymbolCount&) = delete;
+    ~SymbolCount() {
+        if (total != nullptr) *total += count;
+    }
+};
+
 }  // namespace
 
 int decode_block_reference(FILE* stream, int16_t* output, const CodeTable& table,
-                           const RegionRect& block, const RegionRect& wanted) {
+                           const RegionRect& block, const RegionRect& wanted, int64_t* symbols) {
+    SymbolCount taken(symbols);
     CodeTree tree;
     if (build_code_tree(table, &tree) != 0) return 1;
     if (std::getc(stream) != 0xFF) return 1;
@@ -154,6 +167,7 @@ int decode_block_reference(FILE* stream, int16_t* output, const CodeTable& table
     for (;;) {
         // Skip the coefficients before the window row without storing them.
         while (pos < first) {
+            ++taken.count;
             if (!decode_symbol(reader, tree, &symbol) || !interpret(reader, symbol, &s)) return 1;
             pos += coefficients_covered(s);
         }
@@ -167,6 +181,7 @@ int decode_block_reference(FILE* stream, int16_t* output, const CodeTable& table
             o += pos - first;
             if (o >= end) return 0;
             while (pos < first + wanted_width) {
+                ++taken.count;
                 if (!decode_symbol(reader, tree, &symbol) || !interpret(reader, symbol, &s)) {
                     return 1;
                 }
