@@ -10,6 +10,7 @@
 #include "tools/atomic_output.h"
 #include "tools/commands.h"
 #include "tools/picture_writer.h"
+#include "tools/strip_decoder.h"
 
 namespace {
 
@@ -32,14 +33,6 @@ void print_decode_usage(FILE* out) {
         "Large outputs are decoded in strips (on up to four threads), so memory follows the\n"
         "strip, not the image.\n",
         out);
-}
-
-// Rows decoded at once: about a million samples per strip, at least 16 rows.
-int64_t strip_rows(int64_t columns) {
-    int64_t rows = (int64_t{1} << 20) / (columns > 0 ? columns : 1);
-    if (rows < 16) rows = 16;
-    if (rows > 1024) rows = 1024;
-    return rows;
 }
 
 int decode_failure(const char* path, const std::string& reason) {
@@ -93,7 +86,8 @@ int run_decode_command(int argc, char** argv) {
     }
     PictureFormat format{};
     if (!picture_format_for(output, &format)) {
-        std::fprintf(stderr, "kavel decode: %s: unknown output type (use .png, .pgm, .ppm or .raw)\n",
+        std::fprintf(stderr,
+                     "kavel decode: %s: unknown output type (use .png, .pgm, .ppm or .raw)\n",
                      output.c_str());
         print_decode_usage(stderr);
         return 2;
@@ -110,10 +104,9 @@ int run_decode_command(int argc, char** argv) {
     const int32_t s = static_cast<int32_t>(scale);
     kavel::Window window = image->bounds_at(s);
     if (has_window) {
-        window = kavel::Window{static_cast<int32_t>(window_values[0]),
-                               static_cast<int32_t>(window_values[1]),
-                               static_cast<int32_t>(window_values[2]),
-                               static_cast<int32_t>(window_values[3])};
+        window = kavel::Window{
+            static_cast<int32_t>(window_values[0]), static_cast<int32_t>(window_values[1]),
+            static_cast<int32_t>(window_values[2]), static_cast<int32_t>(window_values[3])};
     }
     const int64_t columns = window.columns();
     const int64_t rows = window.rows();
@@ -128,46 +121,12 @@ int run_decode_command(int argc, char** argv) {
                                   static_cast<int32_t>(rows), info.planes, &error);
     if (!writer) return decode_failure(output.c_str(), error);
 
-    // Strips are decoded a few at a time on as many threads (each has its own memory pool),
-    // then written in order.
-    const int64_t strip = strip_rows(columns);
     const unsigned hardware = std::thread::hardware_concurrency();
-    const int64_t threads = std::clamp<int64_t>(hardware == 0 ? 1 : hardware, 1, 4);
-    const int64_t strip_count = (rows + strip - 1) / strip;
-    const int64_t buffers = std::min(threads, strip_count);
-    std::vector<std::vector<uint8_t>> pixels(static_cast<size_t>(buffers));
-    for (auto& buffer : pixels) {
-        buffer.resize(static_cast<size_t>(row_bytes * std::min(strip, rows)));
-    }
-    for (int64_t first = 0; first < strip_count; first += buffers) {
-        const int64_t batch = std::min(buffers, strip_count - first);
-        std::vector<std::string> errors(static_cast<size_t>(batch));
-        std::vector<char> decoded(static_cast<size_t>(batch), 0);
-        auto decode_strip = [&](int64_t i) {
-            const int64_t top = (first + i) * strip;
-            const int64_t count = std::min(strip, rows - top);
-            const kavel::Window part{window.x0, static_cast<int32_t>(window.y0 + top), window.x1,
-                                     static_cast<int32_t>(window.y0 + top + count - 1)};
-            decoded[static_cast<size_t>(i)] = image->decode(
-                s, part, pixels[static_cast<size_t>(i)].data(), static_cast<size_t>(row_bytes),
-                &errors[static_cast<size_t>(i)]);
-        };
-        std::vector<std::thread> workers;
-        for (int64_t i = 1; i < batch; ++i) workers.emplace_back(decode_strip, i);
-        decode_strip(0);
-        for (std::thread& worker : workers) worker.join();
-        for (int64_t i = 0; i < batch; ++i) {
-            if (!decoded[static_cast<size_t>(i)]) {
-                return decode_failure(path, errors[static_cast<size_t>(i)]);
-            }
-            const int64_t count = std::min(strip, rows - (first + i) * strip);
-            for (int64_t r = 0; r < count; ++r) {
-                if (!writer->write_row(pixels[static_cast<size_t>(i)].data() + r * row_bytes,
-                                       &error)) {
-                    return decode_failure(output.c_str(), error);
-                }
-            }
-        }
+    const int threads = static_cast<int>(std::clamp<unsigned>(hardware == 0 ? 1 : hardware, 1, 4));
+    bool failed_in_output = false;
+    if (!decode_in_strips(*image, s, window, strip_rows_for(columns), threads, *writer, &error,
+                          &failed_in_output)) {
+        return decode_failure(failed_in_output ? output.c_str() : path, error);
     }
     if (!writer->finish(&error) || !file.commit(&error)) {
         return decode_failure(output.c_str(), error);
