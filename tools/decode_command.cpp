@@ -16,7 +16,7 @@ namespace {
 
 void print_decode_usage(FILE* out) {
     std::fputs(
-        "usage: kavel decode FILE -o OUT [--scale S] [--window X0,Y0,X1,Y1]\n"
+        "usage: kavel decode FILE -o OUT [--scale S] [--window X0,Y0,X1,Y1] [--threads N]\n"
         "Decodes a window of a Kavel file at a scale into OUT.\n"
         "  -o OUT        output file; its extension chooses the format:\n"
         "                .png   PNG (1 or 3 planes)\n"
@@ -30,8 +30,10 @@ void print_decode_usage(FILE* out) {
         "                image: what lies outside decodes as black.\n"
         "                Example: --scale 1 --window 0,0,255,255 reads the top-left\n"
         "                256 x 256 pixels of the half-size image.\n"
-        "Large outputs are decoded in strips (on up to four threads), so memory follows the\n"
-        "strip, not the image.\n",
+        "  --threads N   decode strips on N threads (1 to 64; default: one per processor,\n"
+        "                at most four)\n"
+        "Large outputs are decoded in strips, several at once, so memory follows the strips,\n"
+        "not the image.\n",
         out);
 }
 
@@ -47,6 +49,7 @@ int run_decode_command(int argc, char** argv) {
     std::string output;
     int64_t scale = 0;
     bool has_window = false;
+    int64_t thread_count = 0;
     std::vector<int64_t> window_values;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
@@ -59,6 +62,12 @@ int run_decode_command(int argc, char** argv) {
         } else if (argument == "--scale" && has_value) {
             if (!parse_int(argv[++i], 0, 31, &scale)) {
                 std::fprintf(stderr, "kavel decode: --scale needs an integer from 0 to 31\n");
+                print_decode_usage(stderr);
+                return 2;
+            }
+        } else if (argument == "--threads" && has_value) {
+            if (!parse_int(argv[++i], 1, 64, &thread_count)) {
+                std::fprintf(stderr, "kavel decode: --threads needs an integer from 1 to 64\n");
                 print_decode_usage(stderr);
                 return 2;
             }
@@ -122,7 +131,10 @@ int run_decode_command(int argc, char** argv) {
     if (!writer) return decode_failure(output.c_str(), error);
 
     const unsigned hardware = std::thread::hardware_concurrency();
-    const int threads = static_cast<int>(std::clamp<unsigned>(hardware == 0 ? 1 : hardware, 1, 4));
+    const int threads =
+        thread_count > 0
+            ? static_cast<int>(thread_count)
+            : static_cast<int>(std::clamp<unsigned>(hardware == 0 ? 1 : hardware, 1, 4));
     bool failed_in_output = false;
     if (!decode_in_strips(*image, s, window, strip_rows_for(columns), threads, *writer, &error,
                           &failed_in_output)) {

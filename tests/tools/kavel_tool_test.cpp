@@ -26,7 +26,8 @@ ToolRun run(const std::string& arguments, const TempDir& dir) {
     FILE* pipe = popen(command.c_str(), "r");
     std::array<char, 4096> chunk{};
     size_t n;
-    while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) result.out.append(chunk.data(), n);
+    while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
+        result.out.append(chunk.data(), n);
     const int status = pclose(pipe);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     const auto err = kavel_test::read_bytes(err_path);
@@ -49,7 +50,7 @@ int read_png(const std::string& path, int* width, int* height, std::vector<uint8
 }
 
 class KavelTool : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         grey_ = dir_.path("grey.kvl");
         colour_ = dir_.path("colour.kvl");
@@ -77,6 +78,14 @@ TEST_F(KavelTool, RawOutputHoldsExactlyTheDecodedBytes) {
     std::vector<uint8_t> expected;
     ASSERT_TRUE(kavel_test::decode_window(colour_, 1, -2, 3, 14, 9, &expected, 3));
     EXPECT_EQ(kavel_test::read_bytes(out), expected);
+    // Any number of decoding threads gives the same bytes.
+    for (const char* threads : {"1", "3"}) {
+        r = run("decode " + colour_ + " -o " + out + " --scale 1 --window -2,3,14,9 --threads " +
+                    threads,
+                dir_);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(kavel_test::read_bytes(out), expected) << threads << " threads";
+    }
 }
 
 TEST_F(KavelTool, PngAndPgmHoldTheWholeImageAtAScale) {
@@ -97,7 +106,8 @@ TEST_F(KavelTool, PngAndPgmHoldTheWholeImageAtAScale) {
     const std::string header = "P6\n33 40\n255\n";
     ASSERT_EQ(bytes.size(), header.size() + expected.size());
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + static_cast<long>(header.size())), header);
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), bytes.begin() + static_cast<long>(header.size())));
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(),
+                           bytes.begin() + static_cast<long>(header.size())));
 }
 
 TEST_F(KavelTool, FailuresNameTheFileAndLeaveNoOutput) {
@@ -134,9 +144,10 @@ TEST_F(KavelTool, FailuresNameTheFileAndLeaveNoOutput) {
 
 TEST_F(KavelTool, BadArgumentsPrintTheUsage) {
     for (const std::string& arguments :
-         {"decode " + grey_ + " -o x.png --scale two", "decode " + grey_ + " -o x.png --window 1,2,3",
+         {"decode " + grey_ + " -o x.png --scale two",
+          "decode " + grey_ + " -o x.png --window 1,2,3",
           "decode " + grey_ + " -o x.png --window 5,0,4,0", "decode " + grey_ + " -o x.tiff",
-          std::string("frobnicate")}) {
+          "decode " + grey_ + " -o x.png --threads 0", std::string("frobnicate")}) {
         const ToolRun r = run(arguments, dir_);
         EXPECT_EQ(r.status, 2) << arguments;
         EXPECT_NE(r.err.find("usage"), std::string::npos) << arguments;
