@@ -27,8 +27,10 @@
 #                                            kavel --window, opj -d, djpeg -crop
 #   1024² @1:4  1024 x 1024 at 1:4 from the middle
 # opj_decompress runs with -threads 1 and with -threads ALL_CPUS: its default is one thread
-# (unless OPJ_NUM_THREADS is set), so the default adds nothing to -threads 1. Kavel and djpeg
-# use one thread. Every command writes a binary PGM/PPM into a scratch folder in memory.
+# (unless OPJ_NUM_THREADS is set), so the default adds nothing to -threads 1. kavel decode
+# decodes large outputs in strips on one thread per processor (at most four); the "kavel 1
+# thread" column runs it with --threads 1. djpeg uses one thread. Every command writes a binary
+# PGM/PPM into a scratch folder in memory.
 #
 # Times are medians from hyperfine (-N, --warmup 1, --export-json); the ratio is the peer's
 # time over Kavel's (above 1: Kavel is faster). Peak memory is the largest resident set seen by
@@ -192,7 +194,7 @@ time_command() {
   rm -f "$output"
 }
 
-peers=(kavel "opj 1 thread" "opj all cores" "opj t256, 1 thread" "opj t256, all cores" djpeg)
+peers=(kavel "kavel 1 thread" "opj 1 thread" "opj all cores" "opj t256, 1 thread" "opj t256, all cores" djpeg)
 rows=()
 size_rows=()
 for kind in $kinds; do
@@ -229,6 +231,7 @@ for kind in $kinds; do
       for peer in "${peers[@]}"; do
         case $peer in
           kavel) command=("$kavel" decode "$base.kvl" -o "$out" "${k[@]}") ;;
+          "kavel 1 thread") command=("$kavel" decode "$base.kvl" -o "$out" --threads 1 "${k[@]}") ;;
           "opj 1 thread") command=(opj_decompress -quiet -threads 1 -i "$base.j2k" -o "$out" "${o[@]}") ;;
           "opj all cores") command=(opj_decompress -quiet -threads ALL_CPUS -i "$base.j2k" -o "$out" "${o[@]}") ;;
           "opj t256, 1 thread") command=(opj_decompress -quiet -threads 1 -i "$base-t256.j2k" -o "$out" "${o[@]}") ;;
