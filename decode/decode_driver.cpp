@@ -18,11 +18,19 @@ constexpr int32_t kMaxTileSide = 65535;
 // How often the tiles of a directory may cover the needed area of a leaf, plus a slack.
 constexpr int64_t kMaxCoverage = 8;
 constexpr int64_t kCoverageSlack = 65536;
-// The work budget: per byte of the file (once per plane), per needed sample of each leaf, and
-// a slack per leaf (see open_region_decode).
+// The work budget (see open_region_decode): what a region decode may spend per byte of the
+// file, and each leaf per needed sample and at least; then what the work costs. A decoded
+// symbol costs 1. A tile stream (a seek, its start, its decoding tables) and a block (a seek
+// and a read, often a system call each) cost as much as a few hundred and a few dozen symbols.
+// A valid file's streams, block offsets and block data are distinct bytes, each decoded once
+// per decode: a stream's 30 bytes or more cost 256, a block's 4-byte offset and 2-byte marker
+// 24, a data byte at most 8 symbols, so a valid file spends at most about 8.5 per byte.
 constexpr int64_t kWorkPerFileByte = 16;
 constexpr int64_t kWorkPerNeededSample = 4;
 constexpr int64_t kWorkSlack = 65536;
+constexpr int64_t kWorkPerTile = 1;
+constexpr int64_t kWorkPerStream = 256;
+constexpr int64_t kWorkPerBlock = 24;
 // Tile-against-tile overlap checks one leaf may make; beyond them, a tile that meets what the
 // leaf's earlier tiles wrote is taken as overlapping (its blocks then clear their window).
 constexpr int64_t kMaxOverlapChecks = int64_t{1} << 20;
@@ -112,14 +120,23 @@ int make_tile_table(const RecordBuffer& records, int32_t planes, TileEntry** til
     return 0;
 }
 
-// The start of a tile stream: markers, code table, step and block size, with the tile's and
-// the blocks' sizes checked. The stream is left at the first block offset.
-StreamHeaderResult read_stream_start(FILE* stream, const TileEntry* tile, int32_t plane,
-                                     float* step, CodeTable* table, int32_t* block_width,
-                                     int32_t* block_height, int32_t* symbol_count) {
+// The start of a tile stream, which all its blocks share: code table, step and block size.
+struct StreamStart {
+    int32_t offset;
+    float step;
+    CodeTable table;
+    int32_t block_width;
+    int32_t block_height;
+    int32_t symbol_count;
+};
+
+// Reads a stream's markers, code table, step and block size (absent for offset 0), and
+// checks the block size. The stream is left at the first block offset.
+StreamHeaderResult read_stream_start(FILE* stream, int32_t offset, StreamStart* start) {
+    CodeTable* table = &start->table;
     table->counts = nullptr;
     table->symbols = nullptr;
-    const int32_t offset = tile->offsets[plane];
+    start->offset = offset;
     if (offset == 0) return StreamHeaderResult::absent;
     if (offset < 0 || std::fseek(stream, offset, SEEK_SET) != 0) return StreamHeaderResult::failed;
     if (std::fgetc(stream) != 0xFF) return StreamHeaderResult::failed;
@@ -139,18 +156,91 @@ StreamHeaderResult read_stream_start(FILE* stream, const TileEntry* tile, int32_
         static_cast<std::size_t>(symbols)) {
         return failed();
     }
-    if (read_be32_float(stream, step) != 0 || read_be32(stream, block_width) != 0 ||
-        read_be32(stream, block_height) != 0) {
+    if (read_be32_float(stream, &start->step) != 0 || read_be32(stream, &start->block_width) != 0 ||
+        read_be32(stream, &start->block_height) != 0) {
         return failed();
     }
-    const int64_t tile_width = int64_t{tile->x1} - tile->x0 + 1;
-    const int64_t tile_height = int64_t{tile->y1} - tile->y0 + 1;
-    if (tile_width < 0 || tile_height < 0 || tile_width > kMaxTileSide ||
-        tile_height > kMaxTileSide || *block_width <= 0 || *block_height <= 0) {
-        return failed();
-    }
-    *symbol_count = symbols;
+    if (start->block_width <= 0 || start->block_height <= 0) return failed();
+    start->symbol_count = symbols;
     return StreamHeaderResult::read;
+}
+
+// A tile whose blocks can be laid out: 0 to 65535 columns and rows.
+bool tile_size_usable(const TileEntry& tile) {
+    const int64_t width = int64_t{tile.x1} - tile.x0 + 1;
+    const int64_t height = int64_t{tile.y1} - tile.y0 + 1;
+    return width >= 0 && height >= 0 && width <= kMaxTileSide && height <= kMaxTileSide;
+}
+
+// The blocks of a tile that meet the needed rectangle, in raster order, with their offsets read
+// from the stream's offset table (whose block rows are read only where needed). The whole
+// table must fit in the file and its grid must be one that could be held.
+int read_block_window(FILE* stream, const TileEntry& tile, const StreamStart& start,
+                      const RegionRect& needed, int64_t file_size, BlockEntry** blocks,
+                      int32_t* block_count) {
+    *blocks = nullptr;
+    *block_count = 0;
+    const int64_t tile_width = int64_t{tile.x1} - tile.x0 + 1;
+    const int64_t tile_height = int64_t{tile.y1} - tile.y0 + 1;
+    const int64_t columns = (tile_width + start.block_width - 1) / start.block_width;
+    const int64_t rows = (tile_height + start.block_height - 1) / start.block_height;
+    const int64_t count = columns * rows;
+    const int64_t table_at = int64_t{start.offset} + kStreamHeaderBytes + start.symbol_count;
+    if (count * 4 > file_size - table_at) return 1;
+    if (count * static_cast<int64_t>(sizeof(BlockEntry)) > INT32_MAX) return 1;
+    // The tile's part of the needed rectangle, from the tile's corner.
+    const int64_t left = std::max(needed.x0, tile.x0) - int64_t{tile.x0};
+    const int64_t right = std::min(needed.x1, tile.x1) - int64_t{tile.x0};
+    const int64_t top = std::max(needed.y0, tile.y0) - int64_t{tile.y0};
+    const int64_t bottom = std::min(needed.y1, tile.y1) - int64_t{tile.y0};
+    if (count == 0 || left > right || top > bottom) return 0;
+    const int64_t first_column = left / start.block_width;
+    const int64_t last_column = right / start.block_width;
+    const int64_t first_row = top / start.block_height;
+    const int64_t last_row = bottom / start.block_height;
+    const int64_t wanted = (last_column - first_column + 1) * (last_row - first_row + 1);
+    auto* list = static_cast<BlockEntry*>(
+        pool_alloc(static_cast<int32_t>(wanted * static_cast<int64_t>(sizeof(BlockEntry)))));
+    if (list == nullptr) return 1;
+    const auto failed = [list]() {
+        pool_free(list);
+        return 1;
+    };
+    // The offsets are in raster order: read the wanted columns of each wanted row, seeking
+    // only where the rows are not contiguous.
+    constexpr int64_t kChunk = 256;
+    uint8_t bytes[4 * kChunk];
+    int64_t position = -1;
+    BlockEntry* entry = list;
+    for (int64_t i = first_row; i <= last_row; ++i) {
+        const int64_t row_at = table_at + 4 * (i * columns + first_column);
+        if (row_at != position && std::fseek(stream, static_cast<long>(row_at), SEEK_SET) != 0) {
+            return failed();
+        }
+        position = row_at;
+        const int64_t row = i * start.block_height;
+        const int64_t height = std::min<int64_t>(start.block_height, tile_height - row);
+        for (int64_t q = first_column; q <= last_column;) {
+            const int64_t take = std::min(kChunk, last_column - q + 1);
+            if (std::fread(bytes, 4, static_cast<std::size_t>(take), stream) !=
+                static_cast<std::size_t>(take)) {
+                return failed();
+            }
+            position += 4 * take;
+            for (int64_t k = 0; k < take; ++k, ++q, ++entry) {
+                const int64_t column = q * start.block_width;
+                entry->offset = be32_at(bytes + 4 * k);
+                entry->column = static_cast<uint16_t>(column);
+                entry->row = static_cast<uint16_t>(row);
+                entry->width = static_cast<uint16_t>(
+                    std::min<int64_t>(start.block_width, tile_width - column));
+                entry->height = static_cast<uint16_t>(height);
+            }
+        }
+    }
+    *blocks = list;
+    *block_count = static_cast<int32_t>(wanted);
+    return 0;
 }
 
 // Whether a tile of a leaf may find values that the leaf's earlier tiles wrote where its blocks
@@ -307,14 +397,12 @@ int open_region_decode(FILE* stream, int32_t planes, const LeafNeed* leaves, int
         }
     }
     context.open = true;
+    context.work = WorkBudget{0, kWorkPerFileByte * context.file_size};
     g_region = context;
-    start_plane_work();
     return 0;
 }
 
-void start_plane_work() { g_region.work = WorkBudget{0, kWorkPerFileByte * g_region.file_size}; }
-
-int64_t plane_work_spent() { return g_region.work.spent; }
+int64_t region_work_spent() { return g_region.work.spent; }
 
 void close_region_decode(bool release) {
     if (release && g_region.open) release_region_context(&g_region);
@@ -459,27 +547,27 @@ StreamHeaderResult read_tile_stream_header(FILE* stream, const TileEntry* tile, 
                                            int32_t* block_count) {
     *blocks = nullptr;
     *block_count = 0;
-    int32_t block_width = 0;
-    int32_t block_height = 0;
-    int32_t symbols = 0;
-    const StreamHeaderResult start =
-        read_stream_start(stream, tile, plane, step, table, &block_width, &block_height, &symbols);
-    if (start != StreamHeaderResult::read) return start;
+    StreamStart start{};
+    const StreamHeaderResult result = read_stream_start(stream, tile->offsets[plane], &start);
+    *table = start.table;
+    if (result != StreamHeaderResult::read) return result;
+    *step = start.step;
     const auto failed = [&]() {
         release_stream_header(table, *blocks);
         *blocks = nullptr;
         *block_count = 0;
         return StreamHeaderResult::failed;
     };
+    if (!tile_size_usable(*tile)) return failed();
     const int64_t tile_width = int64_t{tile->x1} - tile->x0 + 1;
     const int64_t tile_height = int64_t{tile->y1} - tile->y0 + 1;
     // The block offsets must fit in the file before the grid takes memory for them.
-    const int64_t count = ((tile_width + block_width - 1) / block_width) *
-                          ((tile_height + block_height - 1) / block_height);
+    const int64_t count = ((tile_width + start.block_width - 1) / start.block_width) *
+                          ((tile_height + start.block_height - 1) / start.block_height);
     const int64_t remaining = bytes_remaining(stream);
     if (remaining < 0 || count * 4 > remaining) return failed();
     if (make_block_grid(static_cast<int32_t>(tile_width), static_cast<int32_t>(tile_height),
-                        block_width, block_height, blocks, block_count) != 0) {
+                        start.block_width, start.block_height, blocks, block_count) != 0) {
         return failed();
     }
     for (int32_t b = 0; b < *block_count; ++b) {
@@ -494,78 +582,160 @@ StreamHeaderResult read_tile_stream_window(FILE* stream, const TileEntry* tile, 
                                            int32_t* block_count) {
     *blocks = nullptr;
     *block_count = 0;
-    int32_t block_width = 0;
-    int32_t block_height = 0;
-    int32_t symbols = 0;
-    const StreamHeaderResult start =
-        read_stream_start(stream, tile, plane, step, table, &block_width, &block_height, &symbols);
-    if (start != StreamHeaderResult::read) return start;
-    const auto failed = [&]() {
-        release_stream_header(table, *blocks);
-        *blocks = nullptr;
-        *block_count = 0;
+    StreamStart start{};
+    const StreamHeaderResult result = read_stream_start(stream, tile->offsets[plane], &start);
+    *table = start.table;
+    if (result != StreamHeaderResult::read) return result;
+    *step = start.step;
+    if (!tile_size_usable(*tile) ||
+        read_block_window(stream, *tile, start, needed, file_size, blocks, block_count) != 0) {
+        release_stream_header(table, nullptr);
         return StreamHeaderResult::failed;
-    };
-    const int64_t tile_width = int64_t{tile->x1} - tile->x0 + 1;
-    const int64_t tile_height = int64_t{tile->y1} - tile->y0 + 1;
-    const int64_t columns = (tile_width + block_width - 1) / block_width;
-    const int64_t rows = (tile_height + block_height - 1) / block_height;
-    const int64_t count = columns * rows;
-    // The whole offset table must fit in the file, and its grid must be one that could be held,
-    // as when the whole grid is laid out.
-    const int64_t table_at = int64_t{tile->offsets[plane]} + kStreamHeaderBytes + symbols;
-    if (count * 4 > file_size - table_at) return failed();
-    if (count * static_cast<int64_t>(sizeof(BlockEntry)) > INT32_MAX) return failed();
-    // The tile's part of the needed rectangle, from the tile's corner, and its block rows and
-    // columns.
-    const int64_t left = std::max(needed.x0, tile->x0) - int64_t{tile->x0};
-    const int64_t right = std::min(needed.x1, tile->x1) - int64_t{tile->x0};
-    const int64_t top = std::max(needed.y0, tile->y0) - int64_t{tile->y0};
-    const int64_t bottom = std::min(needed.y1, tile->y1) - int64_t{tile->y0};
-    if (count == 0 || left > right || top > bottom) return StreamHeaderResult::read;
-    const int64_t first_column = left / block_width;
-    const int64_t last_column = right / block_width;
-    const int64_t first_row = top / block_height;
-    const int64_t last_row = bottom / block_height;
-    const int64_t wanted = (last_column - first_column + 1) * (last_row - first_row + 1);
-    auto* list = static_cast<BlockEntry*>(
-        pool_alloc(static_cast<int32_t>(wanted * static_cast<int64_t>(sizeof(BlockEntry)))));
-    if (list == nullptr) return failed();
-    *blocks = list;
-    // The offsets are in raster order: read the wanted columns of each wanted row.
-    constexpr int64_t kChunk = 256;
-    uint8_t bytes[4 * kChunk];
-    int64_t position = table_at;
-    BlockEntry* entry = list;
-    for (int64_t i = first_row; i <= last_row; ++i) {
-        const int64_t row_at = table_at + 4 * (i * columns + first_column);
-        if (row_at != position && std::fseek(stream, static_cast<long>(row_at), SEEK_SET) != 0) {
-            return failed();
-        }
-        position = row_at;
-        const int64_t row = i * block_height;
-        const int64_t height = std::min<int64_t>(block_height, tile_height - row);
-        for (int64_t q = first_column; q <= last_column;) {
-            const int64_t take = std::min(kChunk, last_column - q + 1);
-            if (std::fread(bytes, 4, static_cast<std::size_t>(take), stream) !=
-                static_cast<std::size_t>(take)) {
-                return failed();
-            }
-            position += 4 * take;
-            for (int64_t k = 0; k < take; ++k, ++q, ++entry) {
-                const int64_t column = q * block_width;
-                entry->offset = be32_at(bytes + 4 * k);
-                entry->column = static_cast<uint16_t>(column);
-                entry->row = static_cast<uint16_t>(row);
-                entry->width =
-                    static_cast<uint16_t>(std::min<int64_t>(block_width, tile_width - column));
-                entry->height = static_cast<uint16_t>(height);
-            }
-        }
     }
-    *block_count = static_cast<int32_t>(wanted);
     return StreamHeaderResult::read;
 }
+
+namespace {
+
+// What the tiles of one leaf share while it is decoded.
+struct LeafDecode {
+    FILE* stream;
+    RegionNode* leaf;
+    RegionRect needed;
+    int64_t needed_width;
+    int32_t scale;
+    int32_t plane;
+    DitherOrigin dither;
+    int64_t file_size;
+    WorkBudget* work;
+
+    // Where the intersection of the leaf with a block starts in the leaf's array.
+    float* destination(const RegionRect& wanted) const {
+        return leaf->coefficients + (int64_t{wanted.y0} - needed.y0) * needed_width +
+               (wanted.x0 - needed.x0);
+    }
+};
+
+// The tile stream the fast path used last in a leaf: tiles that name the same stream read its
+// start and make its decoding tables once.
+struct HeldStream {
+    bool held = false;
+    StreamStart start{};
+    float delta = 0.0f;
+    BlockDecoderTables* tables = nullptr;  // made at the first block decoded
+    DequantiseTable dequantise{};
+
+    void release() {
+        if (tables != nullptr) pool_free(tables);
+        if (held) release_stream_header(&start.table, nullptr);
+        held = false;
+        tables = nullptr;
+    }
+};
+
+// Decodes, dequantises (and dithers) the blocks of a tile that meet the needed rectangle
+// straight into the leaf; overlapped when earlier tiles may have written there.
+int decode_tile_fast(const LeafDecode& d, const TileEntry& tile, bool overlapped,
+                     HeldStream* held) {
+    const int32_t offset = tile.offsets[d.plane];
+    if (!held->held || held->start.offset != offset) {
+        held->release();
+        if (read_stream_start(d.stream, offset, &held->start) != StreamHeaderResult::read) {
+            return 1;
+        }
+        held->held = true;
+        held->delta = effective_step(held->start.step, d.leaf->gain, d.scale);
+    }
+    BlockEntry* blocks = nullptr;
+    int32_t block_count = 0;
+    if (!tile_size_usable(tile) || read_block_window(d.stream, tile, held->start, d.needed,
+                                                     d.file_size, &blocks, &block_count) != 0) {
+        return 1;
+    }
+    for (int32_t b = 0; b < block_count; ++b) {
+        const BlockEntry& block = blocks[b];
+        // x0 + column + width - 1 <= x1, so grouping the block terms first cannot overflow.
+        const RegionRect rect{tile.x0 + block.column, tile.x0 + (block.column + block.width - 1),
+                              tile.y0 + block.row, tile.y0 + (block.row + block.height - 1)};
+        if (!d.work->spend(kWorkPerBlock)) return 1;
+        const RegionRect wanted = rect_intersection(d.needed, rect);
+        if (block.offset < 0 || std::fseek(d.stream, block.offset, SEEK_SET) != 0) return 1;
+        // The decoding tables are made at the first block decoded: a code table is only checked
+        // when a block uses it.
+        if (held->tables == nullptr) {
+            held->tables = static_cast<BlockDecoderTables*>(pool_alloc(sizeof(BlockDecoderTables)));
+            if (held->tables == nullptr ||
+                build_block_decoder_tables(held->start.table, held->tables) != 0) {
+                return 1;
+            }
+            make_dequantise_table(held->delta, &held->dequantise);
+        }
+        float* destination = d.destination(wanted);
+        int64_t symbols = 0;
+        if (decode_block_into(d.stream, *held->tables, rect, wanted, held->dequantise, destination,
+                              d.needed_width, overlapped, &symbols) != 0 ||
+            !d.work->spend(symbols)) {
+            return 1;
+        }
+        if (d.plane == 0 && !held->dequantise.zero) {
+            subtract_dither_rows(destination, d.needed_width, held->delta, wanted, &d.dither);
+        }
+    }
+    if (blocks != nullptr) pool_free(blocks);
+    return 0;
+}
+
+// The same with the whole block grid, a code tree per block and quantised values copied in.
+int decode_tile_reference(const LeafDecode& d, const TileEntry& tile) {
+    float step = 0.0f;
+    CodeTable table{};
+    BlockEntry* blocks = nullptr;
+    int32_t block_count = 0;
+    const StreamHeaderResult header =
+        read_tile_stream_header(d.stream, &tile, d.plane, &step, &table, &blocks, &block_count);
+    if (header == StreamHeaderResult::absent) return 0;
+    if (header == StreamHeaderResult::failed) return 1;
+    const float delta = effective_step(step, d.leaf->gain, d.scale);
+    for (int32_t b = 0; b < block_count; ++b) {
+        const BlockEntry& block = blocks[b];
+        const RegionRect rect{tile.x0 + block.column, tile.x0 + (block.column + block.width - 1),
+                              tile.y0 + block.row, tile.y0 + (block.row + block.height - 1)};
+        if (!rects_meet(rect, d.needed)) continue;
+        if (!d.work->spend(kWorkPerBlock)) return 1;
+        const RegionRect wanted = rect_intersection(d.needed, rect);
+        const int32_t wanted_width = wanted.x1 - wanted.x0 + 1;
+        const int32_t wanted_height = wanted.y1 - wanted.y0 + 1;
+        const int32_t count = wanted_width * wanted_height;
+        if (block.offset < 0 || std::fseek(d.stream, block.offset, SEEK_SET) != 0) return 1;
+        auto* values =
+            static_cast<int16_t*>(pool_calloc(count, static_cast<int32_t>(sizeof(int16_t))));
+        if (values == nullptr) return 1;
+        int64_t symbols = 0;
+        if (decode_block_reference(d.stream, values, table, rect, wanted, &symbols) != 0 ||
+            !d.work->spend(symbols)) {
+            return 1;
+        }
+        auto* samples =
+            static_cast<float*>(pool_alloc(count * static_cast<int32_t>(sizeof(float))));
+        if (samples == nullptr) return 1;
+        if (dequantise_block(samples, values, count, delta, wanted,
+                             d.plane == 0 ? &d.dither : nullptr) != 0) {
+            return 1;
+        }
+        pool_free(values);
+        float* destination = d.destination(wanted);
+        for (int32_t r = 0; r < wanted_height; ++r) {
+            float* out = destination + int64_t{r} * d.needed_width;
+            const float* in = samples + int64_t{r} * wanted_width;
+            for (int32_t q = 0; q < wanted_width; ++q) out[q] = in[q];
+        }
+        pool_free(samples);
+    }
+    release_stream_header(&table, blocks);
+    return 0;
+}
+
+}  // namespace
 
 int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scale, int32_t plane,
                    int32_t planes) {
@@ -603,7 +773,7 @@ int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scal
     leaf->coefficients = static_cast<float*>(
         pool_calloc(static_cast<int32_t>(needed_area), static_cast<int32_t>(sizeof(float))));
     if (leaf->coefficients == nullptr) return 1;
-    // The work budget: the plane's, grown by this leaf's share, or the leaf's own.
+    // The work budget: the region decode's, grown by this leaf's share, or the leaf's own.
     int64_t file_size = 0;
     WorkBudget own{0, 0};
     WorkBudget* work = &own;
@@ -616,8 +786,10 @@ int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scal
         if (file_size < 0) return 1;
         own.allowed = leaf_work_budget(file_size, needed_area);
     }
+    const LeafDecode d{stream, leaf, needed, needed_width, scale, plane, dither, file_size, work};
     int64_t covered = 0;
     OverlapCheck overlaps;
+    HeldStream held;
     for (int32_t t = 0; t < tile_count; ++t) {
         const TileEntry& tile = tiles[t];
         const RegionRect rect_of_tile = tile_rect(tile);
@@ -630,88 +802,20 @@ int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scal
         const int64_t met_height = int64_t{met.y1} - met.y0 + 1;
         if (met_width > 0 && met_height > 0) covered += met_width * met_height;
         if (covered > kMaxCoverage * needed_area + kCoverageSlack) return 1;
-        if (!work->spend(1)) return 1;
-        float step = 0.0f;
-        CodeTable table{};
-        BlockEntry* blocks = nullptr;
-        int32_t block_count = 0;
-        const StreamHeaderResult header =
-            fast ? read_tile_stream_window(stream, &tile, plane, needed, file_size, &step, &table,
-                                           &blocks, &block_count)
-                 : read_tile_stream_header(stream, &tile, plane, &step, &table, &blocks,
-                                           &block_count);
-        if (header == StreamHeaderResult::absent) continue;
-        if (header == StreamHeaderResult::failed) return 1;
-        const float delta = effective_step(step, leaf->gain, scale);
+        if (!work->spend(kWorkPerTile)) return 1;
+        if (tile.offsets[plane] == 0) continue;  // no stream: the tile's area keeps 0.0
+        if (!work->spend(kWorkPerStream)) return 1;
+        if (!fast) {
+            if (decode_tile_reference(d, tile) != 0) return 1;
+            continue;
+        }
         // Blocks of one tile never overlap; only a tile that overlaps an earlier one can find
         // values already written where its blocks go.
-        const bool overlapped = fast && overlaps.may_overlap(tiles, t, met);
+        const bool overlapped = overlaps.may_overlap(tiles, t, met);
         overlaps.wrote(met);
-        // The decoding tables and the dequantisation table serve every block of the stream.
-        // They are made at the first block that is decoded: a code table is only checked when
-        // a block uses it.
-        BlockDecoderTables* tables = nullptr;
-        DequantiseTable dequantise{};
-        for (int32_t b = 0; b < block_count; ++b) {
-            const BlockEntry& block = blocks[b];
-            // x0 + column + width - 1 <= x1, so grouping the block terms first cannot overflow.
-            const RegionRect rect{tile.x0 + block.column,
-                                  tile.x0 + (block.column + block.width - 1), tile.y0 + block.row,
-                                  tile.y0 + (block.row + block.height - 1)};
-            if (!rects_meet(rect, needed)) continue;
-            if (!work->spend(1)) return 1;
-            const RegionRect wanted = rect_intersection(needed, rect);
-            const int32_t wanted_width = wanted.x1 - wanted.x0 + 1;
-            const int32_t wanted_height = wanted.y1 - wanted.y0 + 1;
-            const int32_t count = wanted_width * wanted_height;
-            float* destination = leaf->coefficients +
-                                 (int64_t{wanted.y0} - needed.y0) * needed_width +
-                                 (wanted.x0 - needed.x0);
-            if (block.offset < 0 || std::fseek(stream, block.offset, SEEK_SET) != 0) return 1;
-            int64_t symbols = 0;
-            if (fast) {
-                if (tables == nullptr) {
-                    tables =
-                        static_cast<BlockDecoderTables*>(pool_alloc(sizeof(BlockDecoderTables)));
-                    if (tables == nullptr || build_block_decoder_tables(table, tables) != 0) {
-                        return 1;
-                    }
-                    make_dequantise_table(delta, &dequantise);
-                }
-                // Decode, dequantise (and dither) straight into the leaf.
-                const int decoded =
-                    decode_block_into(stream, *tables, rect, wanted, dequantise, destination,
-                                      needed_width, overlapped, &symbols);
-                if (decoded != 0 || !work->spend(symbols)) return 1;
-                if (plane == 0 && !dequantise.zero) {
-                    subtract_dither_rows(destination, needed_width, delta, wanted, &dither);
-                }
-                continue;
-            }
-            auto* values =
-                static_cast<int16_t*>(pool_calloc(count, static_cast<int32_t>(sizeof(int16_t))));
-            if (values == nullptr) return 1;
-            const int decoded =
-                decode_block_reference(stream, values, table, rect, wanted, &symbols);
-            if (decoded != 0 || !work->spend(symbols)) return 1;
-            auto* samples =
-                static_cast<float*>(pool_alloc(count * static_cast<int32_t>(sizeof(float))));
-            if (samples == nullptr) return 1;
-            if (dequantise_block(samples, values, count, delta, wanted,
-                                 plane == 0 ? &dither : nullptr) != 0) {
-                return 1;
-            }
-            pool_free(values);
-            for (int32_t r = 0; r < wanted_height; ++r) {
-                float* out = destination + int64_t{r} * needed_width;
-                const float* in = samples + int64_t{r} * wanted_width;
-                for (int32_t q = 0; q < wanted_width; ++q) out[q] = in[q];
-            }
-            pool_free(samples);
-        }
-        if (tables != nullptr) pool_free(tables);
-        release_stream_header(&table, blocks);
+        if (decode_tile_fast(d, tile, overlapped, &held) != 0) return 1;
     }
+    held.release();
     if (cached == nullptr) release_tile_table(tiles);
     return 0;
 }

@@ -91,20 +91,21 @@ struct LeafNeed {
 // - the tile directories: each distinct directory (by file offset) is read once, when the
 //   first leaf naming it is decoded, and keeps only the records that meet the needed rectangle
 //   of some leaf naming it (the planes of a colour image share it too);
-// - the work budget of the plane being decoded: the symbols decoded, the tile records and the
-//   blocks met by its leaves may add up to 16 x the file's size in bytes, plus 4 x the needed
-//   area + 65536 for every leaf decoded so far. A leaf that goes beyond fails. A valid file
-//   decodes each block once per plane and spends at least a bit per symbol, so it never
-//   comes near; a file that names the same long data again and again is refused.
+// - a work budget. The symbols decoded and the tile records, tile streams and blocks met by
+//   all its leaves may cost 16 x the file's size in bytes, plus 4 x the needed area + 65536
+//   for every leaf decoded so far; the leaf that goes beyond fails, and with it the decode.
+//   A valid file decodes each block once per decode and spends at least a bit per symbol,
+//   so it stays well within; a file that names the same long data again and again (from many
+//   tile records, many subbands or many planes) is refused instead of taking time that grows
+//   faster than its size.
 // The leaves are those the region walk will decode. Without an open region decode, each
-// decode_subband reads its own directory and has a budget of its own.
+// decode_subband reads its own directory and has a budget of its own (leaf_work_budget).
 // close_region_decode(true) releases what the decode kept; close_region_decode(false) forgets
 // it (after pool_free_all).
 int open_region_decode(FILE* stream, int32_t planes, const LeafNeed* leaves, int32_t leaf_count);
-void start_plane_work();
 void close_region_decode(bool release);
-// The work the current plane has spent so far (for tests).
-int64_t plane_work_spent();
+// The work the open region decode has spent so far (for tests).
+int64_t region_work_spent();
 
 // The work a leaf decoded alone may spend: 16 x file size + 4 x needed area + 65536.
 int64_t leaf_work_budget(int64_t file_size, int64_t needed_area);

@@ -201,7 +201,7 @@ int decode_region(const char* path, RegionRequest* request, uint8_t* destination
     }
     const int32_t planes = header.planes;
     // The leaves are the same for every plane: the decode driver shares each tile directory
-    // between the leaves and planes that name it, and bounds the work of each plane by them.
+    // between the leaves and planes that name it, and bounds the decode's work.
     LeafNeed leaves[kMaxLeaves];
     int32_t leaf_count = 0;
     BandNode* leaf_plan = nullptr;
@@ -214,7 +214,6 @@ int decode_region(const char* path, RegionRequest* request, uint8_t* destination
         static_cast<RegionNode**>(pool_calloc(planes, static_cast<int32_t>(sizeof(RegionNode*))));
     if (regions == nullptr) return fail();
     for (int32_t j = 0; j < planes; ++j) {
-        start_plane_work();
         BandNode* plan = nullptr;
         if (build_band_plan(&plan, request) != 0) return fail();
         if (plan_plane_region(&regions[j], plan, request, stream, j, planes) != 0) return fail();
