@@ -112,22 +112,62 @@ def corner_tiles_long_block_file(tiles, side):
             stream + block)
 
 
+def shared_corner_directory_file(tiles, planes=3, levels=31, empty_tiles=False):
+    """A 2^20 x 2^20 image whose 3L + 1 subband pointers all name one directory of many records
+    of a tile at the image's corner that shares one stream, so that every leaf of a window at
+    the corner meets every record: a 1 x 1 tile at (0, 0) whose block codes one value, or with
+    empty_tiles a tile of no columns (x0 = 1, x1 = 0), which has no blocks but whose stream
+    header is still read."""
+    subbands = 3 * levels + 1
+    header = (b"kvel\0\0\0" + be32(planes) + be32(levels) + be32(1 << 20) + be32(1 << 20))
+    directory_at = 23 + 4 * subbands
+    stream_at = directory_at + 8 + (4 * planes + 16) * tiles
+    stream = (b"\xff\xaa" + bytes([1] + [0] * 15) + b"\xbe" + struct.pack(">f", 1.0) +
+              be32(1) + be32(1))
+    stream += be32(stream_at + len(stream) + 4)
+    corner = (be32(1) + be32(0) + be32(0) + be32(0)) if empty_tiles else be32(0) * 4
+    record = be32(stream_at) * planes + corner
+    return (header + be32(directory_at) * subbands + b"\xff\xac\0\0" + be32(tiles) +
+            record * tiles + stream + b"\xff\xa3\x00\x00")
+
+
 ATTACKS = {
     "corner-tiles-long-block": (
         corner_tiles_long_block_file(20, 200),
         "20 records of a 200 x 200 tile that meets the image in one sample, the last sample of "
         "its one block, whose code spends one bit per zero: every record decodes the block's "
         "whole code again to reach that sample (a 500 KB file of 100 records with a 2000 x "
-        "2000 block took 3.1 s; the work grows with records x block code). Kept small here; "
-        "it must decode cleanly."),
+        "2000 block took 3.1 s; the work grew with records x block code). The decode's work "
+        "budget (16 x the file's size plus 4 x the needed area + 65536 per leaf) refuses the "
+        "800,000 symbols for a 256 x 256 window; a 512 x 512 window brings budget enough and "
+        "decodes.\n"
+        "refuse: 0 0 0 255 255\n"
+        "decode: 0 0 0 511 511"),
     "corner-tiles-long-offset-table": (
         corner_tiles_file(20, 60),
         "20 records of a 60 x 60 tile that meets the image in one sample, its stream cut into "
-        "1 x 1 blocks. Each record that meets the window reads and lays out its stream's whole "
+        "1 x 1 blocks. Each record that meets the window read and laid out its stream's whole "
         "block offset table, though one block is used, and the coverage bound counts it as "
-        "one sample: the work is records x offsets, quadratic in the file's size (a 4 MB file "
-        "of 400 records of 1000 x 1000 took 19 s for one window). Kept small here; it must "
-        "decode cleanly."),
+        "one sample: the work was records x offsets, quadratic in the file's size (a 4 MB file "
+        "of 400 records of 1000 x 1000 took 19 s for one window). Only the needed block's "
+        "offset may be read; it must decode cleanly."),
+    "shared-corner-directory": (
+        shared_corner_directory_file(600, levels=2),
+        "Every subband of a colour image names one directory of 600 records of a 1 x 1 tile at "
+        "the image's corner that share one stream: every leaf of every plane of a window at "
+        "the corner decodes every record again (before the work budget, a 560 KB file of "
+        "20000 such records with L = 31 took 12 s and 180 MB for one window). Refused for a "
+        "256 x 256 window; a 512 x 512 window brings budget enough.\n"
+        "refuse: 0 0 0 255 255\n"
+        "decode: 0 0 0 511 511"),
+    "shared-corner-directory-empty-tiles": (
+        shared_corner_directory_file(2000, levels=2, empty_tiles=True),
+        "Every subband of a colour image names one directory of 2000 records of a tile with no "
+        "columns (x0 = 1, x1 = 0) that still meets windows at the corner and has a stream: no "
+        "blocks, but every record reads its stream header, and each was compared with every "
+        "earlier record of its leaf for overlaps (a 1.7 MB file of 60000 such records with "
+        "L = 31 took 13 minutes for one window). Refused by the work budget.\n"
+        "refuse: 0 0 0 255 255"),
     "shared-directory-all-subbands": (
         shared_directory_file(500),
         "Every subband pointer names the same directory of 500 records. A colour decode keeps "
