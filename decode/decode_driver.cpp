@@ -342,8 +342,9 @@ int load_directory(FILE* stream, RegionContext* context, CachedDirectory* direct
     if (wanted == nullptr) return 1;
     int32_t wanted_count = 0;
     for (int32_t i = 0; i < context->leaf_count; ++i) {
-        if (context->directory_of_leaf[i] == index)
+        if (context->directory_of_leaf[i] == index) {
             wanted[wanted_count++] = context->leaves[i].needed;
+        }
     }
     const int result =
         read_tile_directory_at(stream, directory->offset, context->planes, wanted, wanted_count,
