@@ -47,6 +47,9 @@ double scale_step_divisor();
 // Effective step: ((1 / c^s) / gain) x step, in double, rounded to single once.
 float effective_step(float step, float gain, int32_t scale);
 
+// Fills the leaf's coefficient array (its needed rectangle) from subband k's tiles for plane j,
+// with 0.0 where the file has no data. Fails on damaged data, on tiles that cover the needed
+// area more than eight times over, and when the work budget (below) runs out.
 int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scale, int32_t plane,
                    int32_t planes);
 
