@@ -99,8 +99,10 @@ TEST(TileTable, KeepsOnlyRecordsThatMeetAWantedRectangle) {
 // A tile stream at offset 0 (one code, step 1, the given block size) with block offsets
 // 0x10000 + index, in a file cut to keep only `kept` of them.
 std::vector<uint8_t> stream_bytes(int32_t bw, int32_t bh, int64_t blocks, int64_t kept) {
-    std::vector<uint8_t> bytes = {0xFF, 0xAA, 1};
-    bytes.resize(18, 0);
+    std::vector<uint8_t> bytes(18, 0);
+    bytes[0] = 0xFF;
+    bytes[1] = 0xAA;
+    bytes[2] = 1;
     bytes.push_back(0xBE);
     put_be32(&bytes, 0x3F800000);  // 1.0f
     put_be32(&bytes, bw);
