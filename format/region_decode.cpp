@@ -182,9 +182,6 @@ int decode_region(const char* path, RegionRequest* request, uint8_t* destination
         pool_free_all();
         return 1;
     }
-    // Blocks are read in file order within a tile stream: a larger buffer serves many of them
-    // from one read.
-    std::setvbuf(stream, nullptr, _IOFBF, 16384);
     auto fail = [&]() {
         close_region_decode(false);
         std::fclose(stream);
