@@ -276,23 +276,42 @@ inline bool next_long(Bits* b, const BlockDecoderTables& t, const BlockDecoderTa
     return true;
 }
 
-// The next symbol's meaning, with its further bits read; false when the block fails.
-__attribute__((always_inline)) inline bool next_symbol(Bits* b, BitFeed* feed,
-                                                       const BlockDecoderTables& t, Meaning* m) {
-    if (!ensure_bits(b, feed)) {
+// The look-up entry of the next symbol when the fast path can take it (b then holds at least
+// 32 bits), or nullptr when it cannot.
+__attribute__((always_inline)) inline const BlockDecoderTables::Entry* peek_entry(
+    Bits* b, BitFeed* feed, const BlockDecoderTables& t) {
+    if (!ensure_bits(b, feed)) return nullptr;
+    return &t.lookup[b->acc >> (64 - kLookupBits)];
+}
+
+// Takes a symbol with no further bits whose code fits the look-up (kShort entry).
+__attribute__((always_inline)) inline void take_short(Bits* b, const BlockDecoderTables::Entry& e) {
+    b->acc <<= e.length;
+    b->count -= e.length;
+}
+
+// The next symbol whose entry from peek_entry is not a kShort one (or none).
+inline bool next_other(Bits* b, BitFeed* feed, const BlockDecoderTables& t,
+                       const BlockDecoderTables::Entry* e, Meaning* m) {
+    if (e == nullptr) {
         const bool ok = feed->next_rare(*b, t, m);
         b->count = 0;  // the slow mode keeps its own bits from now on
         return ok;
     }
-    const BlockDecoderTables::Entry& e = t.lookup[b->acc >> (64 - kLookupBits)];
-    if (e.kind == BlockDecoderTables::kShort) [[likely]] {
-        // A symbol with no further bits whose code fits the look-up: its meaning is there.
-        b->acc <<= e.length;
-        b->count -= e.length;
-        *m = Meaning{e.covered, e.is_value != 0, e.amount};
+    return next_long(b, t, *e, m);
+}
+
+// The next symbol's meaning, with its further bits read; false when the block fails.
+__attribute__((always_inline)) inline bool next_symbol(Bits* b, BitFeed* feed,
+                                                       const BlockDecoderTables& t, Meaning* m) {
+    const BlockDecoderTables::Entry* e = peek_entry(b, feed, t);
+    if (e != nullptr && e->kind == BlockDecoderTables::kShort) [[likely]] {
+        // Its meaning is in the look-up entry.
+        take_short(b, *e);
+        *m = Meaning{e->covered, e->is_value != 0, e->amount};
         return true;
     }
-    return next_long(b, t, e, m);
+    return next_other(b, feed, t, e, m);
 }
 
 inline int16_t low16(int64_t value) {
@@ -409,22 +428,16 @@ int decode_block_core(FILE* stream, const BlockDecoderTables& tables, const Regi
         int64_t column = pos - first_wanted;
         while (column < wanted_width) {
             ++tally.count;
-            if (ensure_bits(&bits, &feed)) [[likely]] {
-                const BlockDecoderTables::Entry& e = tables.lookup[bits.acc >> (64 - kLookupBits)];
-                if (e.kind == BlockDecoderTables::kShort) [[likely]] {
-                    // A value or a run whose code fits the look-up: a run stores a zero
-                    // where a zero is already, so both take the same path.
-                    bits.acc <<= e.length;
-                    bits.count -= e.length;
-                    sink.put_short(line, column, e.amount);
-                    column += e.covered;
-                    continue;
-                }
-                if (!next_long(&bits, tables, e, &m)) return 1;
-            } else {
-                if (!feed.next_rare(bits, tables, &m)) return 1;
-                bits.count = 0;  // the slow mode keeps its own bits from now on
+            const BlockDecoderTables::Entry* e = peek_entry(&bits, &feed, tables);
+            if (e != nullptr && e->kind == BlockDecoderTables::kShort) [[likely]] {
+                // A value or a run: a run stores a zero where a zero is already, so both take
+                // the same path.
+                take_short(&bits, *e);
+                sink.put_short(line, column, e->amount);
+                column += e->covered;
+                continue;
             }
+            if (!next_other(&bits, &feed, tables, e, &m)) return 1;
             if (m.is_value) {
                 sink.put(line, column, low16(m.value));
                 ++column;
