@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <initializer_list>
 #include <vector>
 
 #include "decode/code_tree.h"
@@ -16,18 +18,17 @@ struct Table {
     CodeTable view() { return CodeTable{counts.data(), symbols.data()}; }
 };
 
-// c[2] = 2, c[3] = 2, symbols 180, 181, 101, 5: 00 = value 0, 01 = +1, 100 = +8-bit
-// magnitude, 101 = run of five zeros.
-Table example_table() {
+// A code table from its counts by length (lengths 1, 2, ...) and its symbols.
+Table make_table(std::initializer_list<uint8_t> counts, std::initializer_list<uint8_t> symbols) {
     Table t;
-    t.counts[1] = 2;
-    t.counts[2] = 2;
-    t.symbols[0] = 180;
-    t.symbols[1] = 181;
-    t.symbols[2] = 101;
-    t.symbols[3] = 5;
+    std::copy(counts.begin(), counts.end(), t.counts.begin());
+    std::copy(symbols.begin(), symbols.end(), t.symbols.begin());
     return t;
 }
+
+// c[2] = 2, c[3] = 2, symbols 180, 181, 101, 5: 00 = value 0, 01 = +1, 100 = +8-bit
+// magnitude, 101 = run of five zeros.
+Table example_table() { return make_table({0, 2, 2}, {180, 181, 101, 5}); }
 
 // Decodes data for block B with window I; returns the result and fills out.
 int decode(const std::vector<uint8_t>& data, Table table, RegionRect block, RegionRect wanted,
@@ -87,9 +88,7 @@ TEST(DecodeBlock, StuffedFFIsOneDataByte) {
 }
 
 TEST(DecodeBlock, SixteenBitMagnitudeWraps) {
-    Table t;
-    t.counts[0] = 1;
-    t.symbols[0] = 103;
+    const Table t = make_table({1}, {103});
     // Code 0, then 40000 = 0x9C40 in 16 bits: 0 1001110001000000 + padding 1s.
     // 01001110 | 00100000 | 01111111
     std::vector<int16_t> out;
@@ -98,9 +97,7 @@ TEST(DecodeBlock, SixteenBitMagnitudeWraps) {
 }
 
 TEST(DecodeBlock, SingleCodeOfLengthOne) {
-    Table t;
-    t.counts[0] = 1;
-    t.symbols[0] = 185;  // value +5
+    const Table t = make_table({1}, {185});  // value +5
     std::vector<int16_t> out;
     ASSERT_EQ(decode({0xFF, 0xA3, 0x3F}, t, {0, 1, 0, 0}, {0, 1, 0, 0}, &out), 0);
     EXPECT_EQ(out, (std::vector<int16_t>{5, 5}));
@@ -124,12 +121,7 @@ TEST(DecodeBlock, RunPastTheWindowRowSkipsToTheNextWindowRow) {
     // row 1 (pos 9..12): +1 at pos 6 lies outside the window, run 3 (7..9), +1 at pos 10 =
     // row 1 column 2, run 100 ends the block.
     // Bits: 01 00 10 00 11 + padding -> 0x48 0xC0
-    Table t;
-    t.counts[1] = 4;
-    t.symbols[0] = 181;
-    t.symbols[1] = 6;
-    t.symbols[2] = 3;
-    t.symbols[3] = 100;
+    const Table t = make_table({0, 4}, {181, 6, 3, 100});
     std::vector<int16_t> out;
     ASSERT_EQ(decode({0xFF, 0xA3, 0x48, 0xC0}, t, {0, 7, 0, 3}, {1, 4, 0, 3}, &out), 0);
     std::vector<int16_t> expected(16, 0);
@@ -138,10 +130,7 @@ TEST(DecodeBlock, RunPastTheWindowRowSkipsToTheNextWindowRow) {
 }
 
 TEST(DecodeBlock, SymbolZeroChangesNothing) {
-    Table t;
-    t.counts[1] = 2;
-    t.symbols[0] = 0;    // 00: nothing
-    t.symbols[1] = 182;  // 01: +2
+    const Table t = make_table({0, 2}, {0, 182});  // 00: nothing, 01: +2
     // 00 01 00 01 + padding -> 00010001 -> 0x11
     std::vector<int16_t> out;
     ASSERT_EQ(decode({0xFF, 0xA3, 0x11}, t, {0, 1, 0, 0}, {0, 1, 0, 0}, &out), 0);
@@ -170,10 +159,7 @@ TEST(DecodeBlock, BadHeadersAndTruncationFail) {
 
 // A code whose all-ones path is symbol 0 would read 0xFF from the end of the file forever.
 TEST(DecodeBlock, EndOfFileEndsEveryDecode) {
-    Table t;
-    t.counts[0] = 2;
-    t.symbols[0] = 181;
-    t.symbols[1] = 0;
+    const Table t = make_table({2}, {181, 0});
     std::vector<int16_t> out;
     EXPECT_EQ(decode({0xFF, 0xA3, 0x7F}, t, {0, 1000, 0, 1000}, {900, 1000, 900, 1000}, &out), 1);
     // The same data needs only its own bits for the first coefficient.
