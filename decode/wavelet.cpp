@@ -122,18 +122,17 @@ KAVEL_VECTOR_CLONES void synthesise_line_piece(float* output, int32_t a, int32_t
     if (x + 2 * pairs <= b) output[b - a] = L[b / 2 - e];
 }
 
-// Column strips and row pieces of the vertical pass, sized so that the working rows stay in
-// the cache.
-constexpr int32_t kStrip = 256;
+// Row pieces of the vertical pass, sized so that the working rows stay in the cache.
 constexpr int32_t kRowPiece = 64;
 constexpr int32_t kRowBand = kRowPiece / 2 + 8;
 
 // Rebuilds rows a..b of columns adjacent columns at once (the same arithmetic per column as
 // synthesise_line, done on whole rows): low band row k is at low + (k - low_base) x pitch,
 // high band row k at high + (k - high_base) x pitch; output row x at out + (x - a) x out_pitch.
-KAVEL_VECTOR_CLONES void synthesise_rows(float* out, int64_t out_pitch, int32_t a, int32_t b, const float* low,
-                     const float* high, int64_t pitch, int32_t columns, int32_t nL, int32_t nH,
-                     float* work) {
+// work holds 2 x kRowBand x columns floats.
+KAVEL_VECTOR_CLONES void synthesise_rows(float* out, int64_t out_pitch, int32_t a, int32_t b,
+                                         const float* low, const float* high, int64_t pitch,
+                                         int32_t columns, int32_t nL, int32_t nH, float* work) {
     const int32_t n = nL + nH;
     const int32_t low_base = ceil_half(a - 3) > 0 ? ceil_half(a - 3) : 0;
     const int32_t high_base = ceil_half(a - 5) > 0 ? ceil_half(a - 5) : 0;
@@ -146,50 +145,47 @@ KAVEL_VECTOR_CLONES void synthesise_rows(float* out, int64_t out_pitch, int32_t 
     const LiftingConstants k = lifting_constants();
     // Working rows for the lifted values; band rows are read where they stand, and the
     // outputs are written straight into their rows.
+    const int32_t w = columns;
     float* L = work;
-    float* H = work + kRowBand * kStrip;
+    float* H = work + int64_t{kRowBand} * w;
     const float* low_rows[kRowBand];
     const float* high_rows[kRowBand];
     float* l_rows[kRowBand];
     float* h_rows[kRowBand];
-    for (int32_t c0 = 0; c0 < columns; c0 += kStrip) {
-        const int32_t w = columns - c0 < kStrip ? columns - c0 : kStrip;
-        for (int64_t piece = a; piece <= b; piece += kRowPiece) {
-            const auto pa = static_cast<int32_t>(piece);
-            const int32_t pb = b - pa < kRowPiece ? b : pa + kRowPiece - 1;
-            const int32_t e = floor_half(pa) - 2;
-            const int32_t top = ceil_half(pb) + 1;
-            for (int32_t i = e; i <= top; ++i) {
-                high_rows[i - e] = high + int64_t{high_index(i, n) - high_base} * pitch + c0;
-                low_rows[i - e] = low + int64_t{low_index(i, n) - low_base} * pitch + c0;
-                // Where a value ends up as an output row, it is lifted in that row.
-                const int64_t even = 2 * int64_t{i}, odd = even + 1;
-                l_rows[i - e] = (even >= pa && even <= pb) ? out + (even - a) * out_pitch + c0
-                                                           : L + int64_t{i - e} * w;
-                h_rows[i - e] = (odd >= pa && odd <= pb) ? out + (odd - a) * out_pitch + c0
-                                                         : H + int64_t{i - e} * w;
+    for (int64_t piece = a; piece <= b; piece += kRowPiece) {
+        const auto pa = static_cast<int32_t>(piece);
+        const int32_t pb = b - pa < kRowPiece ? b : pa + kRowPiece - 1;
+        const int32_t e = floor_half(pa) - 2;
+        const int32_t top = ceil_half(pb) + 1;
+        for (int32_t i = e; i <= top; ++i) {
+            high_rows[i - e] = high + int64_t{high_index(i, n) - high_base} * pitch;
+            low_rows[i - e] = low + int64_t{low_index(i, n) - low_base} * pitch;
+            // Where a value ends up as an output row, it is lifted in that row.
+            const int64_t even = 2 * int64_t{i}, odd = even + 1;
+            l_rows[i - e] = (even >= pa && even <= pb) ? out + (even - a) * out_pitch
+                                                       : L + int64_t{i - e} * w;
+            h_rows[i - e] = (odd >= pa && odd <= pb) ? out + (odd - a) * out_pitch
+                                                     : H + int64_t{i - e} * w;
+        }
+        for (int32_t i = e + 1; i <= top; ++i) {
+            const int32_t j = i - e;
+            for (int32_t c = 0; c < w; ++c) {
+                l_rows[j][c] = lift(low_rows[j][c], high_rows[j - 1][c], high_rows[j][c], k.delta);
             }
-            for (int32_t i = e + 1; i <= top; ++i) {
-                const int32_t j = i - e;
-                for (int32_t c = 0; c < w; ++c) {
-                    l_rows[j][c] = lift(low_rows[j][c], high_rows[j - 1][c], high_rows[j][c],
-                                        k.delta);
-                }
+        }
+        for (int32_t i = e + 1; i <= top - 1; ++i) {
+            const int32_t j = i - e;
+            for (int32_t c = 0; c < w; ++c) {
+                h_rows[j][c] = lift(high_rows[j][c], l_rows[j][c], l_rows[j + 1][c], k.gamma);
             }
-            for (int32_t i = e + 1; i <= top - 1; ++i) {
-                const int32_t j = i - e;
-                for (int32_t c = 0; c < w; ++c) {
-                    h_rows[j][c] = lift(high_rows[j][c], l_rows[j][c], l_rows[j + 1][c], k.gamma);
-                }
-            }
-            for (int32_t i = e + 2; i <= top - 1; ++i) {
-                const int32_t j = i - e;
-                lift_span(l_rows[j], h_rows[j - 1], h_rows[j], w, k.beta);
-            }
-            for (int32_t i = ceil_half(pa - 1); i <= floor_half(pb - 1); ++i) {
-                const int32_t j = i - e;
-                lift_span(h_rows[j], l_rows[j], l_rows[j + 1], w, k.alpha);
-            }
+        }
+        for (int32_t i = e + 2; i <= top - 1; ++i) {
+            const int32_t j = i - e;
+            lift_span(l_rows[j], h_rows[j - 1], h_rows[j], w, k.beta);
+        }
+        for (int32_t i = ceil_half(pa - 1); i <= floor_half(pb - 1); ++i) {
+            const int32_t j = i - e;
+            lift_span(h_rows[j], l_rows[j], l_rows[j + 1], w, k.alpha);
         }
     }
 }
@@ -205,6 +201,9 @@ RegionNode* new_node() {
     for (RegionNode*& child : node->children) child = nullptr;
     return node;
 }
+
+// p + count, or nullptr for an empty band (which is never read).
+const float* offset(const float* p, int64_t count) { return p == nullptr ? p : p + count; }
 
 int64_t columns_of(const RegionNode* n) { return int64_t{n->x1} - n->x0 + 1; }
 int64_t rows_of(const RegionNode* n) { return int64_t{n->y1} - n->y0 + 1; }
@@ -252,47 +251,77 @@ int make_half_node(RegionNode** half, const RegionNode* parent, const RegionNode
 int synthesise_node(RegionNode* node) {
     if (reference_decoder_in_use()) return synthesise_node_reference(node);
     RegionNode* const* c = node->children;
-    const int32_t rows = node->y1 - node->y0 + 1;
-    float* work = static_cast<float*>(
-        pool_alloc(2 * kRowBand * kStrip * static_cast<int32_t>(sizeof(float))));
-    if (work == nullptr) return 1;
-
-    // Vertical pass: low columns from children 0 and 1 into A, high columns from 2 and 3
-    // into B; half nodes are stored row by row.
-    RegionNode* halves[2] = {nullptr, nullptr};
-    for (int side = 0; side < 2; ++side) {
-        const RegionNode* low = c[side == 0 ? 0 : 2];
-        const RegionNode* high = c[side == 0 ? 1 : 3];
-        if (low->x0 != high->x0 || low->x1 != high->x1) return 1;
-        if (make_half_node(&halves[side], node, side == 0 ? c[0] : c[3]) != 0) return 1;
-        RegionNode* half = halves[side];
-        const int64_t columns = columns_of(half);
-        if (columns > 0) {
-            synthesise_rows(half->coefficients, columns, node->y0, node->y1, low->coefficients,
-                            high->coefficients, columns, static_cast<int32_t>(columns),
-                            low->size[1], high->size[1], work);
-        }
+    // Children 0 and 1 hold the low columns (low and high rows), 2 and 3 the high columns.
+    if (c[0]->x0 != c[1]->x0 || c[0]->x1 != c[1]->x1 || c[2]->x0 != c[3]->x0 ||
+        c[2]->x1 != c[3]->x1) {
+        return 1;
     }
-    pool_free(work);
-    RegionNode* A = halves[0];
-    RegionNode* B = halves[1];
-    if (A->y0 != B->y0 || A->y1 != B->y1) return 1;
-
     const int64_t columns = columns_of(node);
-    const int64_t count = columns * rows;
-    if (count * int64_t{sizeof(float)} > INT32_MAX) return 1;
+    if (columns < 0 || rows_of(node) < 0) return 1;
+    const int64_t count = columns * rows_of(node);
+    if ( count * int64_t{sizeof(float)} > INT32_MAX) return 1;
     node->coefficients =
         static_cast<float*>(pool_alloc(static_cast<int32_t>(count * int64_t{sizeof(float)})));
     if (node->coefficients == nullptr) return 1;
-    // Horizontal pass: row r of the node from row r of A and of B.
-    const int64_t a_columns = columns_of(A), b_columns = columns_of(B);
-    for (int32_t r = 0; r < rows; ++r) {
-        synthesise_line(node->coefficients + int64_t{r} * columns, node->x0, node->x1,
-                        A->coefficients + r * a_columns, B->coefficients + r * b_columns, 1,
-                        A->size[0], B->size[0]);
+    // Tiles of the two half nodes (low and high columns after the vertical pass) and the
+    // vertical pass's working rows, reused tile after tile: a tile row holds at most the
+    // band columns of kLinePiece outputs, or of the whole node when it is narrower.
+    const int64_t widest = std::max(columns_of(c[0]), columns_of(c[2]));
+    const auto tile_pitch = static_cast<int32_t>(std::clamp<int64_t>(widest, 1, kLineBand));
+    const auto tile_rows = static_cast<int32_t>(std::clamp<int64_t>(rows_of(node), 1, kRowPiece));
+    const int32_t tile_floats = tile_rows * tile_pitch;
+    const int32_t work_floats = 2 * kRowBand * tile_pitch;
+    auto* scratch = static_cast<float*>(
+        pool_alloc((2 * tile_floats + work_floats) * static_cast<int32_t>(sizeof(float))));
+    if (scratch == nullptr) return 1;
+    float* half_tiles[2] = {scratch, scratch + tile_floats};
+    float* work = scratch + 2 * tile_floats;
+
+    // The node is made tile by tile (kRowPiece rows by kLinePiece columns): first the columns
+    // of both halves that the tile's outputs reach, synthesised vertically from the children,
+    // then the tile's rows, synthesised horizontally from those columns. Every value is the
+    // same function of the same inputs as in a pass over whole halves.
+    const int32_t band_width[2] = {c[0]->size[0], c[3]->size[0]};
+    for (int64_t pa = node->y0; pa <= node->y1; pa += kRowPiece) {
+        const auto top_row = static_cast<int32_t>(pa);
+        const int32_t bottom_row = node->y1 - top_row < kRowPiece ? node->y1
+                                                                   : top_row + kRowPiece - 1;
+        for (int64_t xa = node->x0; xa <= node->x1; xa += kLinePiece) {
+            const auto first = static_cast<int32_t>(xa);
+            const int32_t last = node->x1 - first < kLinePiece ? node->x1 : first + kLinePiece - 1;
+            const int32_t reach = ceil_half(last) + 1;
+            for (int side = 0; side < 2; ++side) {
+                const RegionNode* low = c[2 * side];
+                const RegionNode* high = c[2 * side + 1];
+                // Band columns first_band..last_band: from the one the horizontal pass reads
+                // first (low values from ceil((a-3)/2), high values from ceil((a-5)/2)).
+                const int32_t start = ceil_half(int64_t{first} - (side == 0 ? 3 : 5));
+                const int32_t first_band = start > 0 ? start : 0;
+                const int32_t last_band = low->x1 < reach ? low->x1 : reach;
+                if (last_band < first_band) continue;
+                if (last_band - first_band + 1 > tile_pitch) return 1;  // cannot happen
+                const int64_t pitch = columns_of(low);
+                const int32_t low_first = std::max(ceil_half(int64_t{top_row} - 3), 0);
+                const int32_t high_first = std::max(ceil_half(int64_t{top_row} - 5), 0);
+                const float* low_rows =
+                    offset(low->coefficients, (low_first - int64_t{low->y0}) * pitch +
+                                                  (first_band - low->x0));
+                const float* high_rows =
+                    offset(high->coefficients, (high_first - int64_t{high->y0}) * pitch +
+                                                   (first_band - high->x0));
+                synthesise_rows(half_tiles[side], tile_pitch, top_row, bottom_row, low_rows,
+                                high_rows, pitch, last_band - first_band + 1, low->size[1],
+                                high->size[1], work);
+            }
+            for (int32_t r = top_row; r <= bottom_row; ++r) {
+                const int64_t tile_row = int64_t{r - top_row} * tile_pitch;
+                synthesise_line(node->coefficients + (r - node->y0) * columns + (first - node->x0),
+                                first, last, half_tiles[0] + tile_row, half_tiles[1] + tile_row,
+                                1, band_width[0], band_width[1]);
+            }
+        }
     }
-    release_region(A);
-    release_region(B);
+    pool_free(scratch);
     return 0;
 }
 
