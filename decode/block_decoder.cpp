@@ -5,6 +5,7 @@
 
 #include "decode/dequantise.h"
 #include "decode/entropy_decoder.h"
+#include "decode/file_window.h"
 #include "decode/reference/reference_decoder.h"
 
 namespace {
@@ -21,6 +22,8 @@ constexpr int extra_bits(int symbol) {
 class ByteWindow {
   public:
     explicit ByteWindow(FILE* stream) : stream_(stream) {}
+    // The file's bytes from offset on, read through file (the stream is left alone).
+    ByteWindow(FileWindow* file, int64_t offset) : file_(file), file_offset_(offset) {}
 
     // The byte at index (counted from the window's start), or -1 beyond the end of the file.
     int at(int64_t index) {
@@ -56,7 +59,13 @@ class ByteWindow {
         length_ = keep;
         const int32_t want = chunk_ < kSize - length_ ? chunk_ : kSize - length_;
         chunk_ = chunk_ * 2 < kSize ? chunk_ * 2 : kSize;
-        const size_t got = std::fread(buffer_ + length_, 1, static_cast<size_t>(want), stream_);
+        size_t got = 0;
+        if (file_ != nullptr) {
+            got = static_cast<size_t>(file_->read(file_offset_, buffer_ + length_, want));
+            file_offset_ += static_cast<int64_t>(got);
+        } else {
+            got = std::fread(buffer_ + length_, 1, static_cast<size_t>(want), stream_);
+        }
         if (got == 0) {
             end_of_file_ = true;
             return false;
@@ -65,7 +74,9 @@ class ByteWindow {
         return true;
     }
 
-    FILE* stream_;
+    FILE* stream_ = nullptr;
+    FileWindow* file_ = nullptr;
+    int64_t file_offset_ = 0;
     uint8_t buffer_[kSize];
     int64_t base_ = 0;
     int32_t length_ = 0;
@@ -110,6 +121,7 @@ constexpr int kLookupBits = BlockDecoderTables::kLookupBits;
 class BitFeed {
   public:
     explicit BitFeed(FILE* stream) : bytes_(stream) {}
+    BitFeed(FileWindow* file, int64_t offset) : bytes_(file, offset) {}
 
     bool blocked() const { return blocked_; }
 
@@ -381,22 +393,10 @@ struct SymbolTally {
 // 0 where a run or nothing was coded, on a place that holds zero already) and
 // sink.put(line, column, v) any value.
 template <typename Sink>
-int decode_block_core(FILE* stream, const BlockDecoderTables& tables, const RegionRect& block,
-                      const RegionRect& wanted, Sink& sink, int64_t* decoded) {
+int decode_block_bits(BitFeed& feed, int first, const BlockDecoderTables& tables,
+                      const RegionRect& block, const RegionRect& wanted, Sink& sink,
+                      int64_t* decoded) {
     SymbolTally tally{0, decoded};
-    if (std::getc(stream) != 0xFF) return 1;
-    if (std::getc(stream) != 0xA3) return 1;
-    const int first = std::getc(stream);
-    if (first == EOF) return 1;
-    if (first == 0xFF) {
-        const int next = std::getc(stream);
-        if (next == EOF) return 1;
-        if (next != 0) {
-            // A marker: the block has no coefficients; leave the stream on its 0xFF.
-            return std::fseek(stream, -2, SEEK_CUR) == 0 ? 0 : 1;
-        }
-    }
-    BitFeed feed(stream);
     Bits bits{uint64_t{static_cast<uint8_t>(first)} << 56, 8};
 
     const int64_t block_width = int64_t{block.x1} - block.x0 + 1;
@@ -456,6 +456,63 @@ int decode_block_core(FILE* stream, const BlockDecoderTables& tables, const Regi
     }
 }
 
+// The block's start: 0xFF 0xA3, then the first data byte (0xFF 0x00 standing for 0xFF). A
+// marker there means a block without coefficients. The bits then come from the bytes after.
+enum class BlockStart { failed, empty, data };
+
+BlockStart read_block_start(FILE* stream, int* first) {
+    if (std::getc(stream) != 0xFF) return BlockStart::failed;
+    if (std::getc(stream) != 0xA3) return BlockStart::failed;
+    *first = std::getc(stream);
+    if (*first == EOF) return BlockStart::failed;
+    if (*first == 0xFF) {
+        const int next = std::getc(stream);
+        if (next == EOF) return BlockStart::failed;
+        if (next != 0) {
+            // A marker: leave the stream on its 0xFF.
+            return std::fseek(stream, -2, SEEK_CUR) == 0 ? BlockStart::empty : BlockStart::failed;
+        }
+    }
+    return BlockStart::data;
+}
+
+BlockStart read_block_start(FileWindow* file, int64_t* offset, int* first) {
+    uint8_t bytes[4];
+    const int32_t got = file->read(*offset, bytes, 4);
+    const int32_t more = got < 4 ? file->read(*offset + got, bytes + got, 4 - got) : 0;
+    const int32_t have = got + more;
+    if (have < 2 || bytes[0] != 0xFF || bytes[1] != 0xA3 || have < 3) return BlockStart::failed;
+    *first = bytes[2];
+    *offset += 3;
+    if (*first == 0xFF) {
+        if (have < 4) return BlockStart::failed;
+        if (bytes[3] != 0) return BlockStart::empty;
+        *offset += 1;
+    }
+    return BlockStart::data;
+}
+
+template <typename Sink>
+int decode_block_core(FILE* stream, const BlockDecoderTables& tables, const RegionRect& block,
+                      const RegionRect& wanted, Sink& sink, int64_t* decoded) {
+    int first = 0;
+    const BlockStart start = read_block_start(stream, &first);
+    if (start != BlockStart::data) return start == BlockStart::empty ? 0 : 1;
+    BitFeed feed(stream);
+    return decode_block_bits(feed, first, tables, block, wanted, sink, decoded);
+}
+
+template <typename Sink>
+int decode_block_core(FileWindow* file, int64_t offset, const BlockDecoderTables& tables,
+                      const RegionRect& block, const RegionRect& wanted, Sink& sink,
+                      int64_t* decoded) {
+    int first = 0;
+    const BlockStart start = read_block_start(file, &offset, &first);
+    if (start != BlockStart::data) return start == BlockStart::empty ? 0 : 1;
+    BitFeed feed(file, offset);
+    return decode_block_bits(feed, first, tables, block, wanted, sink, decoded);
+}
+
 struct QuantisedSink {
     int16_t* output;
     int64_t width;
@@ -487,20 +544,35 @@ int decode_block_with_tables(FILE* stream, int16_t* output, const BlockDecoderTa
     return decode_block_core(stream, tables, block, wanted, sink, symbols);
 }
 
+namespace {
+
+// Zeros are not coded one by one: the window must start at 0.0, and only the coded values are
+// stored.
+void clear_window(const RegionRect& wanted, float* destination, int64_t pitch) {
+    const int64_t width = int64_t{wanted.x1} - wanted.x0 + 1;
+    const int64_t height = int64_t{wanted.y1} - wanted.y0 + 1;
+    for (int64_t r = 0; r < height; ++r) {
+        std::memset(destination + r * pitch, 0, static_cast<size_t>(width) * sizeof(float));
+    }
+}
+
+}  // namespace
+
 int decode_block_into(FILE* stream, const BlockDecoderTables& tables, const RegionRect& block,
                       const RegionRect& wanted, const DequantiseTable& dequantise,
                       float* destination, int64_t pitch, bool clear, int64_t* symbols) {
-    // Zeros are not coded one by one: the window must start at 0.0, and only the coded values
-    // are stored.
-    if (clear) {
-        const int64_t width = int64_t{wanted.x1} - wanted.x0 + 1;
-        const int64_t height = int64_t{wanted.y1} - wanted.y0 + 1;
-        for (int64_t r = 0; r < height; ++r) {
-            std::memset(destination + r * pitch, 0, static_cast<size_t>(width) * sizeof(float));
-        }
-    }
+    if (clear) clear_window(wanted, destination, pitch);
     LeafSink sink{destination, pitch, &dequantise};
     return decode_block_core(stream, tables, block, wanted, sink, symbols);
+}
+
+int decode_block_into_at(FileWindow* file, int64_t offset, const BlockDecoderTables& tables,
+                         const RegionRect& block, const RegionRect& wanted,
+                         const DequantiseTable& dequantise, float* destination, int64_t pitch,
+                         bool clear, int64_t* symbols) {
+    if (clear) clear_window(wanted, destination, pitch);
+    LeafSink sink{destination, pitch, &dequantise};
+    return decode_block_core(file, offset, tables, block, wanted, sink, symbols);
 }
 
 int decode_block(FILE* stream, int16_t* output, const CodeTable& table, const RegionRect& block,

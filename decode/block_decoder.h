@@ -10,6 +10,7 @@
 #include "decode/code_tree.h"
 #include "decode/decode_driver.h"
 #include "decode/dequantise.h"
+#include "decode/file_window.h"
 #include "format/region_request.h"
 
 struct BlockDecoderTables {
@@ -47,3 +48,9 @@ int decode_block_with_tables(FILE* stream, int16_t* output, const BlockDecoderTa
 int decode_block_into(FILE* stream, const BlockDecoderTables& tables, const RegionRect& block,
                       const RegionRect& wanted, const DequantiseTable& dequantise,
                       float* destination, int64_t pitch, bool clear, int64_t* symbols = nullptr);
+// decode_block_into for the block whose bytes start at offset in the file, read through file
+// (the stream behind it keeps its position): the same bytes give the same values and verdict.
+int decode_block_into_at(FileWindow* file, int64_t offset, const BlockDecoderTables& tables,
+                         const RegionRect& block, const RegionRect& wanted,
+                         const DequantiseTable& dequantise, float* destination, int64_t pitch,
+                         bool clear, int64_t* symbols = nullptr);

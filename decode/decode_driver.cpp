@@ -4,10 +4,12 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "decode/block_decoder.h"
 #include "decode/dequantise.h"
 #include "decode/entropy_decoder.h"
+#include "decode/file_window.h"
 #include "decode/reference/reference_decoder.h"
 #include "decode/tile_tables.h"
 #include "format/image_header.h"
@@ -97,6 +99,8 @@ struct RegionContext {
     CachedDirectory* directories = nullptr;
     int32_t directory_count = 0;
     WorkBudget work{0, 0};
+    // Block bytes are read through this window (none for a stream without a file).
+    FileWindow* file = nullptr;
 };
 thread_local RegionContext g_region;
 
@@ -107,6 +111,7 @@ void release_region_context(RegionContext* context) {
     if (context->directories != nullptr) pool_free(context->directories);
     if (context->directory_of_leaf != nullptr) pool_free(context->directory_of_leaf);
     if (context->leaves != nullptr) pool_free(context->leaves);
+    if (context->file != nullptr) pool_free(context->file);
     *context = RegionContext{};
 }
 
@@ -189,6 +194,14 @@ int open_region_decode(FILE* stream, int32_t planes, const LeafNeed* leaves, int
             context.directory_of_leaf[i] = d;
         }
     }
+    if (fileno(stream) >= 0) {
+        void* place = pool_alloc(static_cast<int32_t>(sizeof(FileWindow)));
+        if (place == nullptr) {
+            release_region_context(&context);
+            return 1;
+        }
+        context.file = new (place) FileWindow(stream);
+    }
     context.open = true;
     context.work = WorkBudget{0, kWorkPerFileByte * context.file_size};
     g_region = context;
@@ -232,6 +245,7 @@ struct LeafDecode {
     DitherOrigin dither;
     int64_t file_size;
     WorkBudget* work;
+    FileWindow* file;  // block bytes come through it when there is one
 
     // Where the intersection of the leaf with a block starts in the leaf's array.
     float* destination(const RegionRect& wanted) const {
@@ -283,7 +297,10 @@ int decode_tile_fast(const LeafDecode& d, const TileEntry& tile, bool overlapped
                               tile.y0 + block.row, tile.y0 + (block.row + block.height - 1)};
         if (!d.work->spend(kWorkPerBlock)) return 1;
         const RegionRect wanted = rect_intersection(d.needed, rect);
-        if (block.offset < 0 || std::fseek(d.stream, block.offset, SEEK_SET) != 0) return 1;
+        if (block.offset < 0 ||
+            (d.file == nullptr && std::fseek(d.stream, block.offset, SEEK_SET) != 0)) {
+            return 1;
+        }
         // The decoding tables are made at the first block decoded: a code table is only checked
         // when a block uses it.
         if (held->tables == nullptr) {
@@ -296,11 +313,14 @@ int decode_tile_fast(const LeafDecode& d, const TileEntry& tile, bool overlapped
         }
         float* destination = d.destination(wanted);
         int64_t symbols = 0;
-        if (decode_block_into(d.stream, *held->tables, rect, wanted, held->dequantise, destination,
-                              d.needed_width, overlapped, &symbols) != 0 ||
-            !d.work->spend(symbols)) {
-            return 1;
-        }
+        const int decoded =
+            d.file != nullptr
+                ? decode_block_into_at(d.file, block.offset, *held->tables, rect, wanted,
+                                       held->dequantise, destination, d.needed_width, overlapped,
+                                       &symbols)
+                : decode_block_into(d.stream, *held->tables, rect, wanted, held->dequantise,
+                                    destination, d.needed_width, overlapped, &symbols);
+        if (decoded != 0 || !d.work->spend(symbols)) return 1;
         if (d.plane == 0 && !held->dequantise.zero) {
             subtract_dither_rows(destination, d.needed_width, held->delta, wanted, &d.dither);
         }
@@ -410,7 +430,9 @@ int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scal
         if (file_size < 0) return 1;
         own.allowed = leaf_work_budget(file_size, needed_area);
     }
-    const LeafDecode d{stream, leaf, needed, needed_width, scale, plane, dither, file_size, work};
+    const LeafDecode d{stream, leaf,      needed, needed_width,
+                       scale,  plane,     dither, file_size,
+                       work,   g_region.open ? g_region.file : nullptr};
     int64_t covered = 0;
     OverlapCheck overlaps;
     HeldStream held;
