@@ -8,7 +8,7 @@
 
 class FileWindow {
   public:
-    static constexpr int32_t kSize = 1 << 16;
+    static constexpr int32_t kSize = 1 << 14;
 
     // A window onto the file behind stream, or nothing usable (usable() is false) when the
     // stream has no file descriptor (a stream in memory).
