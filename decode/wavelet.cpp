@@ -341,23 +341,15 @@ int reconstruct_region(RegionNode* node) {
 
 KAVEL_VECTOR_CLONES void convert_colours(RegionNode* r0, RegionNode* r1, RegionNode* r2) {
     if (r0 == nullptr || r1 == nullptr || r2 == nullptr) return;
-    const double qr = std::bit_cast<float>(uint32_t{0x3F21F9AE});   //  205/324
-    const double ir = std::bit_cast<float>(uint32_t{0xBF71F9AE});   // -1225/1296
-    const double qg = std::bit_cast<float>(uint32_t{0xBF1A12F7});   // -65/108
-    const double ig = std::bit_cast<float>(uint32_t{0x3E9425ED});   //  125/432
-    const double qb = std::bit_cast<float>(uint32_t{0x3FDB425F});   //  185/108
-    const double ib = std::bit_cast<float>(uint32_t{0x3F8CBDA1});   //  475/432
     const int64_t count = columns_of(r0) * rows_of(r0);
     float* p0 = r0->coefficients;
     float* p1 = r1->coefficients;
     float* p2 = r2->coefficients;
     for (int64_t i = 0; i < count; ++i) {
-        const double y = p0[i];
-        const double iv = p1[i];
-        const double qv = p2[i];
-        p0[i] = static_cast<float>((qr * qv - ir * iv) + y);
-        p1[i] = static_cast<float>(y + (qg * qv - ig * iv));
-        p2[i] = static_cast<float>(y + (qb * qv - ib * iv));
+        const ColourSample c = colour_of(p0[i], p1[i], p2[i]);
+        p0[i] = c.r;
+        p1[i] = c.g;
+        p2[i] = c.b;
     }
 }
 

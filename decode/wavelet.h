@@ -1,6 +1,7 @@
 // Inverse 9/7 lifting reconstruction of region trees, and the colour transform.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
 #include "format/region_request.h"
@@ -21,4 +22,24 @@ int make_half_node(RegionNode** half, const RegionNode* parent, const RegionNode
 void synthesise_line(float* output, int32_t a, int32_t b, const float* low, const float* high,
                      int32_t stride, int32_t nL, int32_t nH);
 void convert_colours(RegionNode* r0, RegionNode* r1, RegionNode* r2);
+
+// The colour transform of one sample: Y, I and Q to R, G and B, each computed in double
+// precision from single-precision factors and rounded to single once.
+struct ColourSample {
+    float r, g, b;
+};
+inline ColourSample colour_of(float y_value, float i_value, float q_value) {
+    constexpr double qr = std::bit_cast<float>(uint32_t{0x3F21F9AE});  //  205/324
+    constexpr double ir = std::bit_cast<float>(uint32_t{0xBF71F9AE});  // -1225/1296
+    constexpr double qg = std::bit_cast<float>(uint32_t{0xBF1A12F7});  // -65/108
+    constexpr double ig = std::bit_cast<float>(uint32_t{0x3E9425ED});  //  125/432
+    constexpr double qb = std::bit_cast<float>(uint32_t{0x3FDB425F});  //  185/108
+    constexpr double ib = std::bit_cast<float>(uint32_t{0x3F8CBDA1});  //  475/432
+    const double y = y_value;
+    const double iv = i_value;
+    const double qv = q_value;
+    return ColourSample{static_cast<float>((qr * qv - ir * iv) + y),
+                        static_cast<float>(y + (qg * qv - ig * iv)),
+                        static_cast<float>(y + (qb * qv - ib * iv))};
+}
 void release_region(RegionNode* node);

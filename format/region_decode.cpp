@@ -136,7 +136,8 @@ int plan_plane_region(RegionNode** region, const BandNode* plan, const RegionReq
 }
 
 KAVEL_VECTOR_CLONES void store_planes(RegionNode* const* regions, int32_t planes,
-                                      const RegionRequest* request, uint8_t* destination) {
+                                      const RegionRequest* request, uint8_t* destination,
+                                      bool colour) {
     const int64_t rows = int64_t{request->y1} - request->y0 + 1;
     const int64_t stride = request->stride;
     const RegionNode* root = regions[0];
@@ -162,6 +163,15 @@ KAVEL_VECTOR_CLONES void store_planes(RegionNode* const* regions, int32_t planes
             const float* in0 = regions[0]->coefficients + r * w;
             const float* in1 = regions[1]->coefficients + r * w;
             const float* in2 = regions[2]->coefficients + r * w;
+            if (colour) {
+                for (int64_t k = 0; k < w; ++k) {
+                    const ColourSample c = colour_of(in0[k], in1[k], in2[k]);
+                    out[3 * k] = sample_to_byte(c.r);
+                    out[3 * k + 1] = sample_to_byte(c.g);
+                    out[3 * k + 2] = sample_to_byte(c.b);
+                }
+                continue;
+            }
             for (int64_t k = 0; k < w; ++k) {
                 out[3 * k] = sample_to_byte(in0[k]);
                 out[3 * k + 1] = sample_to_byte(in1[k]);
@@ -217,9 +227,9 @@ int decode_region(const char* path, RegionRequest* request, uint8_t* destination
         release_band_plan(plan);
         if (reconstruct_region(regions[j]) != 0) return fail();
     }
-    if (planes == 3) convert_colours(regions[0], regions[1], regions[2]);
     close_region_decode(true);
-    store_planes(regions, planes, request, destination);
+    // Three planes are Y, I and Q: the colour transform is made as the pixels are stored.
+    store_planes(regions, planes, request, destination, planes == 3);
     for (int32_t j = 0; j < planes; ++j) release_region(regions[j]);
     pool_free(regions);
     std::fclose(stream);

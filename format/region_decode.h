@@ -18,9 +18,10 @@ int decode_region(const char* path, RegionRequest* request, uint8_t* destination
 int plan_plane_region(RegionNode** region, const BandNode* plan, const RegionRequest* request,
                       FILE* stream, int32_t plane, int32_t planes);
 
-// Writes the reconstructed planes into the destination (truncation, clamping to 0..255).
+// Writes the reconstructed planes into the destination (truncation, clamping to 0..255); with
+// colour, three planes of Y, I and Q are stored as R, G and B (convert_colours on the fly).
 void store_planes(RegionNode* const* regions, int32_t planes, const RegionRequest* request,
-                  uint8_t* destination);
+                  uint8_t* destination, bool colour = false);
 
 // The byte a sample value stores as: truncation toward zero, clamped to 0..255; NaN stores 0.
 inline uint8_t sample_to_byte(float value) {
