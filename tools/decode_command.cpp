@@ -136,7 +136,10 @@ int run_decode_command(int argc, char** argv) {
             ? static_cast<int>(thread_count)
             : static_cast<int>(std::clamp<unsigned>(hardware == 0 ? 1 : hardware, 1, 4));
     bool failed_in_output = false;
-    if (!decode_in_strips(*image, s, window, strip_rows_for(columns), threads, *writer, &error,
+    // No taller than the library decodes in one piece: a taller strip would be split again,
+    // with a copy of its rows kept against a failure.
+    const int64_t strip_rows = std::min<int64_t>(strip_rows_for(columns), image->strip_rows(window));
+    if (!decode_in_strips(*image, s, window, strip_rows, threads, *writer, &error,
                           &failed_in_output)) {
         return decode_failure(failed_in_output ? output.c_str() : path, error);
     }
