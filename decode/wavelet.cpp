@@ -53,7 +53,7 @@ inline void lift_span(float* __restrict v, const float* __restrict left,
 
 // Outputs per pass over a line; longer lines are done in pieces, each recomputing the few band
 // values it shares with its neighbour (the same values with the same bits).
-constexpr int32_t kLinePiece = 1024;
+constexpr int32_t kLinePiece = kTileColumns;
 constexpr int32_t kLineBand = kLinePiece / 2 + 8;
 
 KAVEL_VECTOR_CLONES void synthesise_line_piece(float* output, int32_t a, int32_t b, const float* low,
@@ -123,7 +123,7 @@ KAVEL_VECTOR_CLONES void synthesise_line_piece(float* output, int32_t a, int32_t
 }
 
 // Row pieces of the vertical pass, sized so that the working rows stay in the cache.
-constexpr int32_t kRowPiece = 64;
+constexpr int32_t kRowPiece = kTileRows;
 constexpr int32_t kRowBand = kRowPiece / 2 + 8;
 
 // Rebuilds rows a..b of columns adjacent columns at once (the same arithmetic per column as
@@ -248,88 +248,110 @@ int make_half_node(RegionNode** half, const RegionNode* parent, const RegionNode
     return node->coefficients == nullptr ? 1 : 0;
 }
 
-int synthesise_node(RegionNode* node) {
-    if (reference_decoder_in_use()) return synthesise_node_reference(node);
+int begin_tile_synthesis(const RegionNode* node, TileSynthesis* synthesis) {
+    *synthesis = TileSynthesis{};
     RegionNode* const* c = node->children;
     // Children 0 and 1 hold the low columns (low and high rows), 2 and 3 the high columns.
     if (c[0]->x0 != c[1]->x0 || c[0]->x1 != c[1]->x1 || c[2]->x0 != c[3]->x0 ||
-        c[2]->x1 != c[3]->x1) {
+        c[2]->x1 != c[3]->x1 || columns_of(node) < 0 || rows_of(node) < 0) {
         return 1;
     }
-    const int64_t columns = columns_of(node);
-    if (columns < 0 || rows_of(node) < 0) return 1;
-    const int64_t count = columns * rows_of(node);
-    if ( count * int64_t{sizeof(float)} > INT32_MAX) return 1;
-    node->coefficients =
-        static_cast<float*>(pool_alloc(static_cast<int32_t>(count * int64_t{sizeof(float)})));
-    if (node->coefficients == nullptr) return 1;
     // Tiles of the two half nodes (low and high columns after the vertical pass) and the
-    // vertical pass's working rows, reused tile after tile: a tile row holds at most the
-    // band columns of kLinePiece outputs, or of the whole node when it is narrower.
+    // vertical pass's working rows, reused tile after tile: a tile row holds the band columns
+    // of at most kTileColumns outputs (at most kLineBand - 3), and never more than the
+    // widest child has.
     const int64_t widest = std::max(columns_of(c[0]), columns_of(c[2]));
     const auto tile_pitch = static_cast<int32_t>(std::clamp<int64_t>(widest, 1, kLineBand));
-    const auto tile_rows = static_cast<int32_t>(std::clamp<int64_t>(rows_of(node), 1, kRowPiece));
+    const auto tile_rows = static_cast<int32_t>(std::clamp<int64_t>(rows_of(node), 1, kTileRows));
     const int32_t tile_floats = tile_rows * tile_pitch;
     const int32_t work_floats = 2 * kRowBand * tile_pitch;
     auto* scratch = static_cast<float*>(
         pool_alloc((2 * tile_floats + work_floats) * static_cast<int32_t>(sizeof(float))));
     if (scratch == nullptr) return 1;
-    float* half_tiles[2] = {scratch, scratch + tile_floats};
-    float* work = scratch + 2 * tile_floats;
+    *synthesis = TileSynthesis{node, {scratch, scratch + tile_floats}, scratch + 2 * tile_floats,
+                               tile_pitch};
+    return 0;
+}
 
-    // The node is made tile by tile (kRowPiece rows by kLinePiece columns): first the columns
-    // of both halves that the tile's outputs reach, synthesised vertically from the children,
-    // then the tile's rows, synthesised horizontally from those columns. Every value is the
-    // same function of the same inputs as in a pass over whole halves.
-    const int32_t band_width[2] = {c[0]->size[0], c[3]->size[0]};
-    for (int64_t pa = node->y0; pa <= node->y1; pa += kRowPiece) {
-        const auto top_row = static_cast<int32_t>(pa);
-        const int32_t bottom_row = node->y1 - top_row < kRowPiece ? node->y1
-                                                                   : top_row + kRowPiece - 1;
-        for (int64_t xa = node->x0; xa <= node->x1; xa += kLinePiece) {
-            const auto first = static_cast<int32_t>(xa);
-            const int32_t last = node->x1 - first < kLinePiece ? node->x1 : first + kLinePiece - 1;
-            const int32_t reach = ceil_half(last) + 1;
-            for (int side = 0; side < 2; ++side) {
-                const RegionNode* low = c[2 * side];
-                const RegionNode* high = c[2 * side + 1];
-                // Band columns first_band..last_band: from the one the horizontal pass reads
-                // first (low values from ceil((a-3)/2), high values from ceil((a-5)/2)).
-                const int32_t start = ceil_half(int64_t{first} - (side == 0 ? 3 : 5));
-                const int32_t first_band = start > 0 ? start : 0;
-                const int32_t last_band = low->x1 < reach ? low->x1 : reach;
-                if (last_band < first_band) continue;
-                if (last_band - first_band + 1 > tile_pitch) return 1;  // cannot happen
-                const int64_t pitch = columns_of(low);
-                const int32_t low_first = std::max(ceil_half(int64_t{top_row} - 3), 0);
-                const int32_t high_first = std::max(ceil_half(int64_t{top_row} - 5), 0);
-                const float* low_rows =
-                    offset(low->coefficients, (low_first - int64_t{low->y0}) * pitch +
-                                                  (first_band - low->x0));
-                const float* high_rows =
-                    offset(high->coefficients, (high_first - int64_t{high->y0}) * pitch +
-                                                   (first_band - high->x0));
-                synthesise_rows(half_tiles[side], tile_pitch, top_row, bottom_row, low_rows,
-                                high_rows, pitch, last_band - first_band + 1, low->size[1],
-                                high->size[1], work);
-            }
-            for (int32_t r = top_row; r <= bottom_row; ++r) {
-                const int64_t tile_row = int64_t{r - top_row} * tile_pitch;
-                synthesise_line(node->coefficients + (r - node->y0) * columns + (first - node->x0),
-                                first, last, half_tiles[0] + tile_row, half_tiles[1] + tile_row,
-                                1, band_width[0], band_width[1]);
-            }
+void end_tile_synthesis(TileSynthesis* synthesis) {
+    if (synthesis->half_tiles[0] != nullptr) pool_free(synthesis->half_tiles[0]);
+    *synthesis = TileSynthesis{};
+}
+
+// First the columns of both halves that the tile's outputs reach, synthesised vertically from
+// the children, then the tile's rows, synthesised horizontally from those columns. Every value
+// is the same function of the same inputs as in a pass over whole half nodes.
+void synthesise_tile(const TileSynthesis& synthesis, int32_t top, int32_t bottom, int32_t first,
+                     int32_t last, float* out, int64_t out_pitch) {
+    RegionNode* const* c = synthesis.node->children;
+    const int32_t reach = ceil_half(last) + 1;
+    for (int side = 0; side < 2; ++side) {
+        const RegionNode* low = c[2 * side];
+        const RegionNode* high = c[2 * side + 1];
+        // Band columns first_band..last_band: from the one the horizontal pass reads first
+        // (low values from ceil((a-3)/2), high values from ceil((a-5)/2)).
+        const int32_t start = ceil_half(int64_t{first} - (side == 0 ? 3 : 5));
+        const int32_t first_band = start > 0 ? start : 0;
+        const int32_t last_band = low->x1 < reach ? low->x1 : reach;
+        if (last_band < first_band) continue;
+        const int64_t pitch = columns_of(low);
+        const int32_t low_first = std::max(ceil_half(int64_t{top} - 3), 0);
+        const int32_t high_first = std::max(ceil_half(int64_t{top} - 5), 0);
+        const float* low_rows = offset(
+            low->coefficients, (low_first - int64_t{low->y0}) * pitch + (first_band - low->x0));
+        const float* high_rows =
+            offset(high->coefficients,
+                   (high_first - int64_t{high->y0}) * pitch + (first_band - high->x0));
+        synthesise_rows(synthesis.half_tiles[side], synthesis.tile_pitch, top, bottom, low_rows,
+                        high_rows, pitch, last_band - first_band + 1, low->size[1],
+                        high->size[1], synthesis.work);
+    }
+    for (int32_t r = top; r <= bottom; ++r) {
+        const int64_t tile_row = int64_t{r - top} * synthesis.tile_pitch;
+        synthesise_line(out + (r - top) * out_pitch, first, last,
+                        synthesis.half_tiles[0] + tile_row, synthesis.half_tiles[1] + tile_row, 1,
+                        c[0]->size[0], c[3]->size[0]);
+    }
+}
+
+int synthesise_node(RegionNode* node) {
+    if (reference_decoder_in_use()) return synthesise_node_reference(node);
+    TileSynthesis synthesis;
+    if (begin_tile_synthesis(node, &synthesis) != 0) return 1;
+    const int64_t columns = columns_of(node);
+    const int64_t count = columns * rows_of(node);
+    if (count * int64_t{sizeof(float)} > INT32_MAX) return 1;
+    node->coefficients =
+        static_cast<float*>(pool_alloc(static_cast<int32_t>(count * int64_t{sizeof(float)})));
+    if (node->coefficients == nullptr) return 1;
+    for (int64_t top = node->y0; top <= node->y1; top += kTileRows) {
+        const int32_t bottom = node->y1 - top < kTileRows ? node->y1
+                                                          : static_cast<int32_t>(top) + kTileRows - 1;
+        for (int64_t first = node->x0; first <= node->x1; first += kTileColumns) {
+            const int32_t last = node->x1 - first < kTileColumns
+                                     ? node->x1
+                                     : static_cast<int32_t>(first) + kTileColumns - 1;
+            synthesise_tile(synthesis, static_cast<int32_t>(top), bottom,
+                            static_cast<int32_t>(first), last,
+                            node->coefficients + (top - node->y0) * columns + (first - node->x0),
+                            columns);
         }
     }
-    pool_free(scratch);
+    end_tile_synthesis(&synthesis);
+    return 0;
+}
+
+int reconstruct_children(RegionNode* node) {
+    if (node == nullptr || !node->split) return 0;
+    for (int c : kWalkOrder) {
+        if (reconstruct_region(node->children[c]) != 0) return 1;
+    }
     return 0;
 }
 
 int reconstruct_region(RegionNode* node) {
     if (node == nullptr || !node->split) return 0;
-    for (int c : kWalkOrder) {
-        if (reconstruct_region(node->children[c]) != 0) return 1;
-    }
+    if (reconstruct_children(node) != 0) return 1;
     if (synthesise_node(node) != 0) return 1;
     for (int c : kWalkOrder) {
         release_region(node->children[c]);

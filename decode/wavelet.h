@@ -14,7 +14,29 @@ struct LiftingConstants {
 LiftingConstants lifting_constants();
 
 int reconstruct_region(RegionNode* node);
+// Reconstructs the children of a split node (each into a node of coefficients), leaving the
+// node itself to be synthesised.
+int reconstruct_children(RegionNode* node);
 int synthesise_node(RegionNode* node);
+
+// A split node whose children hold coefficients is synthesised in tiles of at most kTileRows
+// rows by kTileColumns columns, each made while its inputs are in the cache.
+constexpr int32_t kTileRows = 64;
+constexpr int32_t kTileColumns = 1024;
+struct TileSynthesis {
+    const RegionNode* node = nullptr;
+    float* half_tiles[2] = {nullptr, nullptr};  // the two half nodes' columns of a tile
+    float* work = nullptr;                      // the vertical pass's working rows
+    int32_t tile_pitch = 0;                     // floats per row of a half tile
+};
+// Checks that the node's children fit together and takes the tiles' memory from the pool:
+// 0, or 1 (then nothing is held).
+int begin_tile_synthesis(const RegionNode* node, TileSynthesis* synthesis);
+// Synthesises rows top..bottom and columns first..last of the node (its own coordinates; at
+// most one tile) into out, rows out_pitch floats apart.
+void synthesise_tile(const TileSynthesis& synthesis, int32_t top, int32_t bottom, int32_t first,
+                     int32_t last, float* out, int64_t out_pitch);
+void end_tile_synthesis(TileSynthesis* synthesis);
 int make_half_node(RegionNode** half, const RegionNode* parent, const RegionNode* child);
 // Writes X[a..b] of the line whose low band (nL values) and high band (nH values) are read
 // from low and high, stride floats apart. low points at the stored low value of index

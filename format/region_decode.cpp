@@ -1,10 +1,12 @@
 #include "format/region_decode.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
 #include "decode/decode_driver.h"
 #include "decode/vector_clones.h"
+#include "decode/reference/reference_decoder.h"
 #include "decode/wavelet.h"
 #include "format/image_header.h"
 #include "format/pool.h"
@@ -135,54 +137,133 @@ int plan_plane_region(RegionNode** region, const BandNode* plan, const RegionReq
     return region_walk(root, plan, stream, request->scale, plane, planes);
 }
 
-KAVEL_VECTOR_CLONES void store_planes(RegionNode* const* regions, int32_t planes,
-                                      const RegionRequest* request, uint8_t* destination,
-                                      bool colour) {
+namespace {
+
+// Stores one row of w samples of each plane as bytes, planes interleaved (with colour, three
+// planes of Y, I and Q as R, G and B).
+KAVEL_VECTOR_CLONES void store_row(const float* const* in, int32_t planes, int64_t w,
+                                   uint8_t* __restrict out, bool colour) {
+    if (planes == 1) {
+        const float* __restrict grey = in[0];
+        for (int64_t k = 0; k < w; ++k) out[k] = sample_to_byte(grey[k]);
+        return;
+    }
+    if (planes == 3) {
+        const float* __restrict in0 = in[0];
+        const float* __restrict in1 = in[1];
+        const float* __restrict in2 = in[2];
+        if (colour) {
+            for (int64_t k = 0; k < w; ++k) {
+                const ColourSample c = colour_of(in0[k], in1[k], in2[k]);
+                out[3 * k] = sample_to_byte(c.r);
+                out[3 * k + 1] = sample_to_byte(c.g);
+                out[3 * k + 2] = sample_to_byte(c.b);
+            }
+        } else {
+            for (int64_t k = 0; k < w; ++k) {
+                out[3 * k] = sample_to_byte(in0[k]);
+                out[3 * k + 1] = sample_to_byte(in1[k]);
+                out[3 * k + 2] = sample_to_byte(in2[k]);
+            }
+        }
+        return;
+    }
+    for (int32_t i = 0; i < planes; ++i) {
+        const float* __restrict plane = in[i];
+        for (int64_t k = 0; k < w; ++k) out[k * planes + i] = sample_to_byte(plane[k]);
+    }
+}
+
+// Where the root's rectangle is not the whole request (the request reaches beyond the image),
+// the rest of the destination is black: cleared first, the root's pixels written over it.
+void clear_outside_root(const RegionNode* root, const RegionRequest* request,
+                        uint8_t* destination) {
     const int64_t rows = int64_t{request->y1} - request->y0 + 1;
     const int64_t stride = request->stride;
-    const RegionNode* root = regions[0];
     if (root == nullptr || root->x0 != request->x0 || root->x1 != request->x1 ||
         root->y0 != request->y0 || root->y1 != request->y1) {
         if (rows > 0 && stride > 0) {
             std::memset(destination, 0, static_cast<std::size_t>(rows * stride));
         }
-        if (root == nullptr) return;
     }
+}
+
+// The planes' roots, split, synthesised tile by tile straight into the destination's bytes,
+// so that the root's coefficients never go through memory: every check and allocation comes
+// first, so that a failure leaves the destination untouched. The tiles are written in an order
+// other than row by row, so this serves only strides that keep the rows apart.
+int synthesise_and_store(RegionNode* const* regions, int32_t planes,
+                         const RegionRequest* request, uint8_t* destination, bool colour) {
+    const RegionNode* root = regions[0];
+    const int64_t w = int64_t{root->x1} - root->x0 + 1;
+    const int64_t h = int64_t{root->y1} - root->y0 + 1;
+    const auto tile_rows = static_cast<int32_t>(std::min<int64_t>(h, kTileRows));
+    const auto tile_columns = static_cast<int32_t>(std::min<int64_t>(w, kTileColumns));
+    const int32_t tile_floats = tile_rows * tile_columns;
+    auto* synthesis = static_cast<TileSynthesis*>(
+        pool_calloc(planes, static_cast<int32_t>(sizeof(TileSynthesis))));
+    if (synthesis == nullptr) return 1;
+    const int64_t tile_bytes = int64_t{planes} * tile_floats * int64_t{sizeof(float)};
+    if (tile_bytes > INT32_MAX) return 1;
+    auto* tiles = static_cast<float*>(pool_alloc(static_cast<int32_t>(tile_bytes)));
+    if (tiles == nullptr) return 1;
+    for (int32_t j = 0; j < planes; ++j) {
+        if (regions[j] == nullptr || !regions[j]->split || regions[j]->x0 != root->x0 ||
+            regions[j]->x1 != root->x1 || regions[j]->y0 != root->y0 ||
+            regions[j]->y1 != root->y1 ||
+            begin_tile_synthesis(regions[j], &synthesis[j]) != 0) {
+            return 1;
+        }
+    }
+    clear_outside_root(root, request, destination);
+    const int64_t stride = request->stride;
+    const int64_t dx = int64_t{root->x0} - request->x0;
+    const int64_t dy = int64_t{root->y0} - request->y0;
+    const float* in[kMaxPlanes];
+    for (int64_t top = root->y0; top <= root->y1; top += kTileRows) {
+        const auto bottom = static_cast<int32_t>(std::min<int64_t>(root->y1, top + kTileRows - 1));
+        for (int64_t first = root->x0; first <= root->x1; first += kTileColumns) {
+            const auto last =
+                static_cast<int32_t>(std::min<int64_t>(root->x1, first + kTileColumns - 1));
+            for (int32_t j = 0; j < planes; ++j) {
+                synthesise_tile(synthesis[j], static_cast<int32_t>(top), bottom,
+                                static_cast<int32_t>(first), last, tiles + j * tile_floats,
+                                tile_columns);
+            }
+            for (int64_t r = top; r <= bottom; ++r) {
+                for (int32_t j = 0; j < planes; ++j) {
+                    in[j] = tiles + j * tile_floats + (r - top) * tile_columns;
+                }
+                uint8_t* out = destination + (dy + r - root->y0) * stride +
+                               (dx + first - root->x0) * planes;
+                store_row(in, planes, last - first + 1, out, colour);
+            }
+        }
+    }
+    for (int32_t j = 0; j < planes; ++j) end_tile_synthesis(&synthesis[j]);
+    pool_free(tiles);
+    pool_free(synthesis);
+    return 0;
+}
+
+}  // namespace
+
+void store_planes(RegionNode* const* regions, int32_t planes, const RegionRequest* request,
+                  uint8_t* destination, bool colour) {
+    const RegionNode* root = regions[0];
+    clear_outside_root(root, request, destination);
+    if (root == nullptr) return;
+    const int64_t stride = request->stride;
     const int64_t dx = int64_t{root->x0} - request->x0;
     const int64_t dy = int64_t{root->y0} - request->y0;
     const int64_t w = int64_t{root->x1} - root->x0 + 1;
     const int64_t h = int64_t{root->y1} - root->y0 + 1;
     // Rows top to bottom; a row's extra pixel (when the stride is short) is overwritten by the
     // next row, whatever the order of the planes within a row.
+    const float* in[kMaxPlanes];
     for (int64_t r = 0; r < h; ++r) {
-        uint8_t* out = destination + (dy + r) * stride + dx * planes;
-        if (planes == 1) {
-            const float* in = regions[0]->coefficients + r * w;
-            for (int64_t k = 0; k < w; ++k) out[k] = sample_to_byte(in[k]);
-        } else if (planes == 3) {
-            const float* in0 = regions[0]->coefficients + r * w;
-            const float* in1 = regions[1]->coefficients + r * w;
-            const float* in2 = regions[2]->coefficients + r * w;
-            if (colour) {
-                for (int64_t k = 0; k < w; ++k) {
-                    const ColourSample c = colour_of(in0[k], in1[k], in2[k]);
-                    out[3 * k] = sample_to_byte(c.r);
-                    out[3 * k + 1] = sample_to_byte(c.g);
-                    out[3 * k + 2] = sample_to_byte(c.b);
-                }
-                continue;
-            }
-            for (int64_t k = 0; k < w; ++k) {
-                out[3 * k] = sample_to_byte(in0[k]);
-                out[3 * k + 1] = sample_to_byte(in1[k]);
-                out[3 * k + 2] = sample_to_byte(in2[k]);
-            }
-        } else {
-            for (int32_t i = 0; i < planes; ++i) {
-                const float* in = regions[i]->coefficients + r * w;
-                for (int64_t k = 0; k < w; ++k) out[k * planes + i] = sample_to_byte(in[k]);
-            }
-        }
+        for (int32_t j = 0; j < planes; ++j) in[j] = regions[j]->coefficients + r * w;
+        store_row(in, planes, w, destination + (dy + r) * stride + dx * planes, colour);
     }
 }
 
@@ -220,16 +301,31 @@ int decode_region(const char* path, RegionRequest* request, uint8_t* destination
     auto** regions =
         static_cast<RegionNode**>(pool_calloc(planes, static_cast<int32_t>(sizeof(RegionNode*))));
     if (regions == nullptr) return fail();
+    // The roots of split regions are synthesised as their pixels are stored, where the rows
+    // of the destination do not overlap (the straightforward decoder always takes whole nodes).
+    const bool fused = !reference_decoder_in_use() && request->stride >= int64_t{planes} *
+                                                          (int64_t{request->x1} - request->x0 + 1);
+    bool split = false;
     for (int32_t j = 0; j < planes; ++j) {
         BandNode* plan = nullptr;
         if (build_band_plan(&plan, request) != 0) return fail();
         if (plan_plane_region(&regions[j], plan, request, stream, j, planes) != 0) return fail();
         release_band_plan(plan);
-        if (reconstruct_region(regions[j]) != 0) return fail();
+        // Every plane has the same tree: the first decides.
+        if (j == 0) split = regions[0] != nullptr && regions[0]->split;
+        const int reconstructed =
+            fused && split ? reconstruct_children(regions[j]) : reconstruct_region(regions[j]);
+        if (reconstructed != 0) return fail();
     }
     close_region_decode(true);
     // Three planes are Y, I and Q: the colour transform is made as the pixels are stored.
-    store_planes(regions, planes, request, destination, planes == 3);
+    if (fused && split) {
+        if (synthesise_and_store(regions, planes, request, destination, planes == 3) != 0) {
+            return fail();
+        }
+    } else {
+        store_planes(regions, planes, request, destination, planes == 3);
+    }
     for (int32_t j = 0; j < planes; ++j) release_region(regions[j]);
     pool_free(regions);
     std::fclose(stream);

@@ -9,6 +9,8 @@
 #include "decode/reference/reference_decoder.h"
 #include "format/kavel.h"
 #include "format/pool.h"
+#include "format/region_decode.h"
+#include "format/region_request.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -65,7 +67,9 @@ TEST(FastDecoder, SameBytesAsTheReferenceOnGeneratedFiles) {
         Layout layout;
     } shapes[] = {{1, 3, 300, 200, {64, 16, false}}, {3, 4, 257, 129, {0, 32, true}},
                   {1, 5, 1, 40, {0, 4, false}},       {3, 2, 600, 9, {128, 64, false}},
-                  {1, 0, 700, 3, {0, 7, false}},      {3, 6, 130, 130, {32, 8, false}}};
+                  {1, 0, 700, 3, {0, 7, false}},      {3, 6, 130, 130, {32, 8, false}},
+                  // Wider than one synthesis tile and taller than one, in both directions.
+                  {3, 3, 2100, 150, {256, 32, false}}};
     uint32_t seed = 100;
     for (const auto& shape : shapes) {
         kavel_test::write_file(kavel_test::random_file(shape.planes, shape.levels, shape.width,
@@ -102,6 +106,29 @@ TEST(FastDecoder, OverlappingTilesAndUncoveredAreas) {
     }
     kavel_test::write_file(file, path);
     compare_file(path, 3);
+}
+
+// A stride shorter than a row: each row's last pixel lies under the next row's first, and the
+// rows must be stored top to bottom as the straightforward decoder stores them.
+TEST(FastDecoder, ShortStrideRowsOverlapAsInTheReference) {
+    TempDir dir;
+    const std::string path = dir.path("s.kvl");
+    kavel_test::write_file(kavel_test::random_file(3, 2, 1100, 80, 9, Layout{128, 16, false}),
+                           path);
+    const int32_t columns = 1100, rows = 80, stride = columns * 3 - 3;
+    std::vector<uint8_t> out[2];
+    for (int reference = 0; reference < 2; ++reference) {
+        ReferenceMode mode(reference == 1);
+        RegionRequest* request = nullptr;
+        ASSERT_EQ(make_region_request(path.c_str(), &request, 0, 0, columns - 1, 0, rows - 1,
+                                      stride),
+                  0);
+        out[reference].assign(static_cast<size_t>(rows) * stride + 3, 0x5C);
+        ASSERT_EQ(decode_region(path.c_str(), request, out[reference].data()), 0);
+        EXPECT_EQ(free_region_request(request), 0);
+        EXPECT_EQ(pool_block_count(), 0u);
+    }
+    EXPECT_EQ(out[0], out[1]);
 }
 
 TEST(FastDecoder, SameVerdictOnDamagedFiles) {
