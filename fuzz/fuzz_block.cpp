@@ -3,23 +3,31 @@
 // code table, block rectangle and window (see fuzz_inputs.h for the layout of the input).
 //
 // The same block is also decoded straight into dequantised floats (decode_block_into, the path
-// region decodes take), into a window of a larger array with a row pitch from the input.
+// region decodes take), into a window of a larger array with a row pitch from the input, and
+// then again with decode_block_into_at through a FileWindow on a temporary file holding the same
+// bytes: once at the file's start, once after filler with the window's buffer ending 1 to 32
+// bytes after the block's start (so that the block's first bytes, or its data, cross it).
 //
 // Checks: nothing is written outside the window's IW x IH output (the output is a heap block of
 // exactly that size, so AddressSanitizer sees any stray write); both decoders give the same
 // verdict and, on success, the same values; the dequantising decode gives the same verdict,
-// writes only the window's cells and stores there the dequantised values; a successful decode
-// leaves the pool empty.
+// writes only the window's cells and stores there the dequantised values; the decodes through
+// the FileWindow give its verdict and symbol count and leave bitwise the same array, whether
+// the block succeeds or fails; a successful decode leaves the pool empty.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "decode/block_decoder.h"
 #include "decode/dequantise.h"
 #include "decode/entropy_decoder.h"
+#include "decode/file_window.h"
 #include "decode/reference/reference_decoder.h"
 #include "format/pool.h"
 #include "fuzz/fuzz_check.h"
@@ -70,9 +78,50 @@ FILE* open_block(const uint8_t* bytes, std::size_t size) {
 
 bool same_float(float a, float b) { return a == b || (a != a && b != b); }
 
+// A block placed after filler starts 1 to 32 bytes before FileWindow::kSize; the filler before
+// kFixedFiller is written once, the rest with each block.
+constexpr std::size_t kFixedFiller = FileWindow::kSize - 32;
+constexpr uint8_t kFiller = 0xFF;
+
+// A temporary file for the decodes through a FileWindow, reused by every run, that starts with
+// `filler` bytes of filler. Its bytes are written to the descriptor, which a FileWindow reads.
+FILE* make_scratch_file(std::size_t filler) {
+    FILE* file = std::tmpfile();
+    FUZZ_CHECK(file != nullptr);
+    const std::vector<uint8_t> bytes(filler, kFiller);
+    FUZZ_CHECK(pwrite(fileno(file), bytes.data(), filler, 0) == static_cast<ssize_t>(filler));
+    return file;
+}
+
+// Makes file hold the block's bytes at offset, filler from `from` up to them, and nothing after
+// them (the bytes before `from` are the file's own).
+void place_block(FILE* file, std::size_t from, std::size_t offset, const uint8_t* bytes,
+                 std::size_t size) {
+    static std::vector<uint8_t> contents;
+    contents.assign(offset - from, kFiller);
+    contents.insert(contents.end(), bytes, bytes + size);
+    const int descriptor = fileno(file);
+    FUZZ_CHECK(pwrite(descriptor, contents.data(), contents.size(), static_cast<off_t>(from)) ==
+               static_cast<ssize_t>(contents.size()));
+    FUZZ_CHECK(ftruncate(descriptor, static_cast<off_t>(offset + size)) == 0);
+}
+
+// Runs decode on a heap copy of the first used cells of area (so that AddressSanitizer sees a
+// write beyond the window's last cell) and copies them back.
+template <typename Decode>
+int decode_on_heap(std::vector<float>* area, std::size_t used, Decode decode) {
+    auto* heap = new float[used];
+    std::copy(area->begin(), area->begin() + static_cast<std::ptrdiff_t>(used), heap);
+    const int result = decode(heap);
+    std::copy(heap, heap + used, area->begin());
+    delete[] heap;
+    return result;
+}
+
 // Decodes the block with decode_block_into into a window of a larger array (pitch floats per
 // row, a sentinel everywhere); checks the verdict against decode_block's and, on success, that
-// the window holds the dequantised values and nothing else changed.
+// the window holds the dequantised values and nothing else changed. The decodes through a
+// FileWindow must give the same verdict, symbol count and array.
 void check_dequantising_decode(const kavel_fuzz::BlockParameters& p, const uint8_t* bytes,
                                std::size_t size, int verdict, const std::vector<int16_t>& values) {
     uint8_t counts[16];
@@ -98,16 +147,43 @@ void check_dequantising_decode(const kavel_fuzz::BlockParameters& p, const uint8
     const RegionRect wanted{block.x0 + p.window_column,
                             block.x0 + p.window_column + (p.window_columns - 1),
                             block.y0 + p.window_row, block.y0 + p.window_row + (p.window_rows - 1)};
-    FILE* stream = open_block(bytes, size);
     // The last row's pitch is not needed: an array that ends with the window's last cell.
-    auto* heap = new float[cells - static_cast<std::size_t>(p.pitch_extra)];
-    std::copy(area.begin(), area.end() - p.pitch_extra, heap);
-    const int result =
-        decode_block_into(stream, tables, block, wanted, dequantise, heap, pitch, true);
-    std::copy(heap, heap + (cells - static_cast<std::size_t>(p.pitch_extra)), area.begin());
-    delete[] heap;
+    const std::size_t used = cells - static_cast<std::size_t>(p.pitch_extra);
+    const std::vector<float> fresh = area;
+    FILE* stream = open_block(bytes, size);
+    int64_t taken = 0;
+    const int result = decode_on_heap(&area, used, [&](float* out) {
+        return decode_block_into(stream, tables, block, wanted, dequantise, out, pitch, true,
+                                 &taken);
+    });
     std::fclose(stream);
     FUZZ_CHECK(result == verdict);
+
+    // The same bytes in a file, through a FileWindow: at the start of the file (a fresh window),
+    // and after filler, the window's buffer read from the file's start and ending shortly after
+    // the block's start.
+    static FILE* const at_start = make_scratch_file(0);
+    static FILE* const after_filler_file = make_scratch_file(kFixedFiller);
+    for (const bool after_filler : {false, true}) {
+        FILE* const file = after_filler ? after_filler_file : at_start;
+        const std::size_t offset = after_filler ? FileWindow::kSize - 1 - size % 32 : 0;
+        place_block(file, after_filler ? kFixedFiller : 0, offset, bytes, size);
+        auto window = std::make_unique<FileWindow>(file);
+        FUZZ_CHECK(window->usable());
+        if (after_filler) {
+            uint8_t first = 0;
+            FUZZ_CHECK(window->read(0, &first, 1) == 1);
+        }
+        std::vector<float> through_window = fresh;
+        int64_t window_taken = 0;
+        const int window_result = decode_on_heap(&through_window, used, [&](float* out) {
+            return decode_block_into_at(window.get(), static_cast<int64_t>(offset), tables, block,
+                                        wanted, dequantise, out, pitch, true, &window_taken);
+        });
+        FUZZ_CHECK(window_result == result);
+        FUZZ_CHECK(window_taken == taken);
+        FUZZ_CHECK(std::memcmp(through_window.data(), area.data(), cells * sizeof(float)) == 0);
+    }
     if (result != 0) return;
     for (int64_t r = 0; r < p.window_rows; ++r) {
         for (int64_t c = 0; c < pitch; ++c) {
