@@ -278,7 +278,8 @@ int decode_tile_fast(const LeafDecode& d, const TileEntry& tile, bool overlapped
     const int32_t offset = tile.offsets[d.plane];
     if (!held->held || held->start.offset != offset) {
         held->release();
-        if (read_stream_start(d.stream, offset, &held->start) != StreamHeaderResult::read) {
+        FileCursor cursor(d.stream, d.file);
+        if (read_stream_start(cursor, offset, &held->start) != StreamHeaderResult::read) {
             return 1;
         }
         held->held = true;
@@ -286,7 +287,8 @@ int decode_tile_fast(const LeafDecode& d, const TileEntry& tile, bool overlapped
     }
     BlockEntry* blocks = nullptr;
     int32_t block_count = 0;
-    if (!tile_size_usable(tile) || read_block_window(d.stream, tile, held->start, d.needed,
+    FileCursor cursor(d.stream, d.file);
+    if (!tile_size_usable(tile) || read_block_window(cursor, tile, held->start, d.needed,
                                                      d.file_size, &blocks, &block_count) != 0) {
         return 1;
     }
@@ -430,9 +432,9 @@ int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scal
         if (file_size < 0) return 1;
         own.allowed = leaf_work_budget(file_size, needed_area);
     }
-    const LeafDecode d{stream, leaf,      needed, needed_width,
-                       scale,  plane,     dither, file_size,
-                       work,   g_region.open ? g_region.file : nullptr};
+    const LeafDecode d{
+        stream, leaf,   needed,    needed_width, scale,
+        plane,  dither, file_size, work,         g_region.open ? g_region.file : nullptr};
     int64_t covered = 0;
     OverlapCheck overlaps;
     HeldStream held;

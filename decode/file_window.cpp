@@ -1,9 +1,9 @@
 #include "decode/file_window.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
-
-#include <unistd.h>
 
 FileWindow::FileWindow(FILE* stream) : descriptor_(stream == nullptr ? -1 : fileno(stream)) {}
 
@@ -25,4 +25,37 @@ int32_t FileWindow::read(int64_t offset, uint8_t* out, int32_t count) {
     const int32_t taken = count < available ? count : static_cast<int32_t>(available);
     std::memcpy(out, buffer_ + (offset - base_), static_cast<size_t>(taken));
     return taken;
+}
+
+bool FileCursor::seek(int64_t offset) {
+    if (offset < 0) return false;
+    if (window_ == nullptr) return std::fseek(stream_, static_cast<long>(offset), SEEK_SET) == 0;
+    position_ = offset;
+    return true;
+}
+
+int FileCursor::get() {
+    if (window_ == nullptr) return std::fgetc(stream_);
+    uint8_t byte = 0;
+    if (window_->read(position_, &byte, 1) != 1) return EOF;
+    ++position_;
+    return byte;
+}
+
+bool FileCursor::read(uint8_t* out, int64_t count) {
+    if (count <= 0) return count == 0;
+    if (window_ == nullptr) {
+        return std::fread(out, 1, static_cast<size_t>(count), stream_) ==
+               static_cast<size_t>(count);
+    }
+    while (count > 0) {
+        const int32_t want =
+            count < FileWindow::kSize ? static_cast<int32_t>(count) : FileWindow::kSize;
+        const int32_t got = window_->read(position_, out, want);
+        if (got <= 0) return false;
+        position_ += got;
+        out += got;
+        count -= got;
+    }
+    return true;
 }

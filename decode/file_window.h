@@ -27,3 +27,23 @@ class FileWindow {
     int32_t length_ = 0;
     uint8_t buffer_[kSize];
 };
+
+// Reads a file's bytes in order from a position: through the stream (whose position moves
+// with it), or through a window when one is given (the stream is then left alone).
+class FileCursor {
+  public:
+    explicit FileCursor(FILE* stream) : stream_(stream) {}
+    FileCursor(FILE* stream, FileWindow* window) : stream_(stream), window_(window) {}
+
+    // Goes to offset: false when the stream cannot go there (a negative offset).
+    bool seek(int64_t offset);
+    // The next byte, or EOF at the end of the file.
+    int get();
+    // Reads count bytes into out: false when the file ends first.
+    bool read(uint8_t* out, int64_t count);
+
+  private:
+    FILE* stream_;
+    FileWindow* window_ = nullptr;
+    int64_t position_ = 0;
+};

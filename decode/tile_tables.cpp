@@ -97,15 +97,33 @@ int read_directory_offset(FILE* stream, int32_t subband, int32_t* offset) {
     return read_be32(stream, offset);
 }
 
-StreamHeaderResult read_stream_start(FILE* stream, int32_t offset, StreamStart* start) {
+namespace {
+
+int read_be32(FileCursor& cursor, int32_t* destination) {
+    uint8_t bytes[4];
+    if (!cursor.read(bytes, 4)) return 1;
+    *destination = be32_at(bytes);
+    return 0;
+}
+
+int read_be32_float(FileCursor& cursor, float* destination) {
+    int32_t bits = 0;
+    if (read_be32(cursor, &bits) != 0) return 1;
+    std::memcpy(destination, &bits, sizeof bits);
+    return 0;
+}
+
+}  // namespace
+
+StreamHeaderResult read_stream_start(FileCursor& cursor, int32_t offset, StreamStart* start) {
     CodeTable* table = &start->table;
     table->counts = nullptr;
     table->symbols = nullptr;
     start->offset = offset;
     if (offset == 0) return StreamHeaderResult::absent;
-    if (offset < 0 || std::fseek(stream, offset, SEEK_SET) != 0) return StreamHeaderResult::failed;
-    if (std::fgetc(stream) != 0xFF) return StreamHeaderResult::failed;
-    if (std::fgetc(stream) != 0xAA) return StreamHeaderResult::failed;
+    if (offset < 0 || !cursor.seek(offset)) return StreamHeaderResult::failed;
+    if (cursor.get() != 0xFF) return StreamHeaderResult::failed;
+    if (cursor.get() != 0xAA) return StreamHeaderResult::failed;
     const auto failed = [table]() {
         release_stream_header(table, nullptr);
         return StreamHeaderResult::failed;
@@ -113,21 +131,23 @@ StreamHeaderResult read_stream_start(FILE* stream, int32_t offset, StreamStart* 
     table->counts = static_cast<uint8_t*>(pool_alloc(16));
     table->symbols = static_cast<uint8_t*>(pool_calloc(256, 1));
     if (table->counts == nullptr || table->symbols == nullptr) return failed();
-    if (std::fread(table->counts, 1, 16, stream) != 16) return failed();
+    if (!cursor.read(table->counts, 16)) return failed();
     int32_t symbols = 0;
     for (int i = 0; i < 16; ++i) symbols += table->counts[i];
     if (symbols > 256) return failed();
-    if (std::fread(table->symbols, 1, static_cast<std::size_t>(symbols), stream) !=
-        static_cast<std::size_t>(symbols)) {
-        return failed();
-    }
-    if (read_be32_float(stream, &start->step) != 0 || read_be32(stream, &start->block_width) != 0 ||
-        read_be32(stream, &start->block_height) != 0) {
+    if (!cursor.read(table->symbols, symbols)) return failed();
+    if (read_be32_float(cursor, &start->step) != 0 || read_be32(cursor, &start->block_width) != 0 ||
+        read_be32(cursor, &start->block_height) != 0) {
         return failed();
     }
     if (start->block_width <= 0 || start->block_height <= 0) return failed();
     start->symbol_count = symbols;
     return StreamHeaderResult::read;
+}
+
+StreamHeaderResult read_stream_start(FILE* stream, int32_t offset, StreamStart* start) {
+    FileCursor cursor(stream);
+    return read_stream_start(cursor, offset, start);
 }
 
 bool tile_size_usable(const TileEntry& tile) {
@@ -136,7 +156,7 @@ bool tile_size_usable(const TileEntry& tile) {
     return width >= 0 && height >= 0 && width <= kMaxTileSide && height <= kMaxTileSide;
 }
 
-int read_block_window(FILE* stream, const TileEntry& tile, const StreamStart& start,
+int read_block_window(FileCursor& cursor, const TileEntry& tile, const StreamStart& start,
                       const RegionRect& needed, int64_t file_size, BlockEntry** blocks,
                       int32_t* block_count) {
     *blocks = nullptr;
@@ -175,18 +195,13 @@ int read_block_window(FILE* stream, const TileEntry& tile, const StreamStart& st
     BlockEntry* entry = list;
     for (int64_t i = first_row; i <= last_row; ++i) {
         const int64_t row_at = table_at + 4 * (i * columns + first_column);
-        if (row_at != position && std::fseek(stream, static_cast<long>(row_at), SEEK_SET) != 0) {
-            return failed();
-        }
+        if (row_at != position && !cursor.seek(row_at)) return failed();
         position = row_at;
         const int64_t row = i * start.block_height;
         const int64_t height = std::min<int64_t>(start.block_height, tile_height - row);
         for (int64_t q = first_column; q <= last_column;) {
             const int64_t take = std::min(kChunk, last_column - q + 1);
-            if (std::fread(bytes, 4, static_cast<std::size_t>(take), stream) !=
-                static_cast<std::size_t>(take)) {
-                return failed();
-            }
+            if (!cursor.read(bytes, 4 * take)) return failed();
             position += 4 * take;
             for (int64_t k = 0; k < take; ++k, ++q, ++entry) {
                 const int64_t column = q * start.block_width;
@@ -202,6 +217,13 @@ int read_block_window(FILE* stream, const TileEntry& tile, const StreamStart& st
     *blocks = list;
     *block_count = static_cast<int32_t>(wanted);
     return 0;
+}
+
+int read_block_window(FILE* stream, const TileEntry& tile, const StreamStart& start,
+                      const RegionRect& needed, int64_t file_size, BlockEntry** blocks,
+                      int32_t* block_count) {
+    FileCursor cursor(stream);
+    return read_block_window(cursor, tile, start, needed, file_size, blocks, block_count);
 }
 
 int read_tile_directory(FILE* stream, int32_t subband, int32_t planes, TileEntry** tiles,

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "decode/decode_driver.h"
+#include "decode/file_window.h"
 
 // The start of a tile stream, which all its blocks share: code table, step and block size.
 struct StreamStart {
@@ -20,6 +21,8 @@ struct StreamStart {
 // Reads a stream's markers, code table, step and block size (absent for offset 0), and
 // checks the block size. The stream is left at the first block offset.
 StreamHeaderResult read_stream_start(FILE* stream, int32_t offset, StreamStart* start);
+// The same through a cursor (which a read-ahead window may serve).
+StreamHeaderResult read_stream_start(FileCursor& cursor, int32_t offset, StreamStart* start);
 
 // A tile whose blocks can be laid out: 0 to 65535 columns and rows.
 bool tile_size_usable(const TileEntry& tile);
@@ -28,6 +31,9 @@ bool tile_size_usable(const TileEntry& tile);
 // from the stream's offset table (whose block rows are read only where needed). The whole
 // table must fit in the file and its grid must be one that could be held.
 int read_block_window(FILE* stream, const TileEntry& tile, const StreamStart& start,
+                      const RegionRect& needed, int64_t file_size, BlockEntry** blocks,
+                      int32_t* block_count);
+int read_block_window(FileCursor& cursor, const TileEntry& tile, const StreamStart& start,
                       const RegionRect& needed, int64_t file_size, BlockEntry** blocks,
                       int32_t* block_count);
 

@@ -1,18 +1,16 @@
 #include "decode/wavelet.h"
 
-#include <bit>
-
 #include <algorithm>
+#include <bit>
 
 #include "decode/reference/reference_decoder.h"
 #include "decode/vector_clones.h"
 #include "format/pool.h"
 
 LiftingConstants lifting_constants() {
-    return LiftingConstants{std::bit_cast<float>(uint32_t{0xBFCB0670}),
-                            std::bit_cast<float>(uint32_t{0xBD59018E}),
-                            std::bit_cast<float>(uint32_t{0x3F620675}),
-                            std::bit_cast<float>(uint32_t{0x3EE31359})};
+    return LiftingConstants{
+        std::bit_cast<float>(uint32_t{0xBFCB0670}), std::bit_cast<float>(uint32_t{0xBD59018E}),
+        std::bit_cast<float>(uint32_t{0x3F620675}), std::bit_cast<float>(uint32_t{0x3EE31359})};
 }
 
 namespace {
@@ -56,9 +54,9 @@ inline void lift_span(float* __restrict v, const float* __restrict left,
 constexpr int32_t kLinePiece = kTileColumns;
 constexpr int32_t kLineBand = kLinePiece / 2 + 8;
 
-KAVEL_VECTOR_CLONES void synthesise_line_piece(float* output, int32_t a, int32_t b, const float* low,
-                           const float* high, int32_t stride, int32_t n, int32_t low_base,
-                           int32_t high_base) {
+KAVEL_VECTOR_CLONES void synthesise_line_piece(float* output, int32_t a, int32_t b,
+                                               const float* low, const float* high, int32_t stride,
+                                               int32_t n, int32_t low_base, int32_t high_base) {
     const LiftingConstants k = lifting_constants();
     // Band arrays indexed from e = floor(a/2) - 2: high values e .. top, low values e+1 .. top.
     const int32_t e = floor_half(a) - 2;
@@ -162,10 +160,10 @@ KAVEL_VECTOR_CLONES void synthesise_rows(float* out, int64_t out_pitch, int32_t 
             low_rows[i - e] = low + int64_t{low_index(i, n) - low_base} * pitch;
             // Where a value ends up as an output row, it is lifted in that row.
             const int64_t even = 2 * int64_t{i}, odd = even + 1;
-            l_rows[i - e] = (even >= pa && even <= pb) ? out + (even - a) * out_pitch
-                                                       : L + int64_t{i - e} * w;
-            h_rows[i - e] = (odd >= pa && odd <= pb) ? out + (odd - a) * out_pitch
-                                                     : H + int64_t{i - e} * w;
+            l_rows[i - e] =
+                (even >= pa && even <= pb) ? out + (even - a) * out_pitch : L + int64_t{i - e} * w;
+            h_rows[i - e] =
+                (odd >= pa && odd <= pb) ? out + (odd - a) * out_pitch : H + int64_t{i - e} * w;
         }
         for (int32_t i = e + 1; i <= top; ++i) {
             const int32_t j = i - e;
@@ -268,8 +266,8 @@ int begin_tile_synthesis(const RegionNode* node, TileSynthesis* synthesis) {
     auto* scratch = static_cast<float*>(
         pool_alloc((2 * tile_floats + work_floats) * static_cast<int32_t>(sizeof(float))));
     if (scratch == nullptr) return 1;
-    *synthesis = TileSynthesis{node, {scratch, scratch + tile_floats}, scratch + 2 * tile_floats,
-                               tile_pitch};
+    *synthesis = TileSynthesis{
+        node, {scratch, scratch + tile_floats}, scratch + 2 * tile_floats, tile_pitch};
     return 0;
 }
 
@@ -299,12 +297,11 @@ void synthesise_tile(const TileSynthesis& synthesis, int32_t top, int32_t bottom
         const int32_t high_first = std::max(ceil_half(int64_t{top} - 5), 0);
         const float* low_rows = offset(
             low->coefficients, (low_first - int64_t{low->y0}) * pitch + (first_band - low->x0));
-        const float* high_rows =
-            offset(high->coefficients,
-                   (high_first - int64_t{high->y0}) * pitch + (first_band - high->x0));
+        const float* high_rows = offset(
+            high->coefficients, (high_first - int64_t{high->y0}) * pitch + (first_band - high->x0));
         synthesise_rows(synthesis.half_tiles[side], synthesis.tile_pitch, top, bottom, low_rows,
-                        high_rows, pitch, last_band - first_band + 1, low->size[1],
-                        high->size[1], synthesis.work);
+                        high_rows, pitch, last_band - first_band + 1, low->size[1], high->size[1],
+                        synthesis.work);
     }
     for (int32_t r = top; r <= bottom; ++r) {
         const int64_t tile_row = int64_t{r - top} * synthesis.tile_pitch;
@@ -325,16 +322,15 @@ int synthesise_node(RegionNode* node) {
         static_cast<float*>(pool_alloc(static_cast<int32_t>(count * int64_t{sizeof(float)})));
     if (node->coefficients == nullptr) return 1;
     for (int64_t top = node->y0; top <= node->y1; top += kTileRows) {
-        const int32_t bottom = node->y1 - top < kTileRows ? node->y1
-                                                          : static_cast<int32_t>(top) + kTileRows - 1;
+        const int32_t bottom =
+            node->y1 - top < kTileRows ? node->y1 : static_cast<int32_t>(top) + kTileRows - 1;
         for (int64_t first = node->x0; first <= node->x1; first += kTileColumns) {
             const int32_t last = node->x1 - first < kTileColumns
                                      ? node->x1
                                      : static_cast<int32_t>(first) + kTileColumns - 1;
-            synthesise_tile(synthesis, static_cast<int32_t>(top), bottom,
-                            static_cast<int32_t>(first), last,
-                            node->coefficients + (top - node->y0) * columns + (first - node->x0),
-                            columns);
+            synthesise_tile(
+                synthesis, static_cast<int32_t>(top), bottom, static_cast<int32_t>(first), last,
+                node->coefficients + (top - node->y0) * columns + (first - node->x0), columns);
         }
     }
     end_tile_synthesis(&synthesis);

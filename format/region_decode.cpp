@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "decode/decode_driver.h"
-#include "decode/vector_clones.h"
 #include "decode/reference/reference_decoder.h"
+#include "decode/vector_clones.h"
 #include "decode/wavelet.h"
 #include "format/image_header.h"
 #include "format/pool.h"
@@ -192,8 +192,8 @@ void clear_outside_root(const RegionNode* root, const RegionRequest* request,
 // so that the root's coefficients never go through memory: every check and allocation comes
 // first, so that a failure leaves the destination untouched. The tiles are written in an order
 // other than row by row, so this serves only strides that keep the rows apart.
-int synthesise_and_store(RegionNode* const* regions, int32_t planes,
-                         const RegionRequest* request, uint8_t* destination, bool colour) {
+int synthesise_and_store(RegionNode* const* regions, int32_t planes, const RegionRequest* request,
+                         uint8_t* destination, bool colour) {
     const RegionNode* root = regions[0];
     const int64_t w = int64_t{root->x1} - root->x0 + 1;
     const int64_t h = int64_t{root->y1} - root->y0 + 1;
@@ -210,8 +210,7 @@ int synthesise_and_store(RegionNode* const* regions, int32_t planes,
     for (int32_t j = 0; j < planes; ++j) {
         if (regions[j] == nullptr || !regions[j]->split || regions[j]->x0 != root->x0 ||
             regions[j]->x1 != root->x1 || regions[j]->y0 != root->y0 ||
-            regions[j]->y1 != root->y1 ||
-            begin_tile_synthesis(regions[j], &synthesis[j]) != 0) {
+            regions[j]->y1 != root->y1 || begin_tile_synthesis(regions[j], &synthesis[j]) != 0) {
             return 1;
         }
     }
@@ -234,8 +233,8 @@ int synthesise_and_store(RegionNode* const* regions, int32_t planes,
                 for (int32_t j = 0; j < planes; ++j) {
                     in[j] = tiles + j * tile_floats + (r - top) * tile_columns;
                 }
-                uint8_t* out = destination + (dy + r - root->y0) * stride +
-                               (dx + first - root->x0) * planes;
+                uint8_t* out =
+                    destination + (dy + r - root->y0) * stride + (dx + first - root->x0) * planes;
                 store_row(in, planes, last - first + 1, out, colour);
             }
         }
@@ -303,8 +302,9 @@ int decode_region(const char* path, RegionRequest* request, uint8_t* destination
     if (regions == nullptr) return fail();
     // The roots of split regions are synthesised as their pixels are stored, where the rows
     // of the destination do not overlap (the straightforward decoder always takes whole nodes).
-    const bool fused = !reference_decoder_in_use() && request->stride >= int64_t{planes} *
-                                                          (int64_t{request->x1} - request->x0 + 1);
+    const bool fused =
+        !reference_decoder_in_use() &&
+        request->stride >= int64_t{planes} * (int64_t{request->x1} - request->x0 + 1);
     bool split = false;
     for (int32_t j = 0; j < planes; ++j) {
         BandNode* plan = nullptr;

@@ -138,7 +138,8 @@ int run_decode_command(int argc, char** argv) {
     bool failed_in_output = false;
     // No taller than the library decodes in one piece: a taller strip would be split again,
     // with a copy of its rows kept against a failure.
-    const int64_t strip_rows = std::min<int64_t>(strip_rows_for(columns), image->strip_rows(window));
+    const int64_t strip_rows =
+        std::min<int64_t>(strip_rows_for(columns), image->strip_rows(window));
     if (!decode_in_strips(*image, s, window, strip_rows, threads, *writer, &error,
                           &failed_in_output)) {
         return decode_failure(failed_in_output ? output.c_str() : path, error);
