@@ -98,6 +98,43 @@ TEST(FileWindow, ReadsOnAcrossTheEndOfItsBuffer) {
     EXPECT_EQ(file.position(), 1234);
 }
 
+// A cursor over a window reads what a cursor over the stream reads: bytes in order from each
+// seek, whole reads across the window's buffer end and longer than it, EOF at the end.
+TEST(FileCursor, ThroughAWindowReadsWhatTheStreamReads) {
+    std::mt19937 rng(7);
+    const std::vector<uint8_t> bytes = random_bytes(rng, 3 * kBuffer + 100);
+    const int64_t size = static_cast<int64_t>(bytes.size());
+    BlockStream file(bytes);
+    auto window = std::make_unique<FileWindow>(file.get());
+    FileCursor through_stream(file.get());
+    FileCursor through_window(file.get(), window.get());
+    struct Step {
+        int64_t seek;  // -1: go on from where the last step ended
+        int64_t read;  // bytes to read with read(); 0: three get() calls
+    };
+    const Step steps[] = {{0, 0},   {-1, 20},      {kBuffer - 10, 30}, {-1, 2 * kBuffer},
+                          {100, 0}, {size - 2, 0}, {size - 5, 10},     {5, kBuffer + 1},
+                          {size, 0}};
+    for (const Step& step : steps) {
+        if (step.seek >= 0) {
+            ASSERT_TRUE(through_stream.seek(step.seek));
+            ASSERT_TRUE(through_window.seek(step.seek));
+        }
+        if (step.read == 0) {
+            for (int i = 0; i < 3; ++i) EXPECT_EQ(through_window.get(), through_stream.get());
+            continue;
+        }
+        std::vector<uint8_t> a(static_cast<size_t>(step.read), 1), b(a.size(), 2);
+        const bool whole = through_stream.read(a.data(), step.read);
+        ASSERT_EQ(through_window.read(b.data(), step.read), whole) << "at " << step.seek;
+        if (whole) {
+            EXPECT_EQ(first_difference(a, b), -1) << "at " << step.seek;
+        }
+    }
+    EXPECT_FALSE(through_window.seek(-1));
+    EXPECT_TRUE(through_window.read(nullptr, 0));
+}
+
 TEST(FileWindow, JumpsBackwardsAndForwards) {
     std::mt19937 rng(2);
     const std::vector<uint8_t> bytes = random_bytes(rng, 4 * kBuffer);
