@@ -13,10 +13,18 @@ enum class PictureFormat { png, pnm, raw };
 bool picture_format_for(const std::string& path, PictureFormat* format);
 
 class RowWriter {
-public:
+  public:
     virtual ~RowWriter() = default;
     // Writes the next row of width x channels bytes; false (with *error) on failure.
     virtual bool write_row(const uint8_t* row, std::string* error) = 0;
+    // Writes count rows held one after another; false (with *error) on failure.
+    virtual bool write_rows(const uint8_t* rows, int64_t count, int64_t row_bytes,
+                            std::string* error) {
+        for (int64_t r = 0; r < count; ++r) {
+            if (!write_row(rows + r * row_bytes, error)) return false;
+        }
+        return true;
+    }
     // Completes the file; false (with *error) on failure.
     virtual bool finish(std::string* error) = 0;
 };

@@ -91,11 +91,9 @@ bool decode_in_strips(const kavel::Image& image, int32_t scale, const kavel::Win
             break;
         }
         const int64_t count = static_cast<int64_t>(slot.pixels.size()) / row_bytes;
-        for (int64_t r = 0; r < count && ok; ++r) {
-            if (!writer.write_row(slot.pixels.data() + r * row_bytes, error)) {
-                *failed_in_output = true;
-                ok = false;
-            }
+        if (!writer.write_rows(slot.pixels.data(), count, row_bytes, error)) {
+            *failed_in_output = true;
+            ok = false;
         }
         {
             std::lock_guard guard(mutex);
