@@ -120,6 +120,16 @@ KAVEL_VECTOR_CLONES void synthesise_line_piece(float* output, int32_t a, int32_t
     if (x + 2 * pairs <= b) output[b - a] = L[b / 2 - e];
 }
 
+// Whether count rows of w values are all +0.0 (-0.0 and anything else are not).
+inline bool rows_are_zero(const float* const* rows, int32_t count, int32_t w) {
+    for (int32_t j = 0; j < count; ++j) {
+        uint32_t bits = 0;
+        for (int32_t c = 0; c < w; ++c) bits |= std::bit_cast<uint32_t>(rows[j][c]);
+        if (bits != 0) return false;
+    }
+    return true;
+}
+
 // Row pieces of the vertical pass, sized so that the working rows stay in the cache.
 constexpr int32_t kRowPiece = kTileRows;
 constexpr int32_t kRowBand = kRowPiece / 2 + 8;
@@ -164,6 +174,14 @@ KAVEL_VECTOR_CLONES void synthesise_rows(float* out, int64_t out_pitch, int32_t 
                 (even >= pa && even <= pb) ? out + (even - a) * out_pitch : L + int64_t{i - e} * w;
             h_rows[i - e] =
                 (odd >= pa && odd <= pb) ? out + (odd - a) * out_pitch : H + int64_t{i - e} * w;
+        }
+        // Where every value the piece reads is +0.0 (bands quantised to nothing), every lifting
+        // step gives +0.0 again: the output rows are cleared instead.
+        if (rows_are_zero(low_rows + 1, top - e, w) && rows_are_zero(high_rows, top - e + 1, w)) {
+            for (int64_t x = pa; x <= pb; ++x) {
+                std::fill_n(out + (x - a) * out_pitch, w, 0.0f);
+            }
+            continue;
         }
         for (int32_t i = e + 1; i <= top; ++i) {
             const int32_t j = i - e;
