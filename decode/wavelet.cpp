@@ -49,6 +49,16 @@ inline void lift_span(float* __restrict v, const float* __restrict left,
     for (int32_t i = 0; i < count; ++i) v[i] = lift(v[i], left[i], right[i], factor);
 }
 
+// Whether count rows of w values are all +0.0 (-0.0 and anything else are not).
+inline bool rows_are_zero(const float* const* rows, int32_t count, int32_t w) {
+    for (int32_t j = 0; j < count; ++j) {
+        uint32_t bits = 0;
+        for (int32_t c = 0; c < w; ++c) bits |= std::bit_cast<uint32_t>(rows[j][c]);
+        if (bits != 0) return false;
+    }
+    return true;
+}
+
 // Outputs per pass over a line; longer lines are done in pieces, each recomputing the few band
 // values it shares with its neighbour (the same values with the same bits).
 constexpr int32_t kLinePiece = kTileColumns;
@@ -98,7 +108,10 @@ KAVEL_VECTOR_CLONES void synthesise_line_piece(float* output, int32_t a, int32_t
         L[i - e] = low[int64_t{low_index(i, n) - low_base} * stride];
     }
     // L1 over e+1..top, H1 over e+1..top-1, L2 over e+2..top-1, H2 over the odd outputs.
-    lift_span(L + 1, H, H + 1, top - e, k.delta);
+    // v - (+0.0 + +0.0) x delta is v itself (delta is positive): a high band of nothing but
+    // +0.0 leaves the first step without effect.
+    const float* high_values = H;
+    if (!rows_are_zero(&high_values, 1, top - e + 1)) lift_span(L + 1, H, H + 1, top - e, k.delta);
     lift_span(H + 1, L + 1, L + 2, top - e - 1, k.gamma);
     lift_span(L + 2, H + 1, H + 2, top - e - 2, k.beta);
     const int32_t h0 = ceil_half(a - 1), h1 = floor_half(b - 1);
@@ -118,16 +131,6 @@ KAVEL_VECTOR_CLONES void synthesise_line_piece(float* output, int32_t a, int32_t
         out[2 * i + 1] = odd[i];
     }
     if (x + 2 * pairs <= b) output[b - a] = L[b / 2 - e];
-}
-
-// Whether count rows of w values are all +0.0 (-0.0 and anything else are not).
-inline bool rows_are_zero(const float* const* rows, int32_t count, int32_t w) {
-    for (int32_t j = 0; j < count; ++j) {
-        uint32_t bits = 0;
-        for (int32_t c = 0; c < w; ++c) bits |= std::bit_cast<uint32_t>(rows[j][c]);
-        if (bits != 0) return false;
-    }
-    return true;
 }
 
 // Row pieces of the vertical pass, sized so that the working rows stay in the cache.
@@ -177,7 +180,8 @@ KAVEL_VECTOR_CLONES void synthesise_rows(float* out, int64_t out_pitch, int32_t 
         }
         // Where every value the piece reads is +0.0 (bands quantised to nothing), every lifting
         // step gives +0.0 again: the output rows are cleared instead.
-        if (rows_are_zero(low_rows + 1, top - e, w) && rows_are_zero(high_rows, top - e + 1, w)) {
+        const bool high_zero = rows_are_zero(high_rows, top - e + 1, w);
+        if (high_zero && rows_are_zero(low_rows + 1, top - e, w)) {
             for (int64_t x = pa; x <= pb; ++x) {
                 std::fill_n(out + (x - a) * out_pitch, w, 0.0f);
             }
@@ -185,6 +189,11 @@ KAVEL_VECTOR_CLONES void synthesise_rows(float* out, int64_t out_pitch, int32_t 
         }
         for (int32_t i = e + 1; i <= top; ++i) {
             const int32_t j = i - e;
+            if (high_zero) {
+                // v - (+0.0 + +0.0) x delta is v itself (delta is positive), whatever v is.
+                std::copy_n(low_rows[j], w, l_rows[j]);
+                continue;
+            }
             for (int32_t c = 0; c < w; ++c) {
                 l_rows[j][c] = lift(low_rows[j][c], high_rows[j - 1][c], high_rows[j][c], k.delta);
             }
