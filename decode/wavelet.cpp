@@ -64,10 +64,47 @@ inline bool rows_are_zero(const float* const* rows, int32_t count, int32_t w) {
 constexpr int32_t kLinePiece = kTileColumns;
 constexpr int32_t kLineBand = kLinePiece / 2 + 8;
 
+// The four lifting steps over a line's band values, in place, and the interleave of X[a..b]:
+// low[k] holds the low value of index e + 1 + k and high[k] the high value of index e + k,
+// for e = floor(a/2) - 2 up to top = ceil(b/2) + 1.
+KAVEL_VECTOR_CLONES void lift_and_interleave(float* output, int32_t a, int32_t b, float* low,
+                                             float* high) {
+    const LiftingConstants k = lifting_constants();
+    const int32_t e = floor_half(a) - 2;
+    const int32_t top = ceil_half(b) + 1;
+    float* H = high;
+    // L1 over e+1..top, H1 over e+1..top-1, L2 over e+2..top-1, H2 over the odd outputs; the
+    // low value of index i is low[i - e - 1].
+    // v - (+0.0 + +0.0) x delta is v itself (delta is positive): a high band of nothing but
+    // +0.0 leaves the first step without effect.
+    const float* high_values = H;
+    if (!rows_are_zero(&high_values, 1, top - e + 1)) lift_span(low, H, H + 1, top - e, k.delta);
+    lift_span(H + 1, low, low + 1, top - e - 1, k.gamma);
+    lift_span(low + 1, H + 1, H + 2, top - e - 2, k.beta);
+    const int32_t h0 = ceil_half(a - 1), h1 = floor_half(b - 1);
+    if (h1 >= h0) {
+        lift_span(H + (h0 - e), low + (h0 - e - 1), low + (h0 - e), h1 - h0 + 1, k.alpha);
+    }
+    // Interleave: even outputs from the low band, odd outputs from the high band.
+    int64_t x = a;
+    if ((x & 1) != 0) {
+        output[0] = H[(x - 1) / 2 - e];
+        ++x;
+    }
+    const int64_t pairs = (b - x + 1) / 2;
+    float* out = output + (x - a);
+    const float* even = low + (x / 2 - e - 1);
+    const float* odd = H + (x / 2 - e);
+    for (int64_t i = 0; i < pairs; ++i) {
+        out[2 * i] = even[i];
+        out[2 * i + 1] = odd[i];
+    }
+    if (x + 2 * pairs <= b) output[b - a] = low[b / 2 - e - 1];
+}
+
 KAVEL_VECTOR_CLONES void synthesise_line_piece(float* output, int32_t a, int32_t b,
                                                const float* low, const float* high, int32_t stride,
                                                int32_t n, int32_t low_base, int32_t high_base) {
-    const LiftingConstants k = lifting_constants();
     // Band arrays indexed from e = floor(a/2) - 2: high values e .. top, low values e+1 .. top.
     const int32_t e = floor_half(a) - 2;
     const int32_t top = ceil_half(b) + 1;
@@ -107,30 +144,7 @@ KAVEL_VECTOR_CLONES void synthesise_line_piece(float* output, int32_t a, int32_t
         }
         L[i - e] = low[int64_t{low_index(i, n) - low_base} * stride];
     }
-    // L1 over e+1..top, H1 over e+1..top-1, L2 over e+2..top-1, H2 over the odd outputs.
-    // v - (+0.0 + +0.0) x delta is v itself (delta is positive): a high band of nothing but
-    // +0.0 leaves the first step without effect.
-    const float* high_values = H;
-    if (!rows_are_zero(&high_values, 1, top - e + 1)) lift_span(L + 1, H, H + 1, top - e, k.delta);
-    lift_span(H + 1, L + 1, L + 2, top - e - 1, k.gamma);
-    lift_span(L + 2, H + 1, H + 2, top - e - 2, k.beta);
-    const int32_t h0 = ceil_half(a - 1), h1 = floor_half(b - 1);
-    if (h1 >= h0) lift_span(H + (h0 - e), L + (h0 - e), L + (h0 - e + 1), h1 - h0 + 1, k.alpha);
-    // Interleave: even outputs from the low band, odd outputs from the high band.
-    int64_t x = a;
-    if ((x & 1) != 0) {
-        output[0] = H[(x - 1) / 2 - e];
-        ++x;
-    }
-    const int64_t pairs = (b - x + 1) / 2;
-    float* out = output + (x - a);
-    const float* even = L + (x / 2 - e);
-    const float* odd = H + (x / 2 - e);
-    for (int64_t i = 0; i < pairs; ++i) {
-        out[2 * i] = even[i];
-        out[2 * i + 1] = odd[i];
-    }
-    if (x + 2 * pairs <= b) output[b - a] = L[b / 2 - e];
+    lift_and_interleave(output, a, b, L + 1, H);
 }
 
 // Row pieces of the vertical pass, sized so that the working rows stay in the cache.
@@ -330,11 +344,22 @@ void synthesise_tile(const TileSynthesis& synthesis, int32_t top, int32_t bottom
                         high_rows, pitch, last_band - first_band + 1, low->size[1], high->size[1],
                         synthesis.work);
     }
+    // Away from the bands' ends (no mirrored values), a tile row holds exactly the band values
+    // the line needs, high from index e and low from e + 1, and being scratch it is lifted
+    // where it is; elsewhere the line copies its values out first.
+    const int32_t n_low = c[0]->size[0], n_high = c[3]->size[0];
+    const int32_t e = floor_half(first) - 2, line_top = ceil_half(last) + 1;
+    const bool in_place = e >= 0 && line_top <= n_low - 1 && line_top <= n_high - 1;
     for (int32_t r = top; r <= bottom; ++r) {
         const int64_t tile_row = int64_t{r - top} * synthesis.tile_pitch;
-        synthesise_line(out + (r - top) * out_pitch, first, last,
-                        synthesis.half_tiles[0] + tile_row, synthesis.half_tiles[1] + tile_row, 1,
-                        c[0]->size[0], c[3]->size[0]);
+        float* line = out + (r - top) * out_pitch;
+        if (in_place) {
+            lift_and_interleave(line, first, last, synthesis.half_tiles[0] + tile_row,
+                                synthesis.half_tiles[1] + tile_row);
+        } else {
+            synthesise_line(line, first, last, synthesis.half_tiles[0] + tile_row,
+                            synthesis.half_tiles[1] + tile_row, 1, n_low, n_high);
+        }
     }
 }
 
