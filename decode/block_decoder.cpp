@@ -460,34 +460,15 @@ int decode_block_bits(BitFeed& feed, int first, const BlockDecoderTables& tables
 // marker there means a block without coefficients. The bits then come from the bytes after.
 enum class BlockStart { failed, empty, data };
 
-BlockStart read_block_start(FILE* stream, int* first) {
-    if (std::getc(stream) != 0xFF) return BlockStart::failed;
-    if (std::getc(stream) != 0xA3) return BlockStart::failed;
-    *first = std::getc(stream);
+BlockStart read_block_start(FileCursor& cursor, int* first) {
+    if (cursor.get() != 0xFF) return BlockStart::failed;
+    if (cursor.get() != 0xA3) return BlockStart::failed;
+    *first = cursor.get();
     if (*first == EOF) return BlockStart::failed;
     if (*first == 0xFF) {
-        const int next = std::getc(stream);
+        const int next = cursor.get();
         if (next == EOF) return BlockStart::failed;
-        if (next != 0) {
-            // A marker: leave the stream on its 0xFF.
-            return std::fseek(stream, -2, SEEK_CUR) == 0 ? BlockStart::empty : BlockStart::failed;
-        }
-    }
-    return BlockStart::data;
-}
-
-BlockStart read_block_start(FileWindow* file, int64_t* offset, int* first) {
-    uint8_t bytes[4];
-    const int32_t got = file->read(*offset, bytes, 4);
-    const int32_t more = got < 4 ? file->read(*offset + got, bytes + got, 4 - got) : 0;
-    const int32_t have = got + more;
-    if (have < 2 || bytes[0] != 0xFF || bytes[1] != 0xA3 || have < 3) return BlockStart::failed;
-    *first = bytes[2];
-    *offset += 3;
-    if (*first == 0xFF) {
-        if (have < 4) return BlockStart::failed;
-        if (bytes[3] != 0) return BlockStart::empty;
-        *offset += 1;
+        if (next != 0) return BlockStart::empty;
     }
     return BlockStart::data;
 }
@@ -495,9 +476,12 @@ BlockStart read_block_start(FileWindow* file, int64_t* offset, int* first) {
 template <typename Sink>
 int decode_block_core(FILE* stream, const BlockDecoderTables& tables, const RegionRect& block,
                       const RegionRect& wanted, Sink& sink, int64_t* decoded) {
+    FileCursor cursor(stream);
     int first = 0;
-    const BlockStart start = read_block_start(stream, &first);
-    if (start != BlockStart::data) return start == BlockStart::empty ? 0 : 1;
+    const BlockStart start = read_block_start(cursor, &first);
+    // A marker: leave the stream on its 0xFF.
+    if (start == BlockStart::empty) return std::fseek(stream, -2, SEEK_CUR) == 0 ? 0 : 1;
+    if (start == BlockStart::failed) return 1;
     BitFeed feed(stream);
     return decode_block_bits(feed, first, tables, block, wanted, sink, decoded);
 }
@@ -506,10 +490,12 @@ template <typename Sink>
 int decode_block_core(FileWindow* file, int64_t offset, const BlockDecoderTables& tables,
                       const RegionRect& block, const RegionRect& wanted, Sink& sink,
                       int64_t* decoded) {
+    FileCursor cursor(nullptr, file);
+    if (!cursor.seek(offset)) return 1;
     int first = 0;
-    const BlockStart start = read_block_start(file, &offset, &first);
+    const BlockStart start = read_block_start(cursor, &first);
     if (start != BlockStart::data) return start == BlockStart::empty ? 0 : 1;
-    BitFeed feed(file, offset);
+    BitFeed feed(file, cursor.position());
     return decode_block_bits(feed, first, tables, block, wanted, sink, decoded);
 }
 

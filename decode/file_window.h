@@ -41,6 +41,8 @@ class FileCursor {
     int get();
     // Reads count bytes into out: false when the file ends first.
     bool read(uint8_t* out, int64_t count);
+    // Where the next byte is read from (through a window; the stream keeps its own).
+    int64_t position() const { return position_; }
 
   private:
     FILE* stream_;
