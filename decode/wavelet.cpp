@@ -43,10 +43,13 @@ inline float lift(float value, float left, float right, double factor) {
                               (static_cast<double>(left) + static_cast<double>(right)) * factor);
 }
 
-// One lifting step over count values: v[i] = lift(v[i], n[i + shift - 1], n[i + shift]).
-inline void lift_span(float* __restrict v, const float* __restrict left,
-                      const float* __restrict right, int32_t count, double factor) {
-    for (int32_t i = 0; i < count; ++i) v[i] = lift(v[i], left[i], right[i], factor);
+// One lifting step over count values held in double (each a single-precision value widened):
+// v[i] = lift(v[i], left[i], right[i]), kept widened again.
+inline void lift_span(double* __restrict v, const double* __restrict left,
+                      const double* __restrict right, int32_t count, double factor) {
+    for (int32_t i = 0; i < count; ++i) {
+        v[i] = static_cast<float>(v[i] - (left[i] + right[i]) * factor);
+    }
 }
 
 // Whether count rows of w values are all +0.0 (-0.0 and anything else are not).
@@ -64,42 +67,47 @@ inline bool rows_are_zero(const float* const* rows, int32_t count, int32_t w) {
 constexpr int32_t kLinePiece = kTileColumns;
 constexpr int32_t kLineBand = kLinePiece / 2 + 8;
 
-// The four lifting steps over a line's band values, in place, and the interleave of X[a..b]:
-// low[k] holds the low value of index e + 1 + k and high[k] the high value of index e + k,
-// for e = floor(a/2) - 2 up to top = ceil(b/2) + 1.
-KAVEL_VECTOR_CLONES void lift_and_interleave(float* output, int32_t a, int32_t b, float* low,
-                                             float* high) {
+// The four lifting steps over a line's band values and the interleave of X[a..b]: low[k]
+// holds the low value of index e + 1 + k and high[k] the high value of index e + k, for
+// e = floor(a/2) - 2 up to top = ceil(b/2) + 1. The values are widened to double once and kept
+// so between the steps (each step's results rounded to single and widened again), instead of
+// converting both neighbours again at every step.
+KAVEL_VECTOR_CLONES void lift_and_interleave(float* output, int32_t a, int32_t b, const float* low,
+                                             const float* high) {
     const LiftingConstants k = lifting_constants();
     const int32_t e = floor_half(a) - 2;
     const int32_t top = ceil_half(b) + 1;
-    float* H = high;
+    double L[kLineBand];
+    double H[kLineBand];
+    const int32_t high_count = top - e + 1, low_count = top - e;
+    for (int32_t i = 0; i < high_count; ++i) H[i] = high[i];
+    for (int32_t i = 0; i < low_count; ++i) L[i] = low[i];
     // L1 over e+1..top, H1 over e+1..top-1, L2 over e+2..top-1, H2 over the odd outputs; the
-    // low value of index i is low[i - e - 1].
+    // low value of index i is L[i - e - 1].
     // v - (+0.0 + +0.0) x delta is v itself (delta is positive): a high band of nothing but
     // +0.0 leaves the first step without effect.
-    const float* high_values = H;
-    if (!rows_are_zero(&high_values, 1, top - e + 1)) lift_span(low, H, H + 1, top - e, k.delta);
-    lift_span(H + 1, low, low + 1, top - e - 1, k.gamma);
-    lift_span(low + 1, H + 1, H + 2, top - e - 2, k.beta);
+    if (!rows_are_zero(&high, 1, high_count)) lift_span(L, H, H + 1, low_count, k.delta);
+    lift_span(H + 1, L, L + 1, top - e - 1, k.gamma);
+    lift_span(L + 1, H + 1, H + 2, top - e - 2, k.beta);
     const int32_t h0 = ceil_half(a - 1), h1 = floor_half(b - 1);
     if (h1 >= h0) {
-        lift_span(H + (h0 - e), low + (h0 - e - 1), low + (h0 - e), h1 - h0 + 1, k.alpha);
+        lift_span(H + (h0 - e), L + (h0 - e - 1), L + (h0 - e), h1 - h0 + 1, k.alpha);
     }
     // Interleave: even outputs from the low band, odd outputs from the high band.
     int64_t x = a;
     if ((x & 1) != 0) {
-        output[0] = H[(x - 1) / 2 - e];
+        output[0] = static_cast<float>(H[(x - 1) / 2 - e]);
         ++x;
     }
     const int64_t pairs = (b - x + 1) / 2;
     float* out = output + (x - a);
-    const float* even = low + (x / 2 - e - 1);
-    const float* odd = H + (x / 2 - e);
+    const double* even = L + (x / 2 - e - 1);
+    const double* odd = H + (x / 2 - e);
     for (int64_t i = 0; i < pairs; ++i) {
-        out[2 * i] = even[i];
-        out[2 * i + 1] = odd[i];
+        out[2 * i] = static_cast<float>(even[i]);
+        out[2 * i + 1] = static_cast<float>(odd[i]);
     }
-    if (x + 2 * pairs <= b) output[b - a] = low[b / 2 - e - 1];
+    if (x + 2 * pairs <= b) output[b - a] = static_cast<float>(L[b / 2 - e - 1]);
 }
 
 KAVEL_VECTOR_CLONES void synthesise_line_piece(float* output, int32_t a, int32_t b,
@@ -147,6 +155,57 @@ KAVEL_VECTOR_CLONES void synthesise_line_piece(float* output, int32_t a, int32_t
     lift_and_interleave(output, a, b, L + 1, H);
 }
 
+// The vertical pass makes every step of a piece in one sweep down its rows: at band row j it
+// makes L1[j], H2[j-1], L3[j-1] and H4[j-2], which need only values made before. The values
+// that later rows read are kept in double, so that each band value is converted once and each
+// lifted value rounded to single (and widened again) once, instead of converting both
+// neighbours again at every step. Every value is the same function of the same
+// single-precision inputs as in four sweeps, one per step.
+struct LiftState {
+    double* h_raw;  // H[j-1]
+    double* l1;     // L1[j-1]
+    double* h2;     // H2[j-2]
+    double* l3;     // L3[j-2]
+};
+
+// One band row j of the sweep over columns 0..w-1: kSteps of the four steps are made (L1 at
+// j >= 1, H2 from j >= 2, L3 from j >= 3, H4 where its row is an output); even_out and odd_out
+// are the output rows of L3[j-1] and H4[j-2], or none.
+template <int kSteps>
+__attribute__((always_inline)) inline void sweep_band_row(
+    const LiftState& state, const float* __restrict high, const float* __restrict low,
+    float* __restrict even_out, float* __restrict odd_out, int32_t w, bool high_zero,
+    const LiftingConstants& k) {
+    double* __restrict h_raw_prev = state.h_raw;
+    double* __restrict l1_prev = state.l1;
+    double* __restrict h2_prev = state.h2;
+    double* __restrict l3_prev = state.l3;
+    const double delta = k.delta, gamma = k.gamma, beta = k.beta, alpha = k.alpha;
+    for (int32_t c = 0; c < w; ++c) {
+        const double h_raw = high[c];
+        const double lo = low[c];
+        double l1 = lo;
+        // v - (+0.0 + +0.0) x delta is v itself (delta is positive), whatever v is.
+        if (kSteps >= 1 && !high_zero) {
+            l1 = static_cast<float>(lo - (h_raw_prev[c] + h_raw) * delta);
+        }
+        if (kSteps >= 2) {
+            const double h2 = static_cast<float>(h_raw_prev[c] - (l1_prev[c] + l1) * gamma);
+            if (kSteps >= 3) {
+                const auto l3 = static_cast<float>(l1_prev[c] - (h2_prev[c] + h2) * beta);
+                if (even_out != nullptr) even_out[c] = l3;
+                if (kSteps >= 4) {
+                    odd_out[c] = static_cast<float>(h2_prev[c] - (l3_prev[c] + double{l3}) * alpha);
+                }
+                l3_prev[c] = l3;
+            }
+            h2_prev[c] = h2;
+        }
+        h_raw_prev[c] = h_raw;
+        l1_prev[c] = l1;
+    }
+}
+
 // Row pieces of the vertical pass, sized so that the working rows stay in the cache.
 constexpr int32_t kRowPiece = kTileRows;
 constexpr int32_t kRowBand = kRowPiece / 2 + 8;
@@ -154,10 +213,10 @@ constexpr int32_t kRowBand = kRowPiece / 2 + 8;
 // Rebuilds rows a..b of columns adjacent columns at once (the same arithmetic per column as
 // synthesise_line, done on whole rows): low band row k is at low + (k - low_base) x pitch,
 // high band row k at high + (k - high_base) x pitch; output row x at out + (x - a) x out_pitch.
-// work holds 2 x kRowBand x columns floats.
+// work holds 4 x columns doubles.
 KAVEL_VECTOR_CLONES void synthesise_rows(float* out, int64_t out_pitch, int32_t a, int32_t b,
                                          const float* low, const float* high, int64_t pitch,
-                                         int32_t columns, int32_t nL, int32_t nH, float* work) {
+                                         int32_t columns, int32_t nL, int32_t nH, double* work) {
     const int32_t n = nL + nH;
     const int32_t low_base = ceil_half(a - 3) > 0 ? ceil_half(a - 3) : 0;
     const int32_t high_base = ceil_half(a - 5) > 0 ? ceil_half(a - 5) : 0;
@@ -168,15 +227,11 @@ KAVEL_VECTOR_CLONES void synthesise_rows(float* out, int64_t out_pitch, int32_t 
         return;
     }
     const LiftingConstants k = lifting_constants();
-    // Working rows for the lifted values; band rows are read where they stand, and the
-    // outputs are written straight into their rows.
+    // Band rows are read where they stand, and the outputs are written straight into their
+    // rows.
     const int32_t w = columns;
-    float* L = work;
-    float* H = work + int64_t{kRowBand} * w;
     const float* low_rows[kRowBand];
     const float* high_rows[kRowBand];
-    float* l_rows[kRowBand];
-    float* h_rows[kRowBand];
     for (int64_t piece = a; piece <= b; piece += kRowPiece) {
         const auto pa = static_cast<int32_t>(piece);
         const int32_t pb = b - pa < kRowPiece ? b : pa + kRowPiece - 1;
@@ -185,12 +240,6 @@ KAVEL_VECTOR_CLONES void synthesise_rows(float* out, int64_t out_pitch, int32_t 
         for (int32_t i = e; i <= top; ++i) {
             high_rows[i - e] = high + int64_t{high_index(i, n) - high_base} * pitch;
             low_rows[i - e] = low + int64_t{low_index(i, n) - low_base} * pitch;
-            // Where a value ends up as an output row, it is lifted in that row.
-            const int64_t even = 2 * int64_t{i}, odd = even + 1;
-            l_rows[i - e] =
-                (even >= pa && even <= pb) ? out + (even - a) * out_pitch : L + int64_t{i - e} * w;
-            h_rows[i - e] =
-                (odd >= pa && odd <= pb) ? out + (odd - a) * out_pitch : H + int64_t{i - e} * w;
         }
         // Where every value the piece reads is +0.0 (bands quantised to nothing), every lifting
         // step gives +0.0 again: the output rows are cleared instead.
@@ -201,30 +250,27 @@ KAVEL_VECTOR_CLONES void synthesise_rows(float* out, int64_t out_pitch, int32_t 
             }
             continue;
         }
-        for (int32_t i = e + 1; i <= top; ++i) {
-            const int32_t j = i - e;
-            if (high_zero) {
-                // v - (+0.0 + +0.0) x delta is v itself (delta is positive), whatever v is.
-                std::copy_n(low_rows[j], w, l_rows[j]);
-                continue;
+        // H[e] starts the sweep; rows e+1..top follow.
+        const LiftState state{work, work + w, work + 2 * int64_t{w}, work + 3 * int64_t{w}};
+        for (int32_t c = 0; c < w; ++c) state.h_raw[c] = high_rows[0][c];
+        const int32_t last = top - e;
+        for (int32_t j = 1; j <= last; ++j) {
+            const int64_t even = 2 * (int64_t{e} + j - 1), odd = 2 * (int64_t{e} + j - 2) + 1;
+            float* even_out = (even >= pa && even <= pb) ? out + (even - a) * out_pitch : nullptr;
+            float* odd_out = (odd >= pa && odd <= pb) ? out + (odd - a) * out_pitch : nullptr;
+            if (j == 1) {
+                sweep_band_row<1>(state, high_rows[j], low_rows[j], nullptr, nullptr, w,
+                                  high_zero, k);
+            } else if (j == 2) {
+                sweep_band_row<2>(state, high_rows[j], low_rows[j], nullptr, nullptr, w,
+                                  high_zero, k);
+            } else if (j == 3 || odd_out == nullptr) {
+                sweep_band_row<3>(state, high_rows[j], low_rows[j], even_out, nullptr, w,
+                                  high_zero, k);
+            } else {
+                sweep_band_row<4>(state, high_rows[j], low_rows[j], even_out, odd_out, w,
+                                  high_zero, k);
             }
-            for (int32_t c = 0; c < w; ++c) {
-                l_rows[j][c] = lift(low_rows[j][c], high_rows[j - 1][c], high_rows[j][c], k.delta);
-            }
-        }
-        for (int32_t i = e + 1; i <= top - 1; ++i) {
-            const int32_t j = i - e;
-            for (int32_t c = 0; c < w; ++c) {
-                h_rows[j][c] = lift(high_rows[j][c], l_rows[j][c], l_rows[j + 1][c], k.gamma);
-            }
-        }
-        for (int32_t i = e + 2; i <= top - 1; ++i) {
-            const int32_t j = i - e;
-            lift_span(l_rows[j], h_rows[j - 1], h_rows[j], w, k.beta);
-        }
-        for (int32_t i = ceil_half(pa - 1); i <= floor_half(pb - 1); ++i) {
-            const int32_t j = i - e;
-            lift_span(h_rows[j], l_rows[j], l_rows[j + 1], w, k.alpha);
         }
     }
 }
@@ -296,19 +342,20 @@ int begin_tile_synthesis(const RegionNode* node, TileSynthesis* synthesis) {
         return 1;
     }
     // Tiles of the two half nodes (low and high columns after the vertical pass) and the
-    // vertical pass's working rows, reused tile after tile: a tile row holds the band columns
-    // of at most kTileColumns outputs (at most kLineBand - 3), and never more than the
-    // widest child has.
+    // vertical pass's four working rows of doubles, reused tile after tile: a tile row holds
+    // the band columns of at most kTileColumns outputs (at most kLineBand - 3), and never more
+    // than the widest child has.
     const int64_t widest = std::max(columns_of(c[0]), columns_of(c[2]));
     const auto tile_pitch = static_cast<int32_t>(std::clamp<int64_t>(widest, 1, kLineBand));
     const auto tile_rows = static_cast<int32_t>(std::clamp<int64_t>(rows_of(node), 1, kTileRows));
     const int32_t tile_floats = tile_rows * tile_pitch;
-    const int32_t work_floats = 2 * kRowBand * tile_pitch;
-    auto* scratch = static_cast<float*>(
-        pool_alloc((2 * tile_floats + work_floats) * static_cast<int32_t>(sizeof(float))));
+    const int32_t tile_bytes = 2 * tile_floats * static_cast<int32_t>(sizeof(float));
+    auto* scratch = static_cast<uint8_t*>(
+        pool_alloc(tile_bytes + 4 * tile_pitch * static_cast<int32_t>(sizeof(double))));
     if (scratch == nullptr) return 1;
-    *synthesis = TileSynthesis{
-        node, {scratch, scratch + tile_floats}, scratch + 2 * tile_floats, tile_pitch};
+    auto* tiles = reinterpret_cast<float*>(scratch);
+    *synthesis = TileSynthesis{node, {tiles, tiles + tile_floats},
+                               reinterpret_cast<double*>(scratch + tile_bytes), tile_pitch};
     return 0;
 }
 

@@ -26,7 +26,7 @@ constexpr int32_t kTileColumns = 1024;
 struct TileSynthesis {
     const RegionNode* node = nullptr;
     float* half_tiles[2] = {nullptr, nullptr};  // the two half nodes' columns of a tile
-    float* work = nullptr;                      // the vertical pass's working rows
+    double* work = nullptr;                     // the vertical pass's working rows
     int32_t tile_pitch = 0;                     // floats per row of a half tile
 };
 // Checks that the node's children fit together and takes the tiles' memory from the pool:
