@@ -81,22 +81,27 @@ KAVEL_VECTOR_CLONES void lift_and_interleave(float* output, int32_t a, int32_t b
     double H[kLineBand];
     const int32_t high_count = top - e + 1, low_count = top - e;
     for (int32_t i = 0; i < high_count; ++i) H[i] = high[i];
-    for (int32_t i = 0; i < low_count; ++i) L[i] = low[i];
-    // L1 over e+1..top, H1 over e+1..top-1, L2 over e+2..top-1, H2 over the odd outputs; the
-    // low value of index i is L[i - e - 1].
-    // v - (+0.0 + +0.0) x delta is v itself (delta is positive): a high band of nothing but
-    // +0.0 leaves the first step without effect.
-    if (!rows_are_zero(&high, 1, high_count)) lift_span(L, H, H + 1, low_count, k.delta);
+    // L1 over e+1..top, H1 over e+1..top-1, L2 over e+2..top-1, H2 over the odd outputs (made
+    // as they are stored); the low value of index i is L[i - e - 1].
+    if (rows_are_zero(&high, 1, high_count)) {
+        // v - (+0.0 + +0.0) x delta is v itself (delta is positive): a high band of nothing
+        // but +0.0 leaves the first step without effect.
+        for (int32_t i = 0; i < low_count; ++i) L[i] = low[i];
+    } else {
+        const double delta = k.delta;
+        for (int32_t i = 0; i < low_count; ++i) {
+            L[i] = static_cast<float>(double{low[i]} - (H[i] + H[i + 1]) * delta);
+        }
+    }
     lift_span(H + 1, L, L + 1, top - e - 1, k.gamma);
     lift_span(L + 1, H + 1, H + 2, top - e - 2, k.beta);
-    const int32_t h0 = ceil_half(a - 1), h1 = floor_half(b - 1);
-    if (h1 >= h0) {
-        lift_span(H + (h0 - e), L + (h0 - e - 1), L + (h0 - e), h1 - h0 + 1, k.alpha);
-    }
-    // Interleave: even outputs from the low band, odd outputs from the high band.
+    // Interleave: even outputs from the low band, odd outputs from the high band after the last
+    // step: H2 of index m is lift(H1[m], L2[m], L2[m + 1], alpha).
+    const double alpha = k.alpha;
     int64_t x = a;
     if ((x & 1) != 0) {
-        output[0] = static_cast<float>(H[(x - 1) / 2 - e]);
+        const int64_t m = (x - 1) / 2 - e;
+        output[0] = static_cast<float>(H[m] - (L[m - 1] + L[m]) * alpha);
         ++x;
     }
     const int64_t pairs = (b - x + 1) / 2;
@@ -105,7 +110,7 @@ KAVEL_VECTOR_CLONES void lift_and_interleave(float* output, int32_t a, int32_t b
     const double* odd = H + (x / 2 - e);
     for (int64_t i = 0; i < pairs; ++i) {
         out[2 * i] = static_cast<float>(even[i]);
-        out[2 * i + 1] = static_cast<float>(odd[i]);
+        out[2 * i + 1] = static_cast<float>(odd[i] - (even[i] + even[i + 1]) * alpha);
     }
     if (x + 2 * pairs <= b) output[b - a] = static_cast<float>(L[b / 2 - e - 1]);
 }
@@ -392,8 +397,8 @@ void synthesise_tile(const TileSynthesis& synthesis, int32_t top, int32_t bottom
                         synthesis.work);
     }
     // Away from the bands' ends (no mirrored values), a tile row holds exactly the band values
-    // the line needs, high from index e and low from e + 1, and being scratch it is lifted
-    // where it is; elsewhere the line copies its values out first.
+    // the line needs, high from index e and low from e + 1, and is lifted from where it is;
+    // elsewhere the line gathers its values (mirrored at the ends) first.
     const int32_t n_low = c[0]->size[0], n_high = c[3]->size[0];
     const int32_t e = floor_half(first) - 2, line_top = ceil_half(last) + 1;
     const bool in_place = e >= 0 && line_top <= n_low - 1 && line_top <= n_high - 1;
