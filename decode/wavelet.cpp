@@ -37,11 +37,8 @@ int32_t mirror(int64_t index, int32_t n) {
 int32_t low_index(int32_t k, int32_t n) { return mirror(2 * int64_t{k}, n) / 2; }
 int32_t high_index(int32_t k, int32_t n) { return (mirror(2 * int64_t{k} + 1, n) - 1) / 2; }
 
-// value - (left + right) x factor, in double from single operands, rounded to single once.
-inline float lift(float value, float left, float right, double factor) {
-    return static_cast<float>(static_cast<double>(value) -
-                              (static_cast<double>(left) + static_cast<double>(right)) * factor);
-}
+// Every lifting step is lift(value, left, right) = value - (left + right) x factor, in double
+// from single-precision operands, rounded to single once.
 
 // One lifting step over count values held in double (each a single-precision value widened):
 // v[i] = lift(v[i], left[i], right[i]), kept widened again.
