@@ -32,6 +32,18 @@ std::vector<uint8_t> random_bytes(std::mt19937& rng, int64_t count) {
     return bytes;
 }
 
+// A temporary file of count random bytes (from seed), and a window onto it.
+struct WindowedFile {
+    WindowedFile(unsigned seed, int64_t count) : bytes(seeded_bytes(seed, count)), file(bytes) {}
+    static std::vector<uint8_t> seeded_bytes(unsigned seed, int64_t count) {
+        std::mt19937 rng(seed);
+        return random_bytes(rng, count);
+    }
+    const std::vector<uint8_t> bytes;
+    BlockStream file;
+    std::unique_ptr<FileWindow> window = std::make_unique<FileWindow>(file.get());
+};
+
 // The index of the first element where a and b differ (the shorter one's size if one is a
 // prefix of the other), or -1 when they are equal.
 template <typename T>
@@ -64,20 +76,17 @@ void expect_nothing(FileWindow& window, int64_t offset, int32_t count = 64) {
 }
 
 TEST(FileWindow, ReadsOnAcrossTheEndOfItsBuffer) {
-    std::mt19937 rng(1);
-    const std::vector<uint8_t> bytes = random_bytes(rng, 3 * kBuffer + 500);
-    BlockStream file(bytes);
-    std::fseek(file.get(), 1234, SEEK_SET);
-    auto window = std::make_unique<FileWindow>(file.get());
-    ASSERT_TRUE(window->usable());
+    WindowedFile f(1, 3 * kBuffer + 500);
+    std::fseek(f.file.get(), 1234, SEEK_SET);
+    ASSERT_TRUE(f.window->usable());
 
     // The first read fills the buffer from offset 0: a read over its end stops there, and the
     // next read goes on with the bytes that follow.
-    expect_read(*window, bytes, 0, 100, 100);
-    expect_read(*window, bytes, kBuffer - 10, 100, 10);
-    expect_read(*window, bytes, kBuffer, 90, 90);
+    expect_read(*f.window, f.bytes, 0, 100, 100);
+    expect_read(*f.window, f.bytes, kBuffer - 10, 100, 10);
+    expect_read(*f.window, f.bytes, kBuffer, 90, 90);
     // More than the buffer holds comes back as one buffer's worth.
-    expect_read(*window, bytes, 5, 2 * kBuffer, kBuffer);
+    expect_read(*f.window, f.bytes, 5, 2 * kBuffer, kBuffer);
 
     // Reads of odd sizes, each going on where the last one stopped, give the whole file.
     std::vector<uint8_t> all;
@@ -85,29 +94,26 @@ TEST(FileWindow, ReadsOnAcrossTheEndOfItsBuffer) {
     for (int reads = 0; reads < 1000; ++reads) {
         const int32_t count = 1000 + static_cast<int32_t>(offset % 777);
         std::vector<uint8_t> out(static_cast<size_t>(count));
-        const int32_t got = window->read(offset, out.data(), count);
+        const int32_t got = f.window->read(offset, out.data(), count);
         ASSERT_GE(got, 0);
         ASSERT_LE(got, count);
         if (got == 0) break;
         all.insert(all.end(), out.begin(), out.begin() + got);
         offset += got;
     }
-    EXPECT_EQ(offset, static_cast<int64_t>(bytes.size()));
-    EXPECT_EQ(first_difference(all, bytes), -1);
+    EXPECT_EQ(offset, static_cast<int64_t>(f.bytes.size()));
+    EXPECT_EQ(first_difference(all, f.bytes), -1);
     // None of it moved the stream.
-    EXPECT_EQ(file.position(), 1234);
+    EXPECT_EQ(f.file.position(), 1234);
 }
 
 // A cursor over a window reads what a cursor over the stream reads: bytes in order from each
 // seek, whole reads across the window's buffer end and longer than it, EOF at the end.
 TEST(FileCursor, ThroughAWindowReadsWhatTheStreamReads) {
-    std::mt19937 rng(7);
-    const std::vector<uint8_t> bytes = random_bytes(rng, 3 * kBuffer + 100);
-    const int64_t size = static_cast<int64_t>(bytes.size());
-    BlockStream file(bytes);
-    auto window = std::make_unique<FileWindow>(file.get());
-    FileCursor through_stream(file.get());
-    FileCursor through_window(file.get(), window.get());
+    WindowedFile f(7, 3 * kBuffer + 100);
+    const int64_t size = static_cast<int64_t>(f.bytes.size());
+    FileCursor through_stream(f.file.get());
+    FileCursor through_window(f.file.get(), f.window.get());
     struct Step {
         int64_t seek;  // -1: go on from where the last step ended
         int64_t read;  // bytes to read with read(); 0: three get() calls
@@ -136,10 +142,7 @@ TEST(FileCursor, ThroughAWindowReadsWhatTheStreamReads) {
 }
 
 TEST(FileWindow, JumpsBackwardsAndForwards) {
-    std::mt19937 rng(2);
-    const std::vector<uint8_t> bytes = random_bytes(rng, 4 * kBuffer);
-    BlockStream file(bytes);
-    auto window = std::make_unique<FileWindow>(file.get());
+    WindowedFile f(2, 4 * kBuffer);
     struct Read {
         int64_t offset;
         int32_t count, expected;
@@ -158,39 +161,33 @@ TEST(FileWindow, JumpsBackwardsAndForwards) {
         {4 * kBuffer - 5, 64, 5},         // the file's last bytes
         {0, 64, 64},                      // and its first
     };
-    for (const Read& r : reads) expect_read(*window, bytes, r.offset, r.count, r.expected);
+    for (const Read& r : reads) expect_read(*f.window, f.bytes, r.offset, r.count, r.expected);
 }
 
 TEST(FileWindow, ReadsNothingAtOrBeyondTheEndOrBeforeTheStart) {
-    std::mt19937 rng(3);
-    const std::vector<uint8_t> bytes = random_bytes(rng, 2 * kBuffer + 10);
-    const int64_t size = static_cast<int64_t>(bytes.size());
-    BlockStream file(bytes);
-    auto window = std::make_unique<FileWindow>(file.get());
-    expect_read(*window, bytes, size - 3 * kBuffer / 2, 64, 64);
-    expect_read(*window, bytes, size - 20, 100, 20);  // in the buffer, up to the end
+    WindowedFile f(3, 2 * kBuffer + 10);
+    const int64_t size = static_cast<int64_t>(f.bytes.size());
+    expect_read(*f.window, f.bytes, size - 3 * kBuffer / 2, 64, 64);
+    expect_read(*f.window, f.bytes, size - 20, 100, 20);  // in the buffer, up to the end
     for (int64_t offset : {size, size + 1, size + kBuffer, int64_t{1} << 40}) {
-        expect_nothing(*window, offset);
+        expect_nothing(*f.window, offset);
     }
     for (int64_t offset : {int64_t{-1}, -kBuffer, std::numeric_limits<int64_t>::min()}) {
-        expect_nothing(*window, offset);
+        expect_nothing(*f.window, offset);
     }
-    expect_nothing(*window, 10, 0);
+    expect_nothing(*f.window, 10, 0);
     // Reads in the file are served as before.
-    expect_read(*window, bytes, size - 1, 10, 1);
-    expect_read(*window, bytes, 7, 10, 10);
+    expect_read(*f.window, f.bytes, size - 1, 10, 1);
+    expect_read(*f.window, f.bytes, 7, 10, 10);
 }
 
 TEST(FileWindow, FileShorterThanTheBufferIsReadWhole) {
-    std::mt19937 rng(4);
-    const std::vector<uint8_t> bytes = random_bytes(rng, 300);
-    BlockStream file(bytes);
-    auto window = std::make_unique<FileWindow>(file.get());
-    expect_read(*window, bytes, 0, static_cast<int32_t>(kBuffer), 300);
-    expect_read(*window, bytes, 150, 1000, 150);
-    expect_read(*window, bytes, 299, 10, 1);
-    expect_nothing(*window, 300);
-    expect_read(*window, bytes, 10, 5, 5);
+    WindowedFile f(4, 300);
+    expect_read(*f.window, f.bytes, 0, static_cast<int32_t>(kBuffer), 300);
+    expect_read(*f.window, f.bytes, 150, 1000, 150);
+    expect_read(*f.window, f.bytes, 299, 10, 1);
+    expect_nothing(*f.window, 300);
+    expect_read(*f.window, f.bytes, 10, 5, 5);
 
     BlockStream empty(std::vector<uint8_t>{});
     auto nothing = std::make_unique<FileWindow>(empty.get());
