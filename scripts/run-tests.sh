@@ -11,6 +11,9 @@ echo "== Build (warnings are errors) and tests"
 "$root/scripts/build.sh" "$root/build-ci" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVEL_WERROR=ON
 (cd "$root/build-ci" && ctest --output-on-failure -j "$(nproc)" --timeout 900)
 
+echo "== The library as users install it (prefix, pkg-config, find_package, Debian packages)"
+"$root/scripts/check-install.sh" "$root/build-ci"
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 "$root/scripts/build.sh" "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DKAVEL_WERROR=ON \
     -DKAVEL_SANITIZE=ON -DKAVEL_BUILD_BENCH=OFF
