@@ -120,11 +120,12 @@ GDALDataset* create_copy(const char* filename, GDALDataset* source, int strict, 
         static_cast<int>(std::clamp<int64_t>((int64_t{16} << 20) / row_bytes, 1, height));
     for (int row = 0; row < height; row += strip_rows) {
         const int rows = std::min(strip_rows, height - row);
-        if (source->RasterIO(GF_Read, 0, row, width, rows,
-                             picture.samples.data() + row * row_bytes, width, rows, GDT_Byte,
-                             channels, band_map, channels, row_bytes, 1, nullptr) != CE_None)
+        if (source->RasterIO(GF_Read, 0, row, width, rows, picture.samples.data() + row * row_bytes,
+                             width, rows, GDT_Byte, channels, band_map, channels, row_bytes, 1,
+                             nullptr) != CE_None)
             return nullptr;
-        if (!report(progress, progress_data, 0.5 * (row + rows) / height, "reading")) return nullptr;
+        if (!report(progress, progress_data, 0.5 * (row + rows) / height, "reading"))
+            return nullptr;
     }
 
     kavel::EncodeResult result;

@@ -92,13 +92,13 @@ CPLErr KavelDataset::decode(const kavel_window& window, uint8_t* buffer, size_t 
     kavel_decode_options options{};
     options.struct_size = sizeof options;
     options.threads = decode_threads();
-    const kavel_status status = kavel_decode(image_.get(), scale_, window, buffer, stride,
-                                             &options);
+    const kavel_status status =
+        kavel_decode(image_.get(), scale_, window, buffer, stride, &options);
     return status == KAVEL_OK ? CE_None : report_failure(status);
 }
 
-CPLErr KavelDataset::IRasterIO(GDALRWFlag flag, int x_offset, int y_offset, int x_size,
-                               int y_size, void* data, int buffer_x_size, int buffer_y_size,
+CPLErr KavelDataset::IRasterIO(GDALRWFlag flag, int x_offset, int y_offset, int x_size, int y_size,
+                               void* data, int buffer_x_size, int buffer_y_size,
                                GDALDataType buffer_type, int band_count, int* band_map,
                                GSpacing pixel_space, GSpacing line_space, GSpacing band_space,
                                GDALRasterIOExtraArg* extra) {
@@ -112,15 +112,14 @@ CPLErr KavelDataset::IRasterIO(GDALRWFlag flag, int x_offset, int y_offset, int 
         int tried = FALSE;
         const CPLErr result = TryOverviewRasterIO(
             flag, x_offset, y_offset, x_size, y_size, data, buffer_x_size, buffer_y_size,
-            buffer_type, band_count, band_map, pixel_space, line_space, band_space, extra,
-            &tried);
+            buffer_type, band_count, band_map, pixel_space, line_space, band_space, extra, &tried);
         if (tried) return result;
         return GDALPamDataset::IRasterIO(flag, x_offset, y_offset, x_size, y_size, data,
                                          buffer_x_size, buffer_y_size, buffer_type, band_count,
                                          band_map, pixel_space, line_space, band_space, extra);
     }
-    return read_window(x_offset, y_offset, x_size, y_size, data, buffer_type, band_count,
-                       band_map, pixel_space, line_space, band_space, extra);
+    return read_window(x_offset, y_offset, x_size, y_size, data, buffer_type, band_count, band_map,
+                       pixel_space, line_space, band_space, extra);
 }
 
 CPLErr KavelDataset::read_window(int x_offset, int y_offset, int x_size, int y_size, void* data,
@@ -134,9 +133,8 @@ CPLErr KavelDataset::read_window(int x_offset, int y_offset, int x_size, int y_s
                   band_space == 1 && line_space >= row_bytes;
     for (int i = 0; direct && i < band_count; ++i) direct = band_map[i] == i + 1;
 
-    const int strip_rows =
-        static_cast<int>(std::clamp<int64_t>(kStripBytes / std::max<int64_t>(row_bytes, 1), 1,
-                                             y_size));
+    const int strip_rows = static_cast<int>(
+        std::clamp<int64_t>(kStripBytes / std::max<int64_t>(row_bytes, 1), 1, y_size));
     std::vector<uint8_t> strip;
     if (!direct) strip.resize(static_cast<size_t>(row_bytes * strip_rows));
     auto* out = static_cast<GByte*>(data);
@@ -145,8 +143,7 @@ CPLErr KavelDataset::read_window(int x_offset, int y_offset, int x_size, int y_s
         const kavel_window window{x_offset, y_offset + row, x_offset + x_size - 1,
                                   y_offset + row + rows - 1};
         if (direct) {
-            if (decode(window, out + row * line_space, static_cast<size_t>(line_space)) !=
-                CE_None)
+            if (decode(window, out + row * line_space, static_cast<size_t>(line_space)) != CE_None)
                 return CE_Failure;
         } else {
             if (decode(window, strip.data(), static_cast<size_t>(row_bytes)) != CE_None)

@@ -23,7 +23,7 @@ namespace kavel_gdal {
 using ImageHandle = std::shared_ptr<kavel_image>;
 
 class KavelDataset final : public GDALPamDataset {
-public:
+  public:
     // The dataset of image at scale (0 for the one GDAL opens).
     KavelDataset(ImageHandle image, const kavel_info& info, int scale);
 
@@ -38,13 +38,13 @@ public:
     // columns bytes, stride bytes apart. On failure reports the library's reason with CPLError.
     CPLErr decode(const kavel_window& window, uint8_t* buffer, size_t stride) const;
 
-protected:
+  protected:
     CPLErr IRasterIO(GDALRWFlag flag, int x_offset, int y_offset, int x_size, int y_size,
                      void* data, int buffer_x_size, int buffer_y_size, GDALDataType buffer_type,
                      int band_count, int* band_map, GSpacing pixel_space, GSpacing line_space,
                      GSpacing band_space, GDALRasterIOExtraArg* extra) override;
 
-private:
+  private:
     CPLErr read_window(int x_offset, int y_offset, int x_size, int y_size, void* data,
                        GDALDataType buffer_type, int band_count, const int* band_map,
                        GSpacing pixel_space, GSpacing line_space, GSpacing band_space,
@@ -57,17 +57,17 @@ private:
 };
 
 class KavelRasterBand final : public GDALPamRasterBand {
-public:
+  public:
     KavelRasterBand(KavelDataset* dataset, int band, int planes);
 
     GDALColorInterp GetColorInterpretation() override;
     int GetOverviewCount() override;
     GDALRasterBand* GetOverview(int index) override;
 
-protected:
+  protected:
     CPLErr IReadBlock(int block_x, int block_y, void* data) override;
 
-private:
+  private:
     int planes_;
 };
 

@@ -33,8 +33,8 @@ int read_ranges(void* context, size_t count, const uint64_t* offsets, const size
     std::vector<vsi_l_offset> starts(offsets, offsets + count);
     std::vector<size_t> sizes(lengths, lengths + count);
     std::lock_guard lock(source->mutex);
-    return VSIFReadMultiRangeL(static_cast<int>(count), targets.data(), starts.data(),
-                               sizes.data(), source->file) == 0
+    return VSIFReadMultiRangeL(static_cast<int>(count), targets.data(), starts.data(), sizes.data(),
+                               source->file) == 0
                ? 0
                : -1;
 }

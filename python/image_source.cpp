@@ -90,7 +90,8 @@ ImageHandle::~ImageHandle() {
 std::shared_ptr<ImageHandle> open_source(const py::object& source) {
     kavel_image* image = nullptr;
     if (py::isinstance<py::str>(source) || py::hasattr(source, "__fspath__")) {
-        const std::string path = py::module_::import("os").attr("fsencode")(source).cast<std::string>();
+        const std::string path =
+            py::module_::import("os").attr("fsencode")(source).cast<std::string>();
         kavel_status status;
         {
             py::gil_scoped_release released;
@@ -99,8 +100,8 @@ std::shared_ptr<ImageHandle> open_source(const py::object& source) {
         return checked(status, image, nullptr);
     }
     if (PyObject_CheckBuffer(source.ptr())) {
-        auto buffer = std::make_unique<py::buffer_info>(
-            py::reinterpret_borrow<py::buffer>(source).request());
+        auto buffer =
+            std::make_unique<py::buffer_info>(py::reinterpret_borrow<py::buffer>(source).request());
         if (!PyBuffer_IsContiguous(buffer->view(), 'C'))
             raise(KAVEL_ERROR_ARGUMENT, "the buffer must be contiguous");
         const size_t size = static_cast<size_t>(buffer->size * buffer->itemsize);

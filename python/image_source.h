@@ -15,7 +15,7 @@ namespace kavel_python {
 // An opened image and whatever keeps its source alive. Closing may happen with or without
 // the GIL held.
 class ImageHandle {
-public:
+  public:
     ImageHandle(kavel_image* image, std::unique_ptr<pybind11::buffer_info> buffer);
     ~ImageHandle();
     ImageHandle(const ImageHandle&) = delete;
@@ -23,7 +23,7 @@ public:
 
     kavel_image* get() const { return image_; }
 
-private:
+  private:
     kavel_image* image_;
     std::unique_ptr<pybind11::buffer_info> buffer_;
 };

@@ -19,7 +19,7 @@ namespace {
 
 // A Kavel image opened by kavel.open; decodes windows at any scale into numpy arrays.
 class Image {
-public:
+  public:
     explicit Image(const py::object& source) : handle_(open_source(source)) {
         kavel_get_info(handle_->get(), &info_);
     }
@@ -81,7 +81,7 @@ public:
                " levels" + (handle_ ? "" : ", closed") + ">";
     }
 
-private:
+  private:
     std::shared_ptr<ImageHandle> open_handle() const {
         if (!handle_) raise(KAVEL_ERROR_ARGUMENT, "the image is closed");
         return handle_;
@@ -107,7 +107,8 @@ uint64_t encode(const py::array& array, const std::string& path, std::optional<d
         options.quality = *quality;
     }
     if (bpp) {
-        if (!(*bpp > 0 && *bpp <= 64)) raise(KAVEL_ERROR_ARGUMENT, "bpp must be above 0, at most 64");
+        if (!(*bpp > 0 && *bpp <= 64))
+            raise(KAVEL_ERROR_ARGUMENT, "bpp must be above 0, at most 64");
         options.mode = kavel::RateMode::bpp;
         options.bpp = *bpp;
     }
