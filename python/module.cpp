@@ -91,8 +91,9 @@ class Image {
     kavel_info info_{};
 };
 
-uint64_t encode(const py::array& array, const std::string& path, std::optional<double> quality,
-                std::optional<double> bpp, std::optional<int32_t> levels) {
+uint64_t encode(const py::array& array, const py::object& destination,
+                std::optional<double> quality, std::optional<double> bpp,
+                std::optional<int32_t> levels) {
     if (array.dtype().kind() != 'u' || array.dtype().itemsize() != 1)
         raise(KAVEL_ERROR_ARGUMENT, "the array must be of dtype uint8");
     const py::ssize_t channels = array.ndim() == 2 ? 1 : array.ndim() == 3 ? array.shape(2) : 0;
@@ -129,6 +130,9 @@ uint64_t encode(const py::array& array, const std::string& path, std::optional<d
     picture.width = static_cast<int32_t>(array.shape(1));
     picture.channels = static_cast<int32_t>(channels);
     picture.samples.assign(contiguous.data(), contiguous.data() + contiguous.size());
+    // A str, bytes or os.PathLike path, as the file system spells it.
+    const std::string path =
+        py::module_::import("os").attr("fsencode")(destination).cast<std::string>();
     std::string error;
     bool done = false;
     kavel::EncodeResult result;

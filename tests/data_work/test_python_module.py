@@ -145,7 +145,7 @@ def test_encode_writes_what_kavel_encode_writes(tmp_path):
     run_tool("encode", ppm, expected, "--quality", 85, "--levels", 2)
 
     out = tmp_path / "out.kvl"
-    size = kavel.encode(picture, str(out), quality=85, levels=2)
+    size = kavel.encode(picture, out, quality=85, levels=2)  # a pathlib path
     assert out.read_bytes() == expected.read_bytes() and size == out.stat().st_size
 
     # Grey, from a non-contiguous view, and at a target rate.
