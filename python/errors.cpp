@@ -40,22 +40,27 @@ void add_exceptions(py::module_& module) {
     error_class = new_class(module, "Error", PyExc_Exception,
                             "A failure of the Kavel library; .reason says why and where, "
                             ".status is the library's code.");
-    status_classes[KAVEL_ERROR_IO] =
-        new_subclass(module, "FileError", PyExc_OSError, "The source could not be read.");
-    status_classes[KAVEL_ERROR_NOT_KAVEL] =
-        new_subclass(module, "NotKavelError", nullptr, "Not a Kavel file.");
-    status_classes[KAVEL_ERROR_BAD_HEADER] =
-        new_subclass(module, "BadHeaderError", nullptr, "The header describes no image.");
-    status_classes[KAVEL_ERROR_DAMAGED] =
-        new_subclass(module, "DamagedError", nullptr, "The file's data are damaged.");
-    status_classes[KAVEL_ERROR_OUT_OF_MEMORY] = new_subclass(
-        module, "OutOfMemoryError", PyExc_MemoryError, "Out of memory or over the memory limit.");
-    status_classes[KAVEL_ERROR_LIMIT] =
-        new_subclass(module, "LimitError", nullptr, "Over the work or pixel limit.");
-    status_classes[KAVEL_ERROR_ARGUMENT] =
-        new_subclass(module, "ArgumentError", PyExc_ValueError, "A bad argument.");
-    status_classes[KAVEL_ERROR_SOURCE_CHANGED] = new_subclass(
-        module, "SourceChangedError", nullptr, "The source changed since it was opened.");
+    struct Subclass {
+        kavel_status status;
+        const char* name;
+        PyObject* also;  // a built-in exception the class also derives from, or null
+        const char* doc;
+    };
+    const Subclass subclasses[] = {
+        {KAVEL_ERROR_IO, "FileError", PyExc_OSError, "The source could not be read."},
+        {KAVEL_ERROR_NOT_KAVEL, "NotKavelError", nullptr, "Not a Kavel file."},
+        {KAVEL_ERROR_BAD_HEADER, "BadHeaderError", nullptr, "The header describes no image."},
+        {KAVEL_ERROR_DAMAGED, "DamagedError", nullptr, "The file's data are damaged."},
+        {KAVEL_ERROR_OUT_OF_MEMORY, "OutOfMemoryError", PyExc_MemoryError,
+         "Out of memory or over the memory limit."},
+        {KAVEL_ERROR_LIMIT, "LimitError", nullptr, "Over the work or pixel limit."},
+        {KAVEL_ERROR_ARGUMENT, "ArgumentError", PyExc_ValueError, "A bad argument."},
+        {KAVEL_ERROR_SOURCE_CHANGED, "SourceChangedError", nullptr,
+         "The source changed since it was opened."},
+    };
+    for (const Subclass& subclass : subclasses)
+        status_classes[subclass.status] =
+            new_subclass(module, subclass.name, subclass.also, subclass.doc);
     encode_error_class = new_subclass(module, "EncodeError", nullptr,
                                       "The picture could not be encoded or written.");
 }
