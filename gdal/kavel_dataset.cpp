@@ -70,13 +70,10 @@ GDALDataset* KavelDataset::Open(GDALOpenInfo* open_info) {
         CPLError(CE_Failure, CPLE_OpenFailed, "KAVEL: cannot open %s", open_info->pszFilename);
         return nullptr;
     }
-    kavel_reader reader;
-    if (!make_vsi_reader(file, &reader)) return nullptr;
     kavel_image* opened = nullptr;
-    const kavel_status status = kavel_open_reader(&reader, &opened);
+    const kavel_status status = open_vsi_image(file, &opened);
     if (status != KAVEL_OK) {
         report_failure(status);
-        reader.close(reader.context);  // not opened: the reader is still ours
         return nullptr;
     }
     ImageHandle image(opened, kavel_close);

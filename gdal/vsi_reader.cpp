@@ -1,7 +1,5 @@
 #include "gdal/vsi_reader.h"
 
-#include <cpl_error.h>
-
 #include <limits>
 #include <mutex>
 #include <vector>
@@ -12,6 +10,7 @@ namespace {
 struct VsiSource {
     VSILFILE* file = nullptr;
     std::mutex mutex;
+    bool* closed = nullptr;  // while opening: set when the library closes the source
 };
 
 int64_t read_at(void* context, uint64_t offset, void* buffer, size_t length) {
@@ -41,27 +40,37 @@ int read_ranges(void* context, size_t count, const uint64_t* offsets, const size
 
 void close_source(void* context) {
     auto* source = static_cast<VsiSource*>(context);
+    if (source->closed != nullptr) *source->closed = true;
     VSIFCloseL(source->file);
     delete source;
 }
 
 }  // namespace
 
-bool make_vsi_reader(VSILFILE* file, kavel_reader* reader) {
+kavel_status open_vsi_image(VSILFILE* file, kavel_image** image) {
+    *image = nullptr;
     if (VSIFSeekL(file, 0, SEEK_END) != 0) {
-        CPLError(CE_Failure, CPLE_FileIO, "KAVEL: cannot find the size of the file");
         VSIFCloseL(file);
-        return false;
+        return KAVEL_ERROR_IO;
     }
     auto* source = new VsiSource;
     source->file = file;
-    *reader = kavel_reader{};
-    reader->context = source;
-    reader->size = VSIFTellL(file);
-    reader->read_at = read_at;
-    reader->read_ranges = read_ranges;
-    reader->close = close_source;
-    return true;
+    kavel_reader reader{};
+    reader.context = source;
+    reader.size = VSIFTellL(file);
+    reader.read_at = read_at;
+    reader.read_ranges = read_ranges;
+    reader.close = close_source;
+    // A failed open may or may not have closed the source already: close it once.
+    bool closed = false;
+    source->closed = &closed;
+    const kavel_status status = kavel_open_reader(&reader, image);
+    if (status == KAVEL_OK) {
+        source->closed = nullptr;  // kavel_close closes it
+    } else if (!closed) {
+        close_source(source);
+    }
+    return status;
 }
 
 }  // namespace kavel_gdal

@@ -10,10 +10,10 @@
 
 namespace kavel_gdal {
 
-// Makes a reader that owns file (closed by the reader's close callback, which kavel_close calls).
-// The reader may be called from several threads at once: reads are serialised, as a VSILFILE
-// has one position. Returns false (and closes file) when the file's size cannot be found; the
-// reason is then reported with CPLError.
-bool make_vsi_reader(VSILFILE* file, kavel_reader* reader);
+// Opens the Kavel image in file, read through a kavel_reader that owns file (kavel_close closes
+// it). The reader may be called from several threads at once: reads are serialised, as a
+// VSILFILE has one position. On failure returns the library's status (KAVEL_ERROR_IO with no
+// message when the file's size cannot be found), sets *image to null and has closed file.
+kavel_status open_vsi_image(VSILFILE* file, kavel_image** image);
 
 }  // namespace kavel_gdal

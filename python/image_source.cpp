@@ -17,6 +17,7 @@ namespace {
 struct FileObjectSource {
     py::object file;
     std::mutex mutex;
+    bool* closed = nullptr;  // while opening: set when the library closes the source
 };
 
 int64_t read_file_object(void* context, uint64_t offset, void* buffer, size_t length) {
@@ -46,8 +47,10 @@ int64_t read_file_object(void* context, uint64_t offset, void* buffer, size_t le
 }
 
 void close_file_object(void* context) {
+    auto* source = static_cast<FileObjectSource*>(context);
+    if (source->closed != nullptr) *source->closed = true;
     py::gil_scoped_acquire gil;
-    delete static_cast<FileObjectSource*>(context);
+    delete source;
 }
 
 std::shared_ptr<ImageHandle> checked(kavel_status status, kavel_image* image,
@@ -57,20 +60,32 @@ std::shared_ptr<ImageHandle> checked(kavel_status status, kavel_image* image,
 }
 
 std::shared_ptr<ImageHandle> open_file_object(const py::object& file) {
-    auto source = std::make_unique<FileObjectSource>();
+    auto* source = new FileObjectSource;
     source->file = file;
     kavel_reader reader{};
-    reader.context = source.get();
+    reader.context = source;
     reader.read_at = read_file_object;
     reader.close = close_file_object;
-    reader.size = file.attr("seek")(0, 2).cast<uint64_t>();
+    try {
+        reader.size = file.attr("seek")(0, 2).cast<uint64_t>();
+    } catch (...) {
+        delete source;
+        throw;
+    }
+    // A failed open may or may not have closed the source already: close it once.
+    bool closed = false;
+    source->closed = &closed;
     kavel_image* image = nullptr;
     kavel_status status;
     {
         py::gil_scoped_release released;
         status = kavel_open_reader(&reader, &image);
     }
-    if (status == KAVEL_OK) source.release();  // kavel_close calls close_file_object
+    if (status == KAVEL_OK) {
+        source->closed = nullptr;  // kavel_close calls close_file_object
+    } else if (!closed) {
+        close_file_object(source);
+    }
     return checked(status, image, nullptr);
 }
 
