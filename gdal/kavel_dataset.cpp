@@ -71,7 +71,7 @@ GDALDataset* KavelDataset::Open(GDALOpenInfo* open_info) {
         return nullptr;
     }
     kavel_image* opened = nullptr;
-    const kavel_status status = open_vsi_image(file, &opened);
+    const kavel_status status = open_vsi_image(file, open_info->pszFilename, &opened);
     if (status != KAVEL_OK) {
         report_failure(status);
         return nullptr;

@@ -10,10 +10,11 @@
 
 namespace kavel_gdal {
 
-// Opens the Kavel image in file, read through a kavel_reader that owns file (kavel_close closes
-// it). The reader may be called from several threads at once: reads are serialised, as a
-// VSILFILE has one position. On failure returns the library's status (KAVEL_ERROR_IO with no
-// message when the file's size cannot be found), sets *image to null and has closed file.
-kavel_status open_vsi_image(VSILFILE* file, kavel_image** image);
+// Opens the Kavel image in file (opened from path), read through a kavel_reader that owns file
+// (kavel_close closes it). Network files (not VSIIsLocal) are read through a BlockCache. The
+// reader may be called from several threads at once: reads are serialised, as a VSILFILE has
+// one position. On failure returns the library's status (KAVEL_ERROR_IO with no message when
+// the file's size cannot be found), sets *image to null and has closed file.
+kavel_status open_vsi_image(VSILFILE* file, const char* path, kavel_image** image);
 
 }  // namespace kavel_gdal
