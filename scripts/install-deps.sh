@@ -5,7 +5,9 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
-          qt6-base-dev libgl-dev)
+          qt6-base-dev libgl-dev
+          libgdal-dev gdal-bin python3-gdal python3-rasterio
+          python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pil python3-pytest)
 if [[ "${1:-}" == "--bench" ]]; then
     packages+=(libjpeg-turbo-progs libopenjp2-tools hyperfine imagemagick time)
 fi
