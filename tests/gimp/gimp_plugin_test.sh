@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Runs the real GIMP 2.10 (gimp-console, no display) with file-kavel installed in a temporary
-# GIMP folder, in one batch: opens grey and colour files of odd sizes with gimp-file-load, a
-# window at scale 2 with file-kavel-load-region and a thumbnail, exports an image to .kvl and
-# opens that again, saving every result as PNG. Then checks the pixels against `kavel decode`
-# and the exported file against `kavel encode` with the same settings.
+# GIMP folder. One batch opens grey and colour files of odd sizes with gimp-file-load, a window
+# at scale 2 with file-kavel-load-region and a thumbnail, opens a file interactively (the viewer
+# dialog of KAVEL.8bi, confirmed at once through KAVEL_DIALOG_ANSWER), exports an image to .kvl
+# and opens that again, saving every result as PNG; a second batch cancels the viewer dialog.
+# Then checks the pixels against `kavel decode` and `plugin-host`, and the exported file against
+# `kavel encode` with the same settings.
 #
-# usage: gimp_plugin_test.sh FILE_KAVEL KAVEL_MODULE KAVEL_TOOL PHOTO_DIR GIMP_PLUGIN_DIR
+# usage: gimp_plugin_test.sh FILE_KAVEL KAVEL_MODULE KAVEL_TOOL PLUGIN_HOST PHOTO_DIR
+#                            GIMP_PLUGIN_DIR
 #   GIMP_PLUGIN_DIR: GIMP's own plug-in folder (Script-Fu and the PNG plug-in are taken from it)
 set -euo pipefail
-plugin=$1 module=$2 kavel=$3 photos=$4 system_plugins=$5
+plugin=$1 module=$2 kavel=$3 plugin_host=$4 photos=$5 system_plugins=$6
 python=/usr/bin/python3
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kavel-gimp-test.XXXXXX")
@@ -38,6 +41,9 @@ PY
 # A 40-pixel thumbnail of a 301-pixel-wide image: scale 2 (76 x 51) is the coarsest that is
 # large enough.
 "$kavel" decode "$work/colour.kvl" --scale 2 -o "$work/thumb-expected.ppm"
+# The viewer dialog confirmed with its first values: what plugin-host delivers.
+QT_QPA_PLATFORM=offscreen "$plugin_host" open "$work/colour.kvl" -o "$work/viewer-expected.png" \
+  --accept --plugins "$(dirname "$module")" > /dev/null 2>&1
 # GIMP exports what it opened: the decoded pixels.
 "$kavel" encode "$work/colour-expected.ppm" "$work/export-expected.kvl" --quality 90 --levels 3 \
   > /dev/null
@@ -64,11 +70,25 @@ script="
                   \"$w/export-default.kvl\" \"export-default.kvl\")
   (save-png (car (gimp-file-load RUN-NONINTERACTIVE \"$w/export.kvl\" \"export.kvl\"))
             \"$w/export-back.png\"))
+(let* ((viewed (car (gimp-file-load RUN-INTERACTIVE \"$w/colour.kvl\" \"colour.kvl\"))))
+  (save-png viewed \"$w/viewer.png\")
+  (note (string-append \"viewer-resolution \"
+                       (number->string (car (gimp-image-get-resolution viewed))))))
 "
+cancel_script="
+(gimp-file-load RUN-INTERACTIVE \"$w/colour.kvl\" \"colour.kvl\")
+(gimp-message (string-append \"images-after-cancel \" (number->string (car (gimp-image-list)))))
+"
+# No display: the module shows its dialog on Qt's offscreen platform.
+unset DISPLAY WAYLAND_DISPLAY
 start=$(date +%s)
-gimp-console-2.10 -i -d -f --no-shm -b "$script" -b '(gimp-quit 0)' > "$work/gimp.log" 2>&1 || {
+KAVEL_DIALOG_ANSWER=accept gimp-console-2.10 -i -d -f --no-shm -b "$script" -b '(gimp-quit 0)' \
+  > "$work/gimp.log" 2>&1 || {
   cat "$work/gimp.log"; echo "gimp_plugin_test: gimp-console failed" >&2; exit 1; }
-echo "gimp-console took $(( $(date +%s) - start )) s"
+KAVEL_DIALOG_ANSWER=cancel gimp-console-2.10 -i -d -f --no-shm -b "$cancel_script" \
+  -b '(gimp-quit 0)' > "$work/gimp-cancel.log" 2>&1 || {
+  cat "$work/gimp-cancel.log"; echo "gimp_plugin_test: gimp-console failed" >&2; exit 1; }
+echo "gimp-console took $(( $(date +%s) - start )) s (two runs)"
 
 fail=0
 check() { echo "$1"; "${@:2}" || { echo "  FAILED" >&2; fail=1; }; }
@@ -95,9 +115,13 @@ check "thumbnail is scale 2" same_pixels "$w/thumb.png" "$w/thumb-expected.ppm"
 check "thumbnail reports the full size" grep -q "thumb-info 301 203" "$work/gimp.log"
 check "export equals kavel encode --quality 90 --levels 3" cmp "$w/export.kvl" "$w/export-expected.kvl"
 check "exported file opened again equals kavel decode" same_pixels "$w/export-back.png" "$w/export-back-expected.ppm"
+check "viewer dialog confirmed: the region plugin-host delivers" same_pixels "$w/viewer.png" "$w/viewer-expected.png"
+check "viewer dialog confirmed: the resolution chosen in it (72)" grep -q "viewer-resolution 72" "$work/gimp.log"
+check "viewer dialog cancelled: no image" grep -q "images-after-cancel 0" "$work/gimp-cancel.log"
+check "viewer dialog cancelled: no error" bash -c "! grep -qi error '$work/gimp-cancel.log'"
 check "gimp-file-save exports with the defaults" cmp "$w/export-default.kvl" "$w/export-default-expected.kvl"
 if (( fail )); then
-  echo "--- gimp-console output"; cat "$work/gimp.log"
+  echo "--- gimp-console output"; cat "$work/gimp.log" "$work/gimp-cancel.log"
   exit 1
 fi
 echo "all GIMP checks passed"
