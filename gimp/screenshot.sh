@@ -24,11 +24,14 @@ export GIMP2_DIRECTORY="$work/profile"
 mkdir -p "$GIMP2_DIRECTORY/plug-ins/file-kavel"
 cp "$build/gimp/file-kavel" "$build/plugins/KAVEL.8bi" "$GIMP2_DIRECTORY/plug-ins/file-kavel/"
 
-display=:$(( 90 + RANDOM % 100 ))
-Xvfb "$display" -screen 0 1440x900x24 -nolisten tcp > "$work/xvfb.log" 2>&1 &
+# Xvfb picks a free display number and writes it to the file.
+Xvfb -displayfd 3 -screen 0 1440x900x24 -nolisten tcp 3> "$work/display" > "$work/xvfb.log" 2>&1 &
 pids+=($!)
-export DISPLAY=$display
-sleep 2
+for _ in $(seq 1 30); do
+  [[ -s "$work/display" ]] && break
+  sleep 1
+done
+export DISPLAY=":$(head -1 "$work/display")"
 openbox > "$work/openbox.log" 2>&1 &
 pids+=($!)
 gimp-2.10 --no-splash > "$work/gimp.log" 2>&1 &
