@@ -192,7 +192,6 @@ Outcome RunSave(const GimpParam* params, int count) {
 
 void Run(const gchar* name, gint count, const GimpParam* params, gint* resultCount,
          GimpParam** results) {
-    gegl_init(nullptr, nullptr);
     Outcome outcome{GIMP_PDB_CALLING_ERROR, nullptr, 0};
     if (g_strcmp0(name, KAVEL_LOAD_PROC) == 0) {
         outcome = RunLoad(params, count);

@@ -5,7 +5,6 @@
 
 #include "encode/encoder.h"
 #include "encode/kavel_writer.h"
-#include "gimp/new_gimp_image.h"
 
 namespace {
 
@@ -45,10 +44,12 @@ bool ExportDrawable(gint32 drawable, const char* filename, const ExportSettings&
         SetError(error, filename, "out of memory");
         return false;
     }
+    // GEGL reads every kind of drawable (high bit depth, indexed) as 8-bit grey or RGB.
+    gegl_init(nullptr, nullptr);
     GeglBuffer* buffer = gimp_drawable_get_buffer(drawable);
     gegl_buffer_get(buffer, GEGL_RECTANGLE(0, 0, picture.width, picture.height), 1.0,
-                    EightBitFormat(picture.channels), picture.samples.data(), GEGL_AUTO_ROWSTRIDE,
-                    GEGL_ABYSS_NONE);
+                    babl_format(picture.channels == 3 ? "R'G'B' u8" : "Y' u8"),
+                    picture.samples.data(), GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
     g_object_unref(buffer);
 
     kavel::EncoderOptions options;

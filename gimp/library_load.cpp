@@ -79,7 +79,7 @@ gint32 DecodeIntoGimp(kavel_image* image, const char* filename, int32_t planes,
             SetError(error, filename, kavel_last_error());
             return -1;
         }
-        target.WriteRows(top, rows, strip.data(), stride);
+        target.WriteRows(top, rows, strip.data());
         gimp_progress_update(double(top + rows) / double(height));
     }
     gimp_progress_update(1.0);

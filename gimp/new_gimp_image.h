@@ -1,9 +1,12 @@
 // A new GIMP image of one 8-bit grey or RGB layer, filled row by row.
+//
+// The pixels go through libgimp's pixel regions rather than a GEGL buffer: they are 8-bit
+// already, and the plug-in then never starts GEGL and babl, which costs a GIMP 2.10 plug-in
+// about two seconds and over 300 MB before the first pixel.
 #pragma once
 
 #include <libgimp/gimp.h>
 
-#include <cstddef>
 #include <cstdint>
 
 class NewGimpImage {
@@ -16,18 +19,14 @@ class NewGimpImage {
     NewGimpImage(const NewGimpImage&) = delete;
     NewGimpImage& operator=(const NewGimpImage&) = delete;
 
-    bool valid() const { return image_ != -1 && buffer_ != nullptr; }
-    // Rows top .. top + rows - 1 of the layer, planes interleaved, stride bytes apart.
-    void WriteRows(int32_t top, int32_t rows, const uint8_t* pixels, size_t stride);
+    bool valid() const { return image_ != -1 && drawable_ != nullptr; }
+    // Rows top .. top + rows - 1 of the layer, planes interleaved, rows one after another.
+    void WriteRows(int32_t top, int32_t rows, const uint8_t* pixels);
     // Writes what is pending and hands the image over.
     gint32 Release();
 
   private:
     gint32 image_ = -1;
-    GeglBuffer* buffer_ = nullptr;
-    const Babl* format_ = nullptr;
-    int32_t width_ = 0;
+    GimpDrawable* drawable_ = nullptr;
+    GimpPixelRgn region_{};
 };
-
-// The babl format of 8-bit interleaved pixels with planes 1 (grey) or 3 (RGB).
-const Babl* EightBitFormat(int32_t planes);

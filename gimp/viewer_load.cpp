@@ -84,8 +84,7 @@ ViewerLoadResult LoadThroughViewer(const char* filename, uint32_t parentWindow, 
                     document.columns, document.rows);
         return ViewerLoadResult::failed;
     }
-    target.WriteRows(0, document.rows, document.pixels.data(),
-                     size_t(document.columns) * size_t(document.planes));
+    target.WriteRows(0, document.rows, document.pixels.data());
     *image = target.Release();
     gimp_image_set_resolution(*image, document.resolution, document.resolution);
     return ViewerLoadResult::loaded;
