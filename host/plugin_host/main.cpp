@@ -1,8 +1,6 @@
 // plugin-host: a small stand-in for the image editor that file-format modules are written
 // for. It registers modules from their property lists, shows their about box, and opens a
 // file through the module that reads it, writing the document it receives as a PNG.
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +10,7 @@
 
 #include "host/plugin_host/host_session.h"
 #include "host/plugin_host/module_catalogue.h"
+#include "host/plugin_host/module_loader.h"
 #include "host/plugin_host/png_output.h"
 
 #ifndef KAVEL_DEFAULT_PLUGIN_DIR
@@ -71,31 +70,6 @@ bool OffscreenRequested() {
                                    std::strncmp(platform, "minimal", 7) == 0);
 }
 
-// Loaded module and its entry point.
-struct LoadedModule {
-    void* handle = nullptr;
-    PluginEntryProc entry = nullptr;
-    ~LoadedModule() {
-        if (handle != nullptr) dlclose(handle);
-    }
-};
-
-bool LoadModule(const CatalogueEntry& module, LoadedModule* loaded) {
-    loaded->handle = dlopen(module.path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (loaded->handle == nullptr) {
-        std::fprintf(stderr, "plugin-host: cannot load %s: %s\n", module.path.c_str(), dlerror());
-        return false;
-    }
-    void* symbol = dlsym(loaded->handle, module.properties.entryPoint.c_str());
-    if (symbol == nullptr) {
-        std::fprintf(stderr, "plugin-host: %s has no entry point %s\n", module.path.c_str(),
-                     module.properties.entryPoint.c_str());
-        return false;
-    }
-    loaded->entry = reinterpret_cast<PluginEntryProc>(symbol);
-    return true;
-}
-
 void PrintModule(const CatalogueEntry& entry) {
     if (!entry.usable) {
         std::printf("%s: refused: %s\n", entry.path.c_str(), entry.problem.c_str());
@@ -147,7 +121,11 @@ int AboutCommand(int argc, char** argv) {
     if (!EnvironmentHasDisplay() && !OffscreenRequested())
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     LoadedModule loaded;
-    if (!LoadModule(module, &loaded)) return kFailure;
+    std::string error;
+    if (!LoadModule(module, &loaded, &error)) {
+        std::fprintf(stderr, "plugin-host: %s\n", error.c_str());
+        return kFailure;
+    }
     const int16_t result = RunAbout(loaded.entry);
     if (result != 0) {
         std::fprintf(stderr, "plugin-host: about: %s\n", DescribeResult(result).c_str());
@@ -230,7 +208,11 @@ int OpenCommand(int argc, char** argv) {
     }
 
     LoadedModule loaded;
-    if (!LoadModule(*module, &loaded)) return kFailure;
+    std::string error;
+    if (!LoadModule(*module, &loaded, &error)) {
+        std::fprintf(stderr, "plugin-host: %s\n", error.c_str());
+        return kFailure;
+    }
     HostDocument document;
     const ReadOutcome outcome = RunRead(loaded.entry, file, faults, true, &document);
     if (outcome.buffersLeft != 0) {
@@ -242,7 +224,6 @@ int OpenCommand(int argc, char** argv) {
                      DescribeResult(outcome.result).c_str());
         return kFailure;
     }
-    std::string error;
     if (!WriteDocumentPng(document, output, &error)) {
         std::fprintf(stderr, "plugin-host: %s: %s\n", output.c_str(), error.c_str());
         return kFailure;
