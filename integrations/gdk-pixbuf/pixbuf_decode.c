@@ -5,6 +5,10 @@
 /* Windows of at least this many pixels are decoded on several threads. */
 #define PIXBUF_THREADED_PIXELS (1 << 20)
 #define PIXBUF_MAX_THREADS 4
+/* The largest pixbuf the loader makes: 16384 x 16384 pixels (768 MiB). A header may claim any
+ * size up to 2^31 - 1 square in a few bytes; larger images are still shown at smaller sizes
+ * (thumbnails, gdk_pixbuf_new_from_file_at_size). */
+#define PIXBUF_MAX_PIXELS ((gint64)1 << 28)
 
 void pixbuf_set_kavel_error(GError** error, kavel_status status) {
     int code = GDK_PIXBUF_ERROR_CORRUPT_IMAGE;
@@ -73,6 +77,13 @@ GdkPixbuf* pixbuf_decode_at_scale(kavel_image* image, int scale, GError** error)
     if (status == KAVEL_OK) status = kavel_size_at(image, scale, &width, &height);
     if (status != KAVEL_OK) {
         pixbuf_set_kavel_error(error, status);
+        return NULL;
+    }
+    if ((gint64)width * height > PIXBUF_MAX_PIXELS) {
+        g_set_error(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY,
+                    "Kavel image: %d x %d pixels are more than the loader makes at once "
+                    "(%" G_GINT64_FORMAT " pixels); ask for a smaller size",
+                    (int)width, (int)height, PIXBUF_MAX_PIXELS);
         return NULL;
     }
     GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height);

@@ -6,6 +6,14 @@
 
 namespace kavel_qt {
 
+namespace {
+
+// A sequential device is read whole, in pieces, up to this many bytes.
+constexpr qint64 kPiece = qint64{1} << 20;
+constexpr qint64 kLargestStream = qint64{1} << 30;
+
+}  // namespace
+
 DeviceSource::~DeviceSource() { kavel_close(image_); }
 
 int64_t DeviceSource::read_at(void* context, uint64_t offset, void* buffer, size_t length) {
@@ -32,7 +40,18 @@ kavel_status DeviceSource::open(QIODevice* device, QString* error) {
     start_ = device->pos();
     kavel_status status;
     if (device->isSequential()) {
-        bytes_ = device->readAll();
+        // Read in pieces up to the limit, so that an endless stream cannot take all memory.
+        bytes_.clear();
+        for (;;) {
+            const QByteArray piece = device->read(kPiece);
+            if (piece.isEmpty()) break;
+            if (bytes_.size() > kLargestStream - piece.size()) {
+                *error = QStringLiteral("the stream is longer than %1 bytes").arg(kLargestStream);
+                bytes_.clear();
+                return KAVEL_ERROR_LIMIT;
+            }
+            bytes_.append(piece);
+        }
         status = kavel_open_memory(bytes_.constData(), static_cast<size_t>(bytes_.size()), &image_);
     } else {
         const qint64 size = device->size() - start_;

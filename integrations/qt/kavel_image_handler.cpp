@@ -24,23 +24,21 @@ QImage::Format format_of(int32_t planes) {
     return planes == 3 ? QImage::Format_RGB888 : QImage::Format_Grayscale8;
 }
 
-// The decoded window brought to the plan's output: the clip cut out (at fractional positions
-// when it does not fall on whole pixels at the decoded scale) and smoothly resampled.
-QImage resample(const QImage& decoded, const ReadPlan& plan) {
+// The decoded window brought to the plan's output, into out (allocated at the output's size):
+// the clip cut out (at fractional positions when it does not fall on whole pixels at the
+// decoded scale) and smoothly resampled.
+void resample(const QImage& decoded, const ReadPlan& plan, QImage* out) {
     const QRectF whole(QPointF(0, 0), QSizeF(decoded.size()));
     if (plan.source == whole) {
-        return decoded.scaled(plan.output, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        *out = decoded.scaled(plan.output, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    } else if (plan.source == QRectF(plan.source.toRect()) && plan.source.size() == plan.output) {
+        *out = decoded.copy(plan.source.toRect());
+    } else {
+        out->fill(0);
+        QPainter painter(out);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(QRectF(QPointF(0, 0), QSizeF(plan.output)), decoded, plan.source);
     }
-    if (plan.source == QRectF(plan.source.toRect()) && plan.source.size() == plan.output) {
-        return decoded.copy(plan.source.toRect());
-    }
-    QImage out(plan.output, decoded.format());
-    if (out.isNull()) return out;
-    out.fill(0);
-    QPainter painter(&out);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(QRectF(QPointF(0, 0), QSizeF(plan.output)), decoded, plan.source);
-    return out;
 }
 
 }  // namespace
@@ -93,10 +91,14 @@ bool KavelImageHandler::read(QImage* image) {
         scaled ? kavel_scale_for_size(kavel, scaled_.width(), scaled_.height()) : 0;
     const ReadPlan plan = plan_read(whole.size(), info.levels, clip, scaled_, whole_scale);
 
-    QImage decoded(plan.window.size(), format_of(info.planes));
-    if (decoded.isNull()) {
-        qCWarning(kavelImageFormat, "Kavel image: not enough memory for %d x %d pixels",
-                  plan.window.width(), plan.window.height());
+    // allocateImage keeps to QImageReader::allocationLimit (256 MB unless the application
+    // changes it): a header may claim any size up to 2^31 - 1 square in a few bytes.
+    QImage decoded;
+    QImage output;
+    if (!allocateImage(plan.window.size(), format_of(info.planes), &decoded) ||
+        (!plan.exact() && !allocateImage(plan.output, format_of(info.planes), &output))) {
+        qCWarning(kavelImageFormat, "Kavel image: %d x %d pixels are over the allocation limit "
+                  "or do not fit in memory", plan.window.width(), plan.window.height());
         return false;
     }
     kavel_decode_options options{};
@@ -114,7 +116,12 @@ bool KavelImageHandler::read(QImage* image) {
         qCWarning(kavelImageFormat, "Kavel image: %s", kavel_last_error());
         return false;
     }
-    *image = plan.exact() ? decoded : resample(decoded, plan);
+    if (plan.exact()) {
+        *image = decoded;
+    } else {
+        resample(decoded, plan, &output);
+        *image = output;
+    }
     return !image->isNull();
 }
 
