@@ -67,7 +67,8 @@ mkdir -p "$scratch/share/mime/packages"
 cp "$root/integrations/gdk-pixbuf/kavel-mime.xml" "$scratch/share/mime/packages/kavel.xml"
 export GDK_PIXBUF_MODULE_FILE="$scratch/loaders.cache"
 export XDG_DATA_DIRS="$scratch/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}"
-export QT_PLUGIN_PATH="$build/qt-plugins" QT_QPA_PLATFORM=offscreen
+export QT_PLUGIN_PATH="$build/qt-plugins" QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$scratch/run"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 update-mime-database "$scratch/share/mime"
 
 now() { echo "${EPOCHREALTIME/[.,]/}"; }

@@ -2,11 +2,10 @@
 #include "byte_spool.h"
 
 #include <errno.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
 #include <string.h>
 #include <sys/mman.h>
 #include <unistd.h>
-
-#include <gdk-pixbuf/gdk-pixbuf.h>
 
 static gboolean fail_errno(GError** error, const char* what) {
     const int code = errno;

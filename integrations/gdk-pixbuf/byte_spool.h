@@ -10,10 +10,10 @@
 #include <glib.h>
 
 typedef struct ByteSpool {
-    int fd;            /* the memory file, or -1 when the bytes are in heap */
-    GByteArray* heap;  /* the bytes when there is no memory file */
-    gsize size;        /* bytes appended so far */
-    void* map;         /* the memory file mapped by byte_spool_view, or NULL */
+    int fd;           /* the memory file, or -1 when the bytes are in heap */
+    GByteArray* heap; /* the bytes when there is no memory file */
+    gsize size;       /* bytes appended so far */
+    void* map;        /* the memory file mapped by byte_spool_view, or NULL */
 } ByteSpool;
 
 /* An empty spool. FALSE (with error set) only when no buffer can be made at all. */

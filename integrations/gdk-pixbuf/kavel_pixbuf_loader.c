@@ -33,6 +33,7 @@ typedef struct LoadContext {
     gsize head_length;
     gboolean scale_chosen; /* the application has been asked for its size */
     int scale;
+    gboolean failed; /* an increment failed: stop_load only cleans up */
 } LoadContext;
 
 /* --- the whole file, read through its descriptor --------------------------------------------- */
@@ -118,7 +119,8 @@ static GdkPixbuf* load_file(FILE* file, GError** error) {
     return pixbuf;
 }
 
-/* --- fed data ----------------------------------------------------------------------------------- */
+/* --- fed data -----------------------------------------------------------------------------------
+ */
 
 static gpointer begin_load(GdkPixbufModuleSizeFunc size_func,
                            GdkPixbufModulePreparedFunc prepared_func,
@@ -153,8 +155,8 @@ static gboolean choose_scale_from_head(LoadContext* context, GError** error) {
         pixbuf_set_kavel_error(error, status);
         return FALSE;
     }
-    const gboolean chosen = pixbuf_choose_scale(image, context->size_func, context->user_data,
-                                                &context->scale, error);
+    const gboolean chosen =
+        pixbuf_choose_scale(image, context->size_func, context->user_data, &context->scale, error);
     kavel_close(image);
     context->scale_chosen = chosen;
     return chosen;
@@ -162,23 +164,34 @@ static gboolean choose_scale_from_head(LoadContext* context, GError** error) {
 
 static gboolean load_increment(gpointer data, const guchar* bytes, guint size, GError** error) {
     LoadContext* context = data;
+    if (context->failed) {
+        g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_FAILED,
+                            "Kavel image: loading has already failed");
+        return FALSE;
+    }
     if (context->head_length < LOADER_HEAD_BYTES) {
         const gsize take = MIN((gsize)size, LOADER_HEAD_BYTES - context->head_length);
         memcpy(context->head + context->head_length, bytes, take);
         context->head_length += take;
     }
-    if (!byte_spool_append(&context->spool, bytes, size, error)) return FALSE;
-    if (!context->scale_chosen && context->head_length == LOADER_HEAD_BYTES) {
-        return choose_scale_from_head(context, error);
+    gboolean loading = byte_spool_append(&context->spool, bytes, size, error);
+    if (loading && !context->scale_chosen && context->head_length == LOADER_HEAD_BYTES) {
+        loading = choose_scale_from_head(context, error);
     }
-    return TRUE;
+    context->failed = !loading;
+    return loading;
 }
 
 static gboolean stop_load(gpointer data, GError** error) {
     LoadContext* context = data;
-    GdkPixbuf* pixbuf =
-        decode_spooled(&context->spool, context->scale_chosen ? context->scale : -1,
-                       context->size_func, context->user_data, error);
+    GdkPixbuf* pixbuf = NULL;
+    if (context->failed) {
+        g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_FAILED,
+                            "Kavel image: loading has already failed");
+    } else {
+        pixbuf = decode_spooled(&context->spool, context->scale_chosen ? context->scale : -1,
+                                context->size_func, context->user_data, error);
+    }
     byte_spool_clear(&context->spool);
     if (pixbuf != NULL) {
         if (context->prepared_func != NULL) {

@@ -89,8 +89,7 @@ GdkPixbuf* pixbuf_decode_at_scale(kavel_image* image, int scale, GError** error)
     GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, width, height);
     if (pixbuf == NULL) {
         g_set_error(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY,
-                    "Kavel image: not enough memory for %d x %d pixels", (int)width,
-                    (int)height);
+                    "Kavel image: not enough memory for %d x %d pixels", (int)width, (int)height);
         return NULL;
     }
     guint8* pixels = gdk_pixbuf_get_pixels(pixbuf);

@@ -14,7 +14,7 @@ class QIODevice;
 namespace kavel_qt {
 
 class DeviceSource {
-public:
+  public:
     DeviceSource() = default;
     ~DeviceSource();
     DeviceSource(const DeviceSource&) = delete;
@@ -25,7 +25,7 @@ public:
     kavel_status open(QIODevice* device, QString* error);
     kavel_image* image() const { return image_; }
 
-private:
+  private:
     static int64_t read_at(void* context, uint64_t offset, void* buffer, size_t length);
 
     QIODevice* device_ = nullptr;

@@ -1,7 +1,7 @@
 #include "kavel_image_handler.h"
 
-#include <QImage>
 #include <QIODevice>
+#include <QImage>
 #include <QLoggingCategory>
 #include <QPainter>
 #include <QThread>
@@ -52,7 +52,7 @@ bool KavelImageHandler::canRead(QIODevice* device) {
 
 bool KavelImageHandler::canRead() const {
     if (!canRead(device())) return false;
-    const_cast<KavelImageHandler*>(this)->setFormat("kvl");
+    setFormat("kvl");
     return true;
 }
 
@@ -76,8 +76,10 @@ bool KavelImageHandler::read(QImage* image) {
     kavel_info info{};
     kavel_get_info(kavel, &info);
     if (info.planes != 1 && info.planes != 3) {
-        qCWarning(kavelImageFormat, "Kavel image: images of %d planes cannot be read (only grey "
-                  "and colour)", int(info.planes));
+        qCWarning(kavelImageFormat,
+                  "Kavel image: images of %d planes cannot be read (only grey "
+                  "and colour)",
+                  int(info.planes));
         return false;
     }
     const QRect whole(0, 0, info.width, info.height);
@@ -97,8 +99,10 @@ bool KavelImageHandler::read(QImage* image) {
     QImage output;
     if (!allocateImage(plan.window.size(), format_of(info.planes), &decoded) ||
         (!plan.exact() && !allocateImage(plan.output, format_of(info.planes), &output))) {
-        qCWarning(kavelImageFormat, "Kavel image: %d x %d pixels are over the allocation limit "
-                  "or do not fit in memory", plan.window.width(), plan.window.height());
+        qCWarning(kavelImageFormat,
+                  "Kavel image: %d x %d pixels are over the allocation limit "
+                  "or do not fit in memory",
+                  plan.window.width(), plan.window.height());
         return false;
     }
     kavel_decode_options options{};
@@ -109,9 +113,8 @@ bool KavelImageHandler::read(QImage* image) {
     }
     const kavel_window window{plan.window.left(), plan.window.top(), plan.window.right(),
                               plan.window.bottom()};
-    const kavel_status status =
-        kavel_decode(kavel, plan.scale, window, decoded.bits(),
-                     static_cast<size_t>(decoded.bytesPerLine()), &options);
+    const kavel_status status = kavel_decode(kavel, plan.scale, window, decoded.bits(),
+                                             static_cast<size_t>(decoded.bytesPerLine()), &options);
     if (status != KAVEL_OK) {
         qCWarning(kavelImageFormat, "Kavel image: %s", kavel_last_error());
         return false;
@@ -134,7 +137,7 @@ QVariant KavelImageHandler::option(ImageOption option) const {
             kavel_get_info(source_->image(), &info);
             if (option == Size) return QSize(info.width, info.height);
             return info.planes == 1 || info.planes == 3 ? QVariant(format_of(info.planes))
-                                                         : QVariant();
+                                                        : QVariant();
         }
         case ClipRect:
             return clip_;

@@ -13,7 +13,7 @@
 namespace kavel_qt {
 
 class KavelImageHandler : public QImageIOHandler {
-public:
+  public:
     KavelImageHandler();
     ~KavelImageHandler() override;
 
@@ -26,7 +26,7 @@ public:
     // True when the device's next bytes are "kvel" (the device's position is unchanged).
     static bool canRead(QIODevice* device);
 
-private:
+  private:
     // Opens the image on the device once; false (with a warning naming the reason) on failure.
     bool open() const;
 

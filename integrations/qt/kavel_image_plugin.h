@@ -8,7 +8,7 @@ class KavelImagePlugin : public QImageIOPlugin {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID QImageIOHandlerFactoryInterface_iid FILE "kavel.json")
 
-public:
+  public:
     Capabilities capabilities(QIODevice* device, const QByteArray& format) const override;
     QImageIOHandler* create(QIODevice* device, const QByteArray& format) const override;
 };

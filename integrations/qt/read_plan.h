@@ -9,10 +9,10 @@
 namespace kavel_qt {
 
 struct ReadPlan {
-    int scale = 0;        // decode at 1 : 2^scale
-    QRect window;         // pixels at that scale (inside the image at that scale)
-    QRectF source;        // the clip in pixels of the decoded window (may be fractional)
-    QSize output;         // the size of the image handed back
+    int scale = 0;  // decode at 1 : 2^scale
+    QRect window;   // pixels at that scale (inside the image at that scale)
+    QRectF source;  // the clip in pixels of the decoded window (may be fractional)
+    QSize output;   // the size of the image handed back
     // True when the decoded window is the output as it is (no resampling, no cropping).
     bool exact() const {
         return source == QRectF(QPointF(0, 0), QSizeF(window.size())) && output == window.size();

@@ -55,7 +55,8 @@ static int largest_difference(GdkPixbuf* pixbuf, const guint8* reference, int wi
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             for (int c = 0; c < 3; ++c) {
-                const int expected = reference[((gsize)y * width + x) * planes + (planes == 3 ? c : 0)];
+                const int expected =
+                    reference[((gsize)y * width + x) * planes + (planes == 3 ? c : 0)];
                 const int got = pixels[(gsize)y * rowstride + (gsize)x * 3 + c];
                 const int difference = abs(expected - got);
                 if (difference > largest) largest = difference;
@@ -82,8 +83,8 @@ static void expect_pixels(const char* file, const char* how, GdkPixbuf* pixbuf, 
                  gdk_pixbuf_get_n_channels(pixbuf), width, height);
         fail(file, what);
     } else if (difference > tolerance) {
-        snprintf(what, sizeof what, "%s: samples differ by up to %d (allowed %d)", how,
-                 difference, tolerance);
+        snprintf(what, sizeof what, "%s: samples differ by up to %d (allowed %d)", how, difference,
+                 tolerance);
         fail(file, what);
     }
     g_object_unref(pixbuf);
@@ -97,7 +98,8 @@ static void on_size_prepared(GdkPixbufLoader* loader, int width, int height, gpo
     const AskedSize* asked = data;
     (void)width;
     (void)height;
-    if (asked->ask_width > 0) gdk_pixbuf_loader_set_size(loader, asked->ask_width, asked->ask_height);
+    if (asked->ask_width > 0)
+        gdk_pixbuf_loader_set_size(loader, asked->ask_width, asked->ask_height);
 }
 
 /* A GdkPixbufLoader fed the file in pieces of `piece` bytes; NULL with *error on failure. */
@@ -136,14 +138,14 @@ static int check_pixels(char** argv, int argc, int tolerance) {
     const int out_width = asked.ask_width > 0 ? asked.ask_width : width;
     const int out_height = asked.ask_width > 0 ? asked.ask_height : height;
     GError* error = NULL;
-    GdkPixbuf* pixbuf = asked.ask_width > 0
-                            ? gdk_pixbuf_new_from_file_at_size(file, asked.ask_width,
-                                                               asked.ask_height, &error)
-                            : gdk_pixbuf_new_from_file(file, &error);
+    GdkPixbuf* pixbuf = asked.ask_width > 0 ? gdk_pixbuf_new_from_file_at_size(
+                                                  file, asked.ask_width, asked.ask_height, &error)
+                                            : gdk_pixbuf_new_from_file(file, &error);
     if (tolerance == 0) {
-        expect_pixels(file, asked.ask_width > 0 ? "gdk_pixbuf_new_from_file_at_size"
-                                                : "gdk_pixbuf_new_from_file",
-                      pixbuf, error, reference, width, height, planes, 0);
+        expect_pixels(
+            file,
+            asked.ask_width > 0 ? "gdk_pixbuf_new_from_file_at_size" : "gdk_pixbuf_new_from_file",
+            pixbuf, error, reference, width, height, planes, 0);
         error = NULL;
         pixbuf = load_in_pieces(file, 997, &asked, &error);
         expect_pixels(file, "GdkPixbufLoader fed 997 bytes at a time", pixbuf, error, reference,
@@ -170,16 +172,16 @@ static int check_pixels(char** argv, int argc, int tolerance) {
                 }
             }
         }
-        GdkPixbuf* scaled = gdk_pixbuf_scale_simple(whole, got_width, got_height,
-                                                    GDK_INTERP_BILINEAR);
+        GdkPixbuf* scaled =
+            gdk_pixbuf_scale_simple(whole, got_width, got_height, GDK_INTERP_BILINEAR);
         guint8* expected = g_malloc((gsize)got_width * got_height * 3);
         for (int y = 0; y < got_height; ++y) {
             memcpy(expected + (gsize)y * got_width * 3,
                    gdk_pixbuf_read_pixels(scaled) + (gsize)y * gdk_pixbuf_get_rowstride(scaled),
                    (gsize)got_width * 3);
         }
-        expect_pixels(file, "gdk_pixbuf_new_from_file_at_size", pixbuf, error, expected,
-                      got_width, got_height, 3, tolerance);
+        expect_pixels(file, "gdk_pixbuf_new_from_file_at_size", pixbuf, error, expected, got_width,
+                      got_height, 3, tolerance);
         g_free(expected);
         g_object_unref(scaled);
         g_object_unref(whole);

@@ -70,21 +70,22 @@ double mean_difference(const QImage& a, const QImage& b) {
     const int row = a.width() * (a.format() == QImage::Format_RGB888 ? 3 : 1);
     double sum = 0;
     for (int y = 0; y < a.height(); ++y) {
-        for (int x = 0; x < row; ++x) sum += std::abs(a.constScanLine(y)[x] - b.constScanLine(y)[x]);
+        for (int x = 0; x < row; ++x)
+            sum += std::abs(a.constScanLine(y)[x] - b.constScanLine(y)[x]);
     }
     return sum / (double(row) * a.height());
 }
 
 // A device that hands out its bytes once, in order, and cannot seek.
 class Stream : public QIODevice {
-public:
+  public:
     explicit Stream(QByteArray bytes) : bytes_(std::move(bytes)) { open(QIODevice::ReadOnly); }
     bool isSequential() const override { return true; }
     qint64 bytesAvailable() const override {
         return bytes_.size() - at_ + QIODevice::bytesAvailable();
     }
 
-protected:
+  protected:
     qint64 readData(char* data, qint64 max) override {
         const qint64 count = std::min(max, qint64(bytes_.size()) - at_);
         std::memcpy(data, bytes_.constData() + at_, size_t(count));
@@ -93,7 +94,7 @@ protected:
     }
     qint64 writeData(const char*, qint64) override { return -1; }
 
-private:
+  private:
     QByteArray bytes_;
     qint64 at_ = 0;
 };
@@ -105,7 +106,7 @@ struct Photo {
 };
 
 class QtImageReaderTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         work = new QTemporaryDir;
         run_kavel({"encode", QStringLiteral(KAVEL_DATA "/chelsea.png"), path("chelsea.kvl")});
@@ -153,7 +154,8 @@ TEST_F(QtImageReaderTest, PluginIsFoundAndSizeComesFromTheHeaderAlone) {
 TEST_F(QtImageReaderTest, WholeImagesFromFilesMemoryAndStreamsEqualTheDecoder) {
     for (const Photo& photo : {colour, grey}) {
         SCOPED_TRACE(photo.kvl.toStdString());
-        const QImage expected = reference(photo.kvl, photo.planes, 0, QRect(QPoint(0, 0), photo.size));
+        const QImage expected =
+            reference(photo.kvl, photo.planes, 0, QRect(QPoint(0, 0), photo.size));
         EXPECT_EQ(largest_difference(QImageReader(photo.kvl).read(), expected), 0);
 
         QFile file(photo.kvl);
@@ -175,11 +177,13 @@ TEST_F(QtImageReaderTest, WholeImagesFromFilesMemoryAndStreamsEqualTheDecoder) {
 
 TEST_F(QtImageReaderTest, ClipRectanglesDecodeOnlyThatWindow) {
     for (const Photo& photo : {colour, grey}) {
-        for (const QRect clip : {QRect(0, 0, 1, 1), QRect(33, 17, 101, 77), QRect(200, 150, 251, 150)}) {
+        for (const QRect clip :
+             {QRect(0, 0, 1, 1), QRect(33, 17, 101, 77), QRect(200, 150, 251, 150)}) {
             SCOPED_TRACE(photo.kvl.toStdString() + " clip at " + std::to_string(clip.x()));
             QImageReader reader(photo.kvl);
             reader.setClipRect(clip);
-            EXPECT_EQ(largest_difference(reader.read(), reference(photo.kvl, photo.planes, 0, clip)), 0);
+            EXPECT_EQ(
+                largest_difference(reader.read(), reference(photo.kvl, photo.planes, 0, clip)), 0);
         }
     }
 }
@@ -193,8 +197,9 @@ TEST_F(QtImageReaderTest, ScaledSizesDecodeTheCoarsestSufficientScale) {
     // 100 x 67 comes from scale 2 (113 x 75), the coarsest that is large enough.
     QImageReader small(colour.kvl);
     small.setScaledSize(QSize(100, 67));
-    const QImage from_scale2 = reference(colour.kvl, 3, 2, whole2)
-                                   .scaled(100, 67, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QImage from_scale2 =
+        reference(colour.kvl, 3, 2, whole2)
+            .scaled(100, 67, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     EXPECT_EQ(largest_difference(small.read(), from_scale2), 0);
 
     // A clip on even pixels at half its size: that window of scale 1.
@@ -217,8 +222,9 @@ TEST_F(QtImageReaderTest, ScaledSizesDecodeTheCoarsestSufficientScale) {
         reader.setScaledSize(QSize(50, 30));
         const QImage image = reader.read();
         ASSERT_EQ(image.size(), QSize(50, 30));
-        const QImage expected = reference(photo.kvl, photo.planes, 0, clip)
-                                    .scaled(50, 30, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        const QImage expected =
+            reference(photo.kvl, photo.planes, 0, clip)
+                .scaled(50, 30, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         EXPECT_LT(mean_difference(image, expected), 8.0);
     }
 }
