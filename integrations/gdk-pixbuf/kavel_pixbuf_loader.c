@@ -72,10 +72,8 @@ static GdkPixbuf* decode_spooled(ByteSpool* spool, int scale, GdkPixbufModuleSiz
         pixbuf_set_kavel_error(error, status);
         return NULL;
     }
-    GdkPixbuf* pixbuf = NULL;
-    if (scale >= 0 || pixbuf_choose_scale(image, size_func, user_data, &scale, error)) {
-        pixbuf = pixbuf_decode_at_scale(image, scale, error);
-    }
+    GdkPixbuf* pixbuf = scale >= 0 ? pixbuf_decode_at_scale(image, scale, error)
+                                   : decode_as_asked(image, size_func, user_data, error);
     kavel_close(image);
     return pixbuf;
 }
