@@ -65,6 +65,23 @@ gboolean byte_spool_append(ByteSpool* spool, const guint8* bytes, gsize length, 
     return TRUE;
 }
 
+gboolean byte_spool_read_at(const ByteSpool* spool, gsize offset, guint8* buffer, gsize length) {
+    if (offset > spool->size || length > spool->size - offset) return FALSE;
+    if (length == 0) return TRUE;
+    if (spool->fd < 0) {
+        memcpy(buffer, spool->heap->data + offset, length);
+        return TRUE;
+    }
+    gsize done = 0;
+    while (done < length) {
+        const ssize_t got = pread(spool->fd, buffer + done, length - done, (off_t)(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return FALSE;
+        done += (gsize)got;
+    }
+    return TRUE;
+}
+
 gboolean byte_spool_view(ByteSpool* spool, const guint8** data, gsize* size, GError** error) {
     *data = NULL;
     *size = spool->size;

@@ -23,6 +23,10 @@ gboolean byte_spool_init(ByteSpool* spool, GError** error);
  * as it was. */
 gboolean byte_spool_append(ByteSpool* spool, const guint8* bytes, gsize length, GError** error);
 
+/* Copies length bytes at offset of those appended so far. FALSE when they are not all there or
+ * cannot be read. */
+gboolean byte_spool_read_at(const ByteSpool* spool, gsize offset, guint8* buffer, gsize length);
+
 /* All bytes appended so far, readable until byte_spool_clear (append no more after this).
  * An empty spool gives data NULL and size 0. FALSE (with error set) when they cannot be mapped. */
 gboolean byte_spool_view(ByteSpool* spool, const guint8** data, gsize* size, GError** error);

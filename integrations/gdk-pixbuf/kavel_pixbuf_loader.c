@@ -8,7 +8,12 @@
  *     are held in a spool until the last one has arrived, then decoded from memory at the
  *     coarsest scale at least as large as the size the application asks for in size-prepared.
  *     The size is asked as soon as the header has arrived, so that gdk_pixbuf_get_file_info
- *     stops reading there. */
+ *     stops reading there.
+ *
+ * Small pictures (thumbnails, previews) need only the coarse scales, which a Kavel file keeps
+ * near its start: for those the loader tries to decode from the bytes that have arrived, each
+ * time their count has doubled, and once that works it keeps no more of the file (a 256-pixel
+ * thumbnail of a 57 MB file needs its first 200 KB or so). */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <stdio.h>
@@ -23,6 +28,15 @@
  * arrived (or at the end of a shorter file). */
 #define LOADER_HEAD_BYTES 4096
 
+/* Pictures of at most this many pixels are decoded early, from the first bytes, when they can
+ * be: first from 128 KiB, then each time the bytes that have arrived have doubled. A try counts
+ * only if the library read nothing within EARLY_MARGIN_BYTES of the end of what has arrived:
+ * then it cannot have been cut short by that end, and it read the very bytes a decode of the
+ * whole file reads. */
+#define EARLY_MAX_PIXELS ((gint64)1 << 19)
+#define EARLY_FIRST_BYTES ((gsize)128 * 1024)
+#define EARLY_MARGIN_BYTES ((guint64)64 * 1024)
+
 typedef struct LoadContext {
     GdkPixbufModuleSizeFunc size_func;
     GdkPixbufModulePreparedFunc prepared_func;
@@ -33,7 +47,9 @@ typedef struct LoadContext {
     gsize head_length;
     gboolean scale_chosen; /* the application has been asked for its size */
     int scale;
-    gboolean failed; /* an increment failed: stop_load only cleans up */
+    gboolean failed;  /* an increment failed: stop_load only cleans up */
+    gsize early_at;   /* the next early try when this many bytes have arrived; 0: none */
+    GdkPixbuf* early; /* the picture, decoded early: later bytes are not kept */
 } LoadContext;
 
 /* --- the whole file, read through its descriptor --------------------------------------------- */
@@ -155,9 +171,54 @@ static gboolean choose_scale_from_head(LoadContext* context, GError** error) {
     }
     const gboolean chosen =
         pixbuf_choose_scale(image, context->size_func, context->user_data, &context->scale, error);
+    int32_t width = 0;
+    int32_t height = 0;
+    if (chosen && kavel_size_at(image, context->scale, &width, &height) == KAVEL_OK &&
+        (gint64)width * height <= EARLY_MAX_PIXELS) {
+        context->early_at = EARLY_FIRST_BYTES;
+    }
     kavel_close(image);
     context->scale_chosen = chosen;
     return chosen;
+}
+
+/* The bytes that have arrived, as the library's source; notes reads near their end. */
+typedef struct ArrivedBytes {
+    const ByteSpool* spool;
+    gsize length;
+    gboolean near_end;
+} ArrivedBytes;
+
+static int64_t read_arrived_at(void* context, uint64_t offset, void* buffer, size_t length) {
+    ArrivedBytes* arrived = context;
+    if (offset >= arrived->length || length > arrived->length - offset ||
+        arrived->length - offset - length < EARLY_MARGIN_BYTES) {
+        arrived->near_end = TRUE;
+    }
+    if (offset >= arrived->length) return 0;
+    const gsize count = MIN((gsize)length, arrived->length - (gsize)offset);
+    if (!byte_spool_read_at(arrived->spool, (gsize)offset, buffer, count)) return -1;
+    return (int64_t)count;
+}
+
+/* Tries to decode the picture from the bytes that have arrived (on this thread only: the
+ * pictures tried are under the loader's threading size). */
+static void try_early_decode(LoadContext* context) {
+    ArrivedBytes arrived = {&context->spool, context->spool.size, FALSE};
+    kavel_reader reader;
+    memset(&reader, 0, sizeof reader);
+    reader.context = &arrived;
+    reader.read_at = read_arrived_at;
+    reader.size = arrived.length;
+    kavel_image* image = NULL;
+    if (kavel_open_reader(&reader, &image) != KAVEL_OK) return;
+    GdkPixbuf* pixbuf = pixbuf_decode_at_scale(image, context->scale, NULL);
+    kavel_close(image);
+    if (pixbuf != NULL && !arrived.near_end) {
+        context->early = pixbuf;
+    } else if (pixbuf != NULL) {
+        g_object_unref(pixbuf);
+    }
 }
 
 static gboolean load_increment(gpointer data, const guchar* bytes, guint size, GError** error) {
@@ -167,6 +228,7 @@ static gboolean load_increment(gpointer data, const guchar* bytes, guint size, G
                             "Kavel image: loading has already failed");
         return FALSE;
     }
+    if (context->early != NULL) return TRUE; /* decoded: the rest of the file is not needed */
     if (context->head_length < LOADER_HEAD_BYTES) {
         const gsize take = MIN((gsize)size, LOADER_HEAD_BYTES - context->head_length);
         memcpy(context->head + context->head_length, bytes, take);
@@ -175,6 +237,11 @@ static gboolean load_increment(gpointer data, const guchar* bytes, guint size, G
     gboolean loading = byte_spool_append(&context->spool, bytes, size, error);
     if (loading && !context->scale_chosen && context->head_length == LOADER_HEAD_BYTES) {
         loading = choose_scale_from_head(context, error);
+    }
+    if (loading && context->early_at != 0 && context->spool.size >= context->early_at) {
+        try_early_decode(context);
+        if (context->early != NULL) byte_spool_clear(&context->spool);
+        context->early_at = context->early != NULL ? 0 : context->spool.size * 2;
     }
     context->failed = !loading;
     return loading;
@@ -186,6 +253,8 @@ static gboolean stop_load(gpointer data, GError** error) {
     if (context->failed) {
         g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_FAILED,
                             "Kavel image: loading has already failed");
+    } else if (context->early != NULL) {
+        pixbuf = context->early;
     } else {
         pixbuf = decode_spooled(&context->spool, context->scale_chosen ? context->scale : -1,
                                 context->size_func, context->user_data, error);
