@@ -9,7 +9,8 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
           qt6-base-dev libgl-dev
           libgdal-dev gdal-bin python3-gdal python3-rasterio
           python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pil python3-pytest
-          gimp libgimp2.0-dev)  # the GIMP plug-in and its test in GIMP
+          gimp libgimp2.0-dev  # the GIMP plug-in and its test in GIMP
+          libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info)
 if [[ "${1:-}" == "--bench" ]]; then
     packages+=(libjpeg-turbo-progs libopenjp2-tools hyperfine imagemagick time)
 fi
