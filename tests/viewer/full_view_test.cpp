@@ -536,6 +536,10 @@ TEST_F(FullViewTest, TheWheelZoomsOneRatioAroundThePointerWithoutMovingTheCrop) 
     EXPECT_EQ(dialog->m_scale, 1);
     turn(-60);
     EXPECT_EQ(dialog->m_scale, 2);
+    // 1:4 is the last ratio listed (the thumbnail scale 3 is not): the wheel stops there.
+    turn(-120);
+    EXPECT_EQ(dialog->m_scale, 2);
+    EXPECT_EQ(dialog->ComboGetCurSel(IDC_RATIO_LIST), 2);
     // Over the full view the wheel does nothing.
     QWheelEvent wheel(QPointF(FullView({60, 60})), QPointF(), QPoint(), QPoint(0, 120),
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
