@@ -92,6 +92,18 @@ std::vector<OptionSpec> with_common_options(std::vector<OptionSpec> specs) {
     return specs;
 }
 
+bool answered_help_or_version(const CommandLine& line, void (*print_help)()) {
+    if (line.has("help")) {
+        print_help();
+        return true;
+    }
+    if (line.has("version")) {
+        print_version();
+        return true;
+    }
+    return false;
+}
+
 int usage_error(const char* command, const std::string& message) {
     std::fprintf(stderr, "kavel %s: %s; see kavel --help\n", command, message.c_str());
     return 2;

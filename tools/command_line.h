@@ -33,6 +33,9 @@ private:
 // The options every command knows: help, version, quiet, verbose.
 std::vector<OptionSpec> with_common_options(std::vector<OptionSpec> specs);
 
+// Prints the command's help or the version when the line asks for either; true if it did.
+bool answered_help_or_version(const CommandLine& line, void (*print_help)());
+
 // Prints "kavel COMMAND: message; see kavel --help" and returns the usage status 2.
 int usage_error(const char* command, const std::string& message);
 // Prints the tool's name and version.

@@ -90,14 +90,7 @@ int run_decode_command(int argc, char** argv) {
                     &why)) {
         return usage_error("decode", why);
     }
-    if (line.has("help")) {
-        print_decode_usage();
-        return 0;
-    }
-    if (line.has("version")) {
-        print_version();
-        return 0;
-    }
+    if (answered_help_or_version(line, print_decode_usage)) return 0;
     const bool quiet = line.has("quiet");
     const bool verbose = line.has("verbose") && !quiet;
     int64_t scale = 0, thread_count = 0, png_level = kavel_output::PngOptions::kDefaultLevel;

@@ -106,14 +106,7 @@ int run_encode_command(int argc, char** argv) {
                     &why)) {
         return kavel_tools::usage_error("encode", why);
     }
-    if (line.has("help")) {
-        print_help();
-        return 0;
-    }
-    if (line.has("version")) {
-        kavel_tools::print_version();
-        return 0;
-    }
+    if (kavel_tools::answered_help_or_version(line, print_help)) return 0;
     const bool quiet = line.has("quiet");
     const bool verbose = line.has("verbose") && !quiet;
     kavel::EncoderOptions options;

@@ -136,14 +136,7 @@ int run_info_command(int argc, char** argv) {
     std::string why;
     if (!line.parse(argc, argv, with_common_options({{"json", 0, false}}), &why))
         return usage_error("info", why);
-    if (line.has("help")) {
-        print_info_usage();
-        return 0;
-    }
-    if (line.has("version")) {
-        print_version();
-        return 0;
-    }
+    if (answered_help_or_version(line, print_info_usage)) return 0;
     if (line.positional().empty()) return usage_error("info", "no file given");
     int status = 0;
     for (const std::string& name : line.positional()) {

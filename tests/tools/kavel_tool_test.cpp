@@ -140,7 +140,7 @@ TEST_F(KavelTool, FailuresNameTheFileAndLeaveNoOutput) {
     EXPECT_NE(r.status, 0);
     EXPECT_FALSE(std::filesystem::exists(out));
     for (const auto& entry : std::filesystem::directory_iterator(dir_.path(""))) {
-        EXPECT_EQ(entry.path().string().find(".tmp-"), std::string::npos) << entry.path();
+        EXPECT_EQ(entry.path().string().find(".kavel-"), std::string::npos) << entry.path();
     }
 }
 
