@@ -203,13 +203,16 @@ int run_encode_command(int argc, char** argv) {
         if (error.empty()) error = "cannot write the output (disk full?)";
         return encode_failure(out + ": " + error);
     }
-    if (!quiet && out != "-") {
-        std::printf("%s: %d x %d %s, %d levels, step %.4g, %llu bytes, %.3f bits per pixel",
-                    out.c_str(), width, height, channels == 1 ? "grey" : "colour",
-                    result.levels, result.step, static_cast<unsigned long long>(result.bytes),
-                    double(result.bytes) * 8.0 / (double(width) * double(height)));
-        if (result.passes > 1) std::printf(" (%d coding passes)", result.passes);
-        std::printf("\n");
+    if (!quiet) {
+        // A message like any other: on standard error, so that OUT - stays clean.
+        std::fprintf(stderr, "kavel encode: %s: %d x %d %s, %d levels, step %.4g, %llu bytes, "
+                             "%.3f bits per pixel",
+                     out == "-" ? "standard output" : out.c_str(), width, height,
+                     channels == 1 ? "grey" : "colour", result.levels, result.step,
+                     static_cast<unsigned long long>(result.bytes),
+                     double(result.bytes) * 8.0 / (double(width) * double(height)));
+        if (result.passes > 1) std::fprintf(stderr, " (%d coding passes)", result.passes);
+        std::fprintf(stderr, "\n");
     }
     return 0;
 }

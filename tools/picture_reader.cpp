@@ -31,7 +31,7 @@ bool too_large(uint64_t width, uint64_t height, uint64_t channels, const Picture
     }
     if (width * height > limits.max_pixels) {
         *error = path + ": a picture of " + std::to_string(width) + " x " + std::to_string(height) +
-                 " has more than " + std::to_string(limits.max_pixels) +
+                 " is too large: it has more than " + std::to_string(limits.max_pixels) +
                  " pixels (--max-pixels)";
         return true;
     }
