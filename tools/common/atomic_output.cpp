@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include <pthread.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,13 +78,20 @@ bool AtomicOutput::open(std::string* error) {
     std::string pattern = folder_of(destination_) + "/.kavel-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
+    // No signal between creating the file and recording it for the handler.
+    sigset_t blocked, previous;
+    sigemptyset(&blocked);
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&blocked, signal_number);
+    pthread_sigmask(SIG_BLOCK, &blocked, &previous);
     const int descriptor = ::mkstemp(name.data());
+    const int saved = errno;
+    if (descriptor >= 0) record_pending(name.data());
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     if (descriptor < 0) {
-        *error = std::string("cannot create the output: ") + std::strerror(errno);
+        *error = std::string("cannot create the output: ") + std::strerror(saved);
         return false;
     }
     temporary_ = name.data();
-    record_pending(temporary_);
     ::fchmod(descriptor, file_mode_for_umask());
     stream_ = ::fdopen(descriptor, "wb");
     if (stream_ == nullptr) {
