@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <exception>
 #include <new>
 #include <thread>
 #include <vector>
@@ -102,7 +103,15 @@ bool decode_in_strips(const kavel::Image& image, int32_t scale, const kavel::Win
 
     // The decoding threads fill the slots; this thread writes them out in order.
     std::vector<std::thread> pool;
-    for (int64_t t = 0; t < workers; ++t) pool.emplace_back(work);
+    try {
+        for (int64_t t = 0; t < workers; ++t) pool.emplace_back(work);
+    } catch (const std::exception&) {
+        // Fewer threads than asked for: go on with those that started.
+    }
+    if (pool.empty()) {
+        *error = "cannot start a decoding thread";
+        return false;
+    }
     bool ok = true;
     for (int64_t i = 0; i < piece_count && ok; ++i) {
         Slot& slot = slots[static_cast<size_t>(i % slot_count)];
@@ -115,7 +124,16 @@ bool decode_in_strips(const kavel::Image& image, int32_t scale, const kavel::Win
             ok = false;
             break;
         }
-        if (!writer.write(slot.pixels.data(), slot.pixels.size(), error)) {
+        // Nothing may leave this loop by an exception while the threads run.
+        bool wrote = false;
+        try {
+            wrote = writer.write(slot.pixels.data(), slot.pixels.size(), error);
+        } catch (const std::bad_alloc&) {
+            *error = "out of memory";
+        } catch (const std::exception& failure) {
+            *error = failure.what();
+        }
+        if (!wrote) {
             *failed_in_output = true;
             ok = false;
         }

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -97,7 +98,12 @@ public:
         threads = unsigned(std::min<uint64_t>(threads, pieces));
         max_in_flight_ = std::size_t(threads) * 2;
         if (threads > 1) {
-            for (unsigned t = 0; t < threads; ++t) pool_.emplace_back([this] { work(); });
+            try {
+                for (unsigned t = 0; t < threads; ++t) pool_.emplace_back([this] { work(); });
+            } catch (const std::exception&) {
+                // Fewer threads than asked for: those that started do the work (or this
+                // thread alone, when none did).
+            }
         }
     }
 
