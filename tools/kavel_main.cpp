@@ -21,13 +21,14 @@ void print_usage(FILE* out) {
         "Kavel images hold a picture as a wavelet decomposition: any window can be decoded\n"
         "at any scale 1:2^S without decoding the rest.\n\n"
         "commands:\n"
-        "  info [--json] FILE                          planes, levels and size of FILE\n"
+        "  info [--json] FILE...                       size, scales and layout of each FILE\n"
         "  decode FILE -o OUT [--scale S] [--window X0,Y0,X1,Y1]\n"
         "                                              decode a window to PNG/PGM/PPM/raw\n"
 #ifdef KAVEL_HAVE_ENCODE
         "  encode IN OUT.kvl [options]                 write a Kavel file from PNG/PGM/PPM\n"
 #endif
-        "\nRun 'kavel COMMAND --help' for a command's options.\n",
+        "\nEvery command takes -h/--help, --version, -q/--quiet and -v/--verbose; a FILE or IN\n"
+        "of - is standard input. Run 'kavel COMMAND --help' for a command's options.\n",
         out);
 }
 
