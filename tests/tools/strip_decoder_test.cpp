@@ -44,11 +44,10 @@ TEST(DecodeInStrips, RowsMatchOneDecodeForAnyStripAndThreadCount) {
         std::vector<uint8_t> expected;
         ASSERT_TRUE(kavel_test::decode_window(path, scale, window.x0, window.y0, window.x1,
                                               window.y1, &expected, 3));
-        // Strips of whole rows, and rows cut across the width into pieces of 5, 16 or 1
-        // columns.
+        // Strips of whole rows, and rows cut across the width into pieces of 23 columns
+        // (rows are then taken one at a time, whatever the plan's row count).
         const PiecePlan plans[] = {{1, window.columns()}, {7, window.columns()},
-                                   {16, window.columns()}, {1000, window.columns()},
-                                   {1, 5}, {4, 16}, {1, 1}};
+                                   {16, window.columns()}, {1000, window.columns()}, {4, 23}};
         for (const PiecePlan& plan : plans) {
             for (const int threads : {1, 2, 3}) {
                 CollectingWriter writer(static_cast<size_t>(window.columns()) * 3);
