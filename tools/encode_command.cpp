@@ -15,7 +15,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kavel encode IN OUT.kvl [--levels L] [--quality Q | --step S | --bpp B]\n"
-    "                    [--tile N] [--block N]\n";
+    "                    [--tile N] [--block N] [--layout index-first|natural]\n";
 
 void print_help() {
     std::printf(
@@ -35,7 +35,9 @@ void print_help() {
         "  --tile N      tile side in coefficients of each subband (default: by the\n"
         "                subband's size, 128..2048)\n"
         "  --block N     block side in coefficients (default: %d in the finest subbands,\n"
-        "                halved with every coarser level down to %d)\n\n"
+        "                halved with every coarser level down to %d)\n"
+        "  --layout L    index-first (default: directories and stream headers before all\n"
+        "                blocks, for remote reading) or natural (each tile's blocks after it)\n\n"
         "example: kavel encode photo.png photo.kvl --bpp 1\n",
         kUsage, kavel::EncoderOptions::kDefaultFinestBlock,
         kavel::EncoderOptions::kDefaultSmallestBlock);
@@ -93,6 +95,10 @@ int run_encode_command(int argc, char** argv) {
                     return usage_error(arg + " wants an integer 1..65535, not '" + value + "'");
                 (arg == "--tile" ? options.tile_size : options.block_size) =
                     static_cast<int32_t>(n);
+            } else if (arg == "--layout" && (!std::strcmp(value, "natural") ||
+                                              !std::strcmp(value, "index-first"))) {
+                options.layout.order =
+                    *value == 'n' ? kavel::LayoutOrder::natural : kavel::LayoutOrder::index_first;
             } else if (arg == "--quality") {
                 if (!parse_real(value, 1, 100, &options.quality))
                     return usage_error(std::string("--quality wants a number 1..100, not '") +
