@@ -7,7 +7,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
           qt6-base-dev libgl-dev)
 if [[ "${1:-}" == "--bench" ]]; then
-    packages+=(libjpeg-turbo-progs libopenjp2-tools hyperfine imagemagick time)
+    packages+=(libjpeg-turbo-progs libopenjp2-tools hyperfine imagemagick time netpbm strace)
 fi
 
 missing=()
