@@ -27,7 +27,7 @@
 #                                   into pnmtopng (netpbm), for reference
 #   encoding, colour                kavel encode --bpp BPP; cjpeg -optimize at the quality that
 #                                   gives the nearest size; opj_compress -I -n 6 -r R, in
-#                                   megapixels per second (wall clock; the CPU seconds beside)
+#                                   megapixels per second of wall clock and per CPU second
 # Every output goes to a scratch folder in memory. Times are hyperfine medians; "x" figures are
 # the time over kavel's default-threads time (above 1: kavel is faster).
 #
@@ -301,9 +301,9 @@ encode_row() {
   local name=$1 output=$2
   shift 2
   /usr/bin/time -f "%e %U %S" -o "$scratch/time" "$@" > /dev/null 2> "$scratch/encode.log" ||
-    { cat "$scratch/encode.log" >&2; encode_rows+=("| $name | failed | | | |"); return; }
+    { cat "$scratch/encode.log" >&2; encode_rows+=("| $name | failed | | | | |"); return; }
   read -r wall user sys < "$scratch/time"
-  encode_rows+=("| $name | $(awk -v w="$wall" -v m="$encode_mp" 'BEGIN { printf "%.2f", m / w }') | $(seconds "$wall") | $(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.1f s", u + s }') | $(bpp_of "$output" "$encode_pixels") |")
+  encode_rows+=("| $name | $(awk -v w="$wall" -v m="$encode_mp" 'BEGIN { printf "%.2f", m / w }') | $(awk -v u="$user" -v s="$sys" -v m="$encode_mp" 'BEGIN { printf "%.2f", m / (u + s) }') | $(seconds "$wall") | $(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.1f s", u + s }') | $(bpp_of "$output" "$encode_pixels") |")
   rm -f "$output"
 }
 for which in "${kavels[@]}"; do
@@ -338,6 +338,6 @@ echo "$png_row"
 echo
 echo "Encoding the $encode_size x $encode_size colour mosaic at about $rate bit per pixel (1 run each):"
 echo
-echo "| encoder | MP/s | wall | CPU | bits per pixel |"
-echo "|---|---:|---:|---:|---:|"
+echo "| encoder | MP/s | MP per CPU second | wall | CPU | bits per pixel |"
+echo "|---|---:|---:|---:|---:|---:|"
 printf '%s\n' "${encode_rows[@]}"
