@@ -12,7 +12,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
           gimp libgimp2.0-dev  # the GIMP plug-in and its test in GIMP
           libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info)
 if [[ "${1:-}" == "--bench" ]]; then
-    packages+=(libjpeg-turbo-progs libopenjp2-tools hyperfine imagemagick time)
+    packages+=(libjpeg-turbo-progs libopenjp2-tools hyperfine imagemagick time netpbm strace)
 fi
 
 missing=()
