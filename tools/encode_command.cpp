@@ -27,8 +27,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kavel encode IN OUT.kvl [--levels L] [--quality Q | --step S | --bpp B]\n"
-<<<<<<< HEAD
-    "                    [--tile N] [--block N] [--max-pixels N] [--force] [-q] [-v]\n";
+    "                    [--tile N] [--block N] [--layout index-first|natural]\n"
+    "                    [--max-pixels N] [--force] [-q] [-v]\n";
 
 // What the encoder holds per sample at its peak (the picture, its float planes and the
 // coded tiles), for the default limit on the picture's size.
@@ -42,9 +42,6 @@ uint64_t default_max_pixels() {
                                                        : uint64_t{4} << 30;
     return std::min<uint64_t>(memory / (3 * kEncodeBytesPerSample), kavel::kMaxEncodeSamples / 3);
 }
-=======
-    "                    [--tile N] [--block N] [--layout index-first|natural]\n";
->>>>>>> h17-encoder
 
 void print_help() {
     std::printf(
@@ -66,7 +63,8 @@ void print_help() {
         "                subband's size, 128..2048)\n"
         "  --block N     block side in coefficients (default: %d in the finest subbands,\n"
         "                halved with every coarser level down to %d)\n"
-<<<<<<< HEAD
+        "  --layout L    index-first (default: directories and stream headers before all\n"
+        "                blocks, for remote reading) or natural (each tile's blocks after it)\n"
         "  --max-pixels N\n"
         "                refuse pictures of more than N pixels before reading their pixels\n"
         "                (default: what fits in this machine's memory, physical memory /\n"
@@ -74,10 +72,6 @@ void print_help() {
         "  --force       replace an existing OUT that is not a Kavel file\n"
         "  -q, --quiet   no warnings and no summary line\n"
         "  -v, --verbose say what is read and how it is coded\n\n"
-=======
-        "  --layout L    index-first (default: directories and stream headers before all\n"
-        "                blocks, for remote reading) or natural (each tile's blocks after it)\n\n"
->>>>>>> h17-encoder
         "example: kavel encode photo.png photo.kvl --bpp 1\n",
         kUsage, kavel::EncoderOptions::kDefaultFinestBlock,
         kavel::EncoderOptions::kDefaultSmallestBlock,
@@ -110,6 +104,7 @@ int run_encode_command(int argc, char** argv) {
                                                       {"quality", 0, true},
                                                       {"step", 0, true},
                                                       {"bpp", 0, true},
+                                                      {"layout", 0, true},
                                                       {"max-pixels", 0, true},
                                                       {"force", 0, false}}),
                     &why)) {
@@ -120,7 +115,6 @@ int run_encode_command(int argc, char** argv) {
     const bool verbose = line.has("verbose") && !quiet;
     kavel::EncoderOptions options;
     int rate_options = 0;
-<<<<<<< HEAD
     int64_t n = 0;
     auto failed = [&](const char* name) {
         return kavel_tools::usage_error("encode", std::string("--") + name + ": " + why);
@@ -131,64 +125,21 @@ int run_encode_command(int argc, char** argv) {
         if (!parse_integer(line.value("levels"), 0, kavel::kMaxLevelCount, &n, &why))
             return failed("levels");
         options.levels = static_cast<int32_t>(n);
-=======
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            print_help();
-            return 0;
-        }
-        if (arg.size() > 2 && arg[0] == '-' && arg[1] == '-') {
-            if (i + 1 >= argc) return usage_error(arg + " needs a value");
-            const char* value = argv[++i];
-            long n = 0;
-            if (arg == "--levels") {
-                if (!parse_long(value, 0, kavel::kMaxLevelCount, &n))
-                    return usage_error("--levels wants an integer 0.." +
-                                       std::to_string(kavel::kMaxLevelCount) + ", not '" + value +
-                                       "'");
-                options.levels = static_cast<int32_t>(n);
-            } else if (arg == "--tile" || arg == "--block") {
-                if (!parse_long(value, 1, 65535, &n))
-                    return usage_error(arg + " wants an integer 1..65535, not '" + value + "'");
-                (arg == "--tile" ? options.tile_size : options.block_size) =
-                    static_cast<int32_t>(n);
-            } else if (arg == "--layout" && (!std::strcmp(value, "natural") ||
-                                              !std::strcmp(value, "index-first"))) {
-                options.layout.order =
-                    *value == 'n' ? kavel::LayoutOrder::natural : kavel::LayoutOrder::index_first;
-            } else if (arg == "--quality") {
-                if (!parse_real(value, 1, 100, &options.quality))
-                    return usage_error(std::string("--quality wants a number 1..100, not '") +
-                                       value + "'");
-                options.mode = kavel::RateMode::quality;
-                ++rate_options;
-            } else if (arg == "--step") {
-                if (!parse_real(value, 1e-6, 1e9, &options.step) || !(options.step > 0))
-                    return usage_error(std::string("--step wants a positive number, not '") +
-                                       value + "'");
-                options.mode = kavel::RateMode::step;
-                ++rate_options;
-            } else if (arg == "--bpp") {
-                if (!parse_real(value, 1e-4, 64, &options.bpp) || !(options.bpp > 0))
-                    return usage_error(
-                        std::string("--bpp wants a number above 0 and up to 64, not '") + value +
-                        "'");
-                options.mode = kavel::RateMode::bpp;
-                ++rate_options;
-            } else {
-                return usage_error("unknown option " + arg);
-            }
-            continue;
-        }
-        positional.push_back(arg);
->>>>>>> h17-encoder
     }
     for (const char* name : {"tile", "block"}) {
         if (!line.has(name)) continue;
         if (!parse_integer(line.value(name), 1, 65535, &n, &why)) return failed(name);
         (std::strcmp(name, "tile") == 0 ? options.tile_size : options.block_size) =
             static_cast<int32_t>(n);
+    }
+    if (line.has("layout")) {
+        const std::string layout = line.value("layout");
+        if (layout != "natural" && layout != "index-first") {
+            return kavel_tools::usage_error(
+                "encode", "--layout: wants index-first or natural, not '" + layout + "'");
+        }
+        options.layout.order =
+            layout == "natural" ? kavel::LayoutOrder::natural : kavel::LayoutOrder::index_first;
     }
     if (line.has("quality")) {
         if (!parse_real(line.value("quality"), 1, 100, &options.quality, &why))
