@@ -7,6 +7,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 export QT_QPA_PLATFORM=offscreen
 
+echo "== Layers: every include points the allowed way (docs/architecture.md)"
+"$root/scripts/check-layers.sh"
+
 echo "== Build (warnings are errors) and tests"
 "$root/scripts/build.sh" "$root/build-ci" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVEL_WERROR=ON
 (cd "$root/build-ci" && ctest --output-on-failure -j "$(nproc)" --timeout 900)
