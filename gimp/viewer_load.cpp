@@ -36,8 +36,9 @@ bool FindModule(CatalogueEntry* found, std::string* searched) {
     for (const std::string& folder : ModuleFolders()) {
         if (!g_file_test(folder.c_str(), G_FILE_TEST_IS_DIR)) continue;
         const std::vector<CatalogueEntry> catalogue = ReadCatalogue(folder);
-        if (const CatalogueEntry* module = FindReader(catalogue, "kvl"); module != nullptr) {
-            *found = *module;
+        const std::vector<const CatalogueEntry*> readers = FindReaders(catalogue, "kvl");
+        if (!readers.empty()) {
+            *found = *readers.front();
             return true;
         }
         *searched += (searched->empty() ? "" : ", ") + folder;
