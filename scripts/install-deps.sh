@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
-          qt6-base-dev libgl-dev)
+          qt6-base-dev libgl-dev
+          zlib1g-dev pngcheck python3-pil)
 if [[ "${1:-}" == "--bench" ]]; then
     packages+=(libjpeg-turbo-progs libopenjp2-tools hyperfine imagemagick time)
 fi
