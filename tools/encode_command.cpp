@@ -15,7 +15,7 @@
 
 #include "encode/encoder.h"
 #include "encode/kavel_writer.h"
-#include "format/kavel.h"
+#include "kavel/kavel.h"
 #include "tools/command_line.h"
 #include "tools/common/atomic_output.h"
 #include "tools/common/number_parsing.h"
@@ -89,7 +89,10 @@ bool holds_other_data(const std::string& path) {
     struct stat status {};
     if (path == "-" || ::stat(path.c_str(), &status) != 0) return false;
     if (!S_ISREG(status.st_mode) || status.st_size == 0) return S_ISDIR(status.st_mode);
-    return !kavel::Image::open(path);
+    kavel_image* image = nullptr;
+    const kavel_status opened = kavel_open_path(path.c_str(), &image);
+    kavel_close(image);
+    return opened != KAVEL_OK;
 }
 
 }  // namespace
