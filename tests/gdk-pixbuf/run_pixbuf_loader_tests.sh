@@ -45,8 +45,8 @@ run() {  # run DESCRIPTION COMMAND...: runs a check, reports it, remembers a fai
 for name in chelsea camera astronaut; do
   "$kavel" encode "$data/$name.png" "$work/$name.kvl" > /dev/null
 done
-# A larger file (436 KB): its small sizes are decoded from its first bytes as they arrive.
-"$kavel" encode "$data/hubble_deep_field.png" "$work/hubble.kvl" --bpp 4 > /dev/null
+# A larger file (about 460 KB): its small sizes are decoded from its first bytes as they arrive.
+"$kavel" encode "$data/hubble_deep_field.png" "$work/hubble.kvl" --step 4 > /dev/null
 "$kavel" decode "$work/hubble.kvl" --scale 3 -o "$work/hubble-3.raw"
 "$kavel" decode "$work/chelsea.kvl" -o "$work/chelsea-0.raw"
 "$kavel" decode "$work/chelsea.kvl" --scale 1 -o "$work/chelsea-1.raw"
@@ -62,7 +62,7 @@ run "colour at 226 x 150: scale 1 exactly" \
   "$check" pixels "$work/chelsea.kvl" "$work/chelsea-1.raw" 226 150 3 226 150
 run "colour at 100 x 100: scale 2 (113 x 75) resampled by gdk-pixbuf" \
   "$check" resampled "$work/chelsea.kvl" "$work/chelsea-2.raw" 113 75 3 100 100
-run "436 KB file at 125 x 109: scale 3, from the first bytes that arrive" \
+run "460 KB file at 125 x 109: scale 3, from the first bytes that arrive" \
   "$check" pixels "$work/hubble.kvl" "$work/hubble-3.raw" 125 109 3 125 109
 run "grey 512 x 512 at full size (from file and fed)" \
   "$check" pixels "$work/camera.kvl" "$work/camera-0.raw" 512 512 1
