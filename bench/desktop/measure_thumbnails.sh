@@ -59,18 +59,10 @@ fi
 
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
-pkg_var() { pkg-config --variable="$1" gdk-pixbuf-2.0; }
-shopt -s nullglob
-"$(pkg_var gdk_pixbuf_query_loaders)" "$(pkg_var gdk_pixbuf_moduledir)"/*.so \
-  "$build/gdk-pixbuf-loaders/libpixbufloader-kavel.so" > "$scratch/loaders.cache"
-shopt -u nullglob
-mkdir -p "$scratch/share/mime/packages"
-cp "$root/integrations/gdk-pixbuf/kavel-mime.xml" "$scratch/share/mime/packages/kavel.xml"
-export GDK_PIXBUF_MODULE_FILE="$scratch/loaders.cache"
-export XDG_DATA_DIRS="$scratch/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}"
+source "$root/integrations/gdk-pixbuf/use_uninstalled.sh" \
+  "$build/gdk-pixbuf-loaders/libpixbufloader-kavel.so" "$scratch"
 export QT_PLUGIN_PATH="$build/qt-plugins" QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$scratch/run"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
-update-mime-database "$scratch/share/mime"
 
 now() { echo "${EPOCHREALTIME/[.,]/}"; }
 median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }

@@ -5,34 +5,19 @@
 # gdk_pixbuf_new_from_file, gdk_pixbuf_new_from_file_at_size, a fed GdkPixbufLoader and the real
 # gdk-pixbuf-thumbnailer; pixels are compared with `kavel decode`.
 #
-# usage: run_pixbuf_loader_tests.sh KAVEL LOADER CHECK QUERY_LOADERS MODULE_DIR MIME_XML DATA_DIR
-#                                   REGRESSION_DIR
+# usage: run_pixbuf_loader_tests.sh KAVEL LOADER CHECK DATA_DIR REGRESSION_DIR
 set -euo pipefail
-(( $# == 8 )) || { sed -n '2,9p' "$0" >&2; exit 2; }
-kavel=$1 loader=$2 check=$3 query_loaders=$4 module_dir=$5 mime_xml=$6 data=$7 regression=$8
+(( $# == 5 )) || { sed -n '2,8p' "$0" >&2; exit 2; }
+kavel=$1 loader=$2 check=$3 data=$4 regression=$5
 
-missing=()
-thumbnailer=$(command -v gdk-pixbuf-thumbnailer) || missing+=(libgdk-pixbuf2.0-bin)
-command -v update-mime-database > /dev/null || missing+=(shared-mime-info)
-[[ -x "$query_loaders" ]] || missing+=(libgdk-pixbuf2.0-bin)
-if (( ${#missing[@]} > 0 )); then
-  echo "FAIL: missing Debian packages: ${missing[*]} (scripts/install-deps.sh installs them)" >&2
-  exit 1
-fi
+thumbnailer=$(command -v gdk-pixbuf-thumbnailer) ||
+  { echo "FAIL: gdk-pixbuf-thumbnailer is missing (libgdk-pixbuf2.0-bin)" >&2; exit 1; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# The system's loaders (the PNG writer of the thumbnailer among them) and ours.
-shopt -s nullglob
-"$query_loaders" "$module_dir"/*.so "$loader" > "$work/loaders.cache"
-shopt -u nullglob
-grep -q '"kavel"' "$work/loaders.cache" || { echo "FAIL: the loader did not register" >&2; exit 1; }
-mkdir -p "$work/share/mime/packages"
-cp "$mime_xml" "$work/share/mime/packages/kavel.xml"
-export GDK_PIXBUF_MODULE_FILE="$work/loaders.cache"
-export XDG_DATA_DIRS="$work/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}"
 export XDG_DATA_HOME="$work/home"
-update-mime-database "$work/share/mime"
+source "$(dirname "$0")/../../integrations/gdk-pixbuf/use_uninstalled.sh" "$loader" "$work" ||
+  { echo "FAIL: the loader cannot be registered" >&2; exit 1; }
 
 status=0
 run() {  # run DESCRIPTION COMMAND...: runs a check, reports it, remembers a failure
