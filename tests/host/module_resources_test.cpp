@@ -1,12 +1,11 @@
 // The module's own resources: string table, viewer dialog template, cursors, version block.
-#include "host/module_resources.h"
-
 #include <gtest/gtest.h>
 
 #include <QComboBox>
 #include <QWidget>
 
 #include "host/module_load.h"
+#include "host/module_resources.h"
 #include "host/resource_ids.h"
 #include "platform/cursor.h"
 #include "platform/dialog.h"
@@ -19,7 +18,7 @@ namespace {
 using namespace platform;
 
 class ModuleResourcesTest : public testing::Test {
-  protected:
+protected:
     void SetUp() override { OnModuleAttach(reinterpret_cast<const void*>(&OnModuleAttach)); }
 };
 
@@ -28,8 +27,7 @@ TEST_F(ModuleResourcesTest, StringTable) {
     EXPECT_GT(LoadStringResource(CurrentModuleInstance(), IDS_ABOUT_TEXT, text, sizeof text), 0);
     EXPECT_STREQ(text, "Brindle Kavel Plugin v1.0");
     char caption[60];
-    EXPECT_GT(
-        LoadStringResource(CurrentModuleInstance(), IDS_ABOUT_CAPTION, caption, sizeof caption), 0);
+    EXPECT_GT(LoadStringResource(CurrentModuleInstance(), IDS_ABOUT_CAPTION, caption, sizeof caption), 0);
     LoadStringResource(CurrentModuleInstance(), IDS_FORMAT_NAME, text, sizeof text);
     EXPECT_STREQ(text, "Kavel");
     LoadStringResource(CurrentModuleInstance(), IDS_INTEGER_RANGE, text, sizeof text);
@@ -57,20 +55,13 @@ TEST_F(ModuleResourcesTest, ViewerTemplateHasEveryControlInPlace) {
         int32_t id;
         int16_t x, y, cx, cy;
     } places[] = {
-        {IDC_RATIO_LIST, 130, 15, 134, 73},
-        {IDC_CROP_WIDTH, 144, 61, 29, 12},
-        {IDC_CROP_HEIGHT, 183, 61, 29, 12},
-        {IDC_MAX, 222, 59, 36, 14},
-        {IDC_RESOLUTION, 150, 84, 29, 12},
-        {IDC_APPLY, 222, 83, 36, 14},
-        {1, 217, 319, 50, 14},
-        {2, 166, 319, 50, 14},
-        {IDC_PREVIEW_PANE, 6, 115, 263, 202},
-        {IDC_FULL_VIEW_PANE, 9, 11, 90, 90},
-        {IDC_OUTPUT_GROUP, 105, 44, 163, 61},
-        {IDC_FULL_VIEW_GROUP, 6, 1, 96, 104},
-        {IDC_CENTRE_X, 321, 30, 29, 12},
-        {IDC_CENTRE_Y, 361, 30, 29, 12},
+        {IDC_RATIO_LIST, 130, 15, 134, 73}, {IDC_CROP_WIDTH, 144, 61, 29, 12},
+        {IDC_CROP_HEIGHT, 183, 61, 29, 12}, {IDC_MAX, 222, 59, 36, 14},
+        {IDC_RESOLUTION, 150, 84, 29, 12},  {IDC_APPLY, 222, 83, 36, 14},
+        {1, 217, 319, 50, 14},              {2, 166, 319, 50, 14},
+        {IDC_PREVIEW_PANE, 6, 115, 263, 202}, {IDC_FULL_VIEW_PANE, 9, 11, 90, 90},
+        {IDC_OUTPUT_GROUP, 105, 44, 163, 61}, {IDC_FULL_VIEW_GROUP, 6, 1, 96, 104},
+        {IDC_CENTRE_X, 321, 30, 29, 12},    {IDC_CENTRE_Y, 361, 30, 29, 12},
         {IDC_STATUS, 8, 321, 146, 8},
     };
     for (const auto& place : places) {
