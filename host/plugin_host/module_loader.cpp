@@ -15,6 +15,8 @@ bool LoadModule(const CatalogueEntry& module, LoadedModule* loaded, std::string*
     void* symbol = dlsym(loaded->handle, module.properties.entryPoint.c_str());
     if (symbol == nullptr) {
         *error = module.path + " has no entry point " + module.properties.entryPoint;
+        dlclose(loaded->handle);
+        loaded->handle = nullptr;
         return false;
     }
     loaded->entry = reinterpret_cast<PluginEntryProc>(symbol);

@@ -1,0 +1,131 @@
+#!/usr/bin/python3
+"""Remote reads of Kavel files through GDAL's /vsicurl/: bytes fetched and HTTP requests.
+
+    /usr/bin/python3 bench/remote/measure_remote.py [--build DIR] [--work DIR]
+        [--sizes 8192 16384] [--rate "--bpp 1"] [--variant NAME="ENCODE OPTIONS" ...]
+
+For every size it makes a colour photographic mosaic (bench/huge/make_mosaic.py), encodes it
+with `kavel encode` and the rate options (default --bpp 1; files are reused from an earlier run),
+serves the folder with the tests' range server on 127.0.0.1 and measures, each in a fresh
+gdal_translate process (nothing cached):
+
+  window     a 256 x 256 window at scale 0 from the middle (-srcwin)
+  overview   the whole image as 512 x 512 (-outsize 512 512: GDAL takes the overview at the
+             coarsest sufficient scale)
+
+reporting the requests and bytes the server answered, as a share of the file, and, for
+comparison, the bytes the library itself asked for (through kavel.open on a file object that
+counts its reads). Each --variant encodes a second file with extra encoder options (for
+example --variant remote="--layout remote") and measures it the same way.
+
+Needs the build's kavel, gdal_KAVEL.so and Python package (default build dir: build), gdal-bin,
+python3-gdal and ImageMagick (for the mosaic). The 16384 mosaic takes about 4 GB to encode.
+"""
+
+import argparse
+import io
+import os
+import shlex
+import subprocess
+import sys
+import time
+
+here = os.path.dirname(os.path.abspath(__file__))
+root = os.path.abspath(os.path.join(here, "../.."))
+sys.path.insert(0, os.path.join(root, "tests/data_work"))
+from range_server import RangeServer  # noqa: E402
+
+
+class CountingFile(io.FileIO):
+    """A file that counts the reads the library makes (one read_at = one seek + reads)."""
+
+    def __init__(self, path):
+        super().__init__(path, "rb")
+        self.seeks = 0
+        self.bytes = 0
+
+    def seek(self, offset, whence=0):
+        if whence == 0:
+            self.seeks += 1
+        return super().seek(offset, whence)
+
+    def read(self, size=-1):
+        data = super().read(size)
+        self.bytes += len(data)
+        return data
+
+
+def library_reads(path, scale, window):
+    import kavel
+
+    f = CountingFile(path)
+    image = kavel.open(f)
+    f.seeks = f.bytes = 0  # the header is read at open
+    image.read(scale=scale, window=window)
+    return f.seeks, f.bytes
+
+
+def gdal_environment(build):
+    environment = {k: v for k, v in os.environ.items() if "proxy" not in k.lower()}
+    environment.update(GDAL_DRIVER_PATH=os.path.join(build, "gdalplugins"),
+                       GDAL_DISABLE_READDIR_ON_OPEN="EMPTY_DIR", GDAL_HTTP_TIMEOUT="30",
+                       NO_PROXY="*")
+    return environment
+
+
+def measure(server, build, name, size, arguments, out):
+    server.reset_counts()
+    started = time.monotonic()
+    subprocess.run(["gdal_translate", "-q", *arguments, "/vsicurl/" + server.url(name), out],
+                   check=True, env=gdal_environment(build), timeout=600)
+    return server.requests, server.bytes_served, time.monotonic() - started
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--build", default=os.path.join(root, "build"))
+    parser.add_argument("--work", default="/tmp/kavel-bench/remote")
+    parser.add_argument("--sizes", type=int, nargs="+", default=[8192])
+    parser.add_argument("--rate", default="--bpp 1")
+    parser.add_argument("--variant", action="append", default=[])
+    options = parser.parse_args()
+    sys.path.insert(0, os.path.join(options.build, "python"))
+    tool = os.path.join(options.build, "tools", "kavel")
+    os.makedirs(options.work, exist_ok=True)
+    variants = [("default", "")] + [v.split("=", 1) for v in options.variant]
+
+    print("| file | bytes | read | requests | bytes fetched | share | library asked | time |")
+    print("|---|---|---|---|---|---|---|---|")
+    for size in options.sizes:
+        mosaic = os.path.join(options.work, f"mosaic{size}.ppm")
+        if not os.path.exists(mosaic):
+            subprocess.run([sys.executable, os.path.join(root, "bench/huge/make_mosaic.py"),
+                            str(size), mosaic], check=True)
+        for variant, extra in variants:
+            name = f"mosaic{size}-{variant}.kvl"
+            path = os.path.join(options.work, name)
+            if not os.path.exists(path):
+                subprocess.run([tool, "encode", mosaic, path, *shlex.split(options.rate),
+                                *shlex.split(extra)], check=True)
+            file_size = os.path.getsize(path)
+            middle = size // 2 - 128
+            cases = [
+                ("256 x 256 window", ["-srcwin", str(middle), str(middle), "256", "256"],
+                 0, (middle, middle, middle + 255, middle + 255)),
+                ("512 overview", ["-outsize", "512", "512"],
+                 (size // 512).bit_length() - 1, None),
+            ]
+            with RangeServer(options.work) as server:
+                for label, arguments, scale, window in cases:
+                    out = os.path.join(options.work, "out.tif")
+                    requests, fetched, seconds = measure(server, options.build, name, size,
+                                                         arguments, out)
+                    seeks, asked = library_reads(path, scale, window)
+                    print(f"| {size}² {variant} | {file_size} | {label} | {requests} | "
+                          f"{fetched} | {100 * fetched / file_size:.2f} % | "
+                          f"{asked} in {seeks} reads | {seconds:.2f} s |", flush=True)
+                    os.unlink(out)
+
+
+if __name__ == "__main__":
+    main()
