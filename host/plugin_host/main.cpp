@@ -255,8 +255,8 @@ int OpenCommand(int argc, char** argv) {
 
     // The first module that loads reads the file; one that does not is skipped.
     LoadedModule loaded;
+    std::string error;
     for (const CatalogueEntry* module : readers) {
-        std::string error;
         if (LoadModule(*module, &loaded, &error)) break;
         std::fprintf(stderr, "plugin-host: %s; skipping %s\n", error.c_str(), module->path.c_str());
     }
