@@ -30,17 +30,23 @@ std::vector<std::string> ModuleFolders() {
     return folders;
 }
 
-// The module that reads .kvl files from the first folder that has one.
-bool FindModule(CatalogueEntry* found, std::string* searched) {
+// Loads the first module that reads .kvl files and loads, looking through the folders in
+// order; otherwise says what was searched and what failed.
+bool LoadKavelModule(LoadedModule* loaded, std::string* problem) {
+    std::string searched;
     for (const std::string& folder : ModuleFolders()) {
         if (!g_file_test(folder.c_str(), G_FILE_TEST_IS_DIR)) continue;
         const std::vector<CatalogueEntry> catalogue = ReadCatalogue(folder);
-        if (const CatalogueEntry* module = FindReader(catalogue, "kvl"); module != nullptr) {
-            *found = *module;
-            return true;
+        for (const CatalogueEntry* module : FindReaders(catalogue, "kvl")) {
+            std::string reason;
+            if (LoadModule(*module, loaded, &reason)) return true;
+            *problem += reason + "; ";
         }
-        *searched += (searched->empty() ? "" : ", ") + folder;
+        searched += (searched.empty() ? "" : ", ") + folder;
     }
+    *problem += "no module that reads Kavel files (KAVEL.8bi) loads from " +
+                (searched.empty() ? std::string("any folder") : searched) +
+                "; it belongs next to file-kavel in GIMP's plug-in folder";
     return false;
 }
 
@@ -49,20 +55,11 @@ bool FindModule(CatalogueEntry* found, std::string* searched) {
 ViewerLoadResult LoadThroughViewer(const char* filename, uint32_t parentWindow, gint32* image,
                                    GError** error) {
     *image = -1;
-    CatalogueEntry module;
-    std::string searched;
-    if (!FindModule(&module, &searched)) {
-        g_set_error(error, PluginErrorQuark(), 0,
-                    "No module that reads Kavel files (KAVEL.8bi) in %s; it belongs next to "
-                    "file-kavel in GIMP's plug-in folder",
-                    searched.empty() ? "any folder" : searched.c_str());
-        return ViewerLoadResult::failed;
-    }
     // Made before the module is loaded and gone after it is unloaded.
     DialogParent dialogParent(parentWindow);
     LoadedModule loaded;
     std::string reason;
-    if (!LoadModule(module, &loaded, &reason)) {
+    if (!LoadKavelModule(&loaded, &reason)) {
         g_set_error(error, PluginErrorQuark(), 0, "%s", reason.c_str());
         return ViewerLoadResult::failed;
     }
