@@ -6,16 +6,26 @@
 #include <cmath>
 #include <limits>
 #include <optional>
+#include <queue>
+#include <tuple>
 #include <thread>
 
 #include "decode/decode_driver.h"
 #include "decode/dequantise.h"
+#include "encode/rate_model.h"
 
 namespace kavel {
 
 namespace {
 
 constexpr int32_t kMaxQuantised = 32767;  // the reader holds quantised values in 16 bits
+
+// Coded bits over the rate model's bits on photographs (the mean over grey and colour
+// photographs and a mosaic at 0.25 to 4 bits per pixel), for the first guess of the step.
+constexpr double kPriorScale = 1.16;
+// A first pass within this (log) distance of the target needs no second one: moving tiles to
+// other codings they tried closes the gap.
+constexpr double kOnePass = 0.03;
 
 // Dither origin of subband k: different subbands get differently shifted patterns.
 DitherOrigin dither_origin(int32_t subband) {
@@ -126,6 +136,19 @@ struct TileJob {
     int32_t block;           // block side
 };
 
+// The codings of a tile that were tried, kept for a later change of mind (rate control): each
+// with its stream (none: the tile left out), its squared error in units of the nominal step and
+// its bytes in the file. The chosen coding's stream is in the file, not here.
+struct TileOption {
+    std::optional<EncodedStream> stream;
+    double error = 0;
+    double bytes = 0;
+};
+struct TileOptions {
+    std::vector<TileOption> tried;
+    std::size_t chosen = 0;
+};
+
 // One coding of a tile at one step: the stream (none when every value is 0), its squared error
 // in units of the step and its bits.
 struct TileCoding {
@@ -207,7 +230,7 @@ bool code_tile_at(const TileSamples& tile, float stored, float gain, const Encod
 // of the nominal step, so that the pixels' squared error is what counts).
 bool code_tile(const TransformedImage& image, const TileJob& job, double step,
                const EncoderOptions& options, std::optional<EncodedStream>* out,
-               std::string* error) {
+               TileOptions* kept, std::string* error) {
     const Plane& plane = image.planes[std::size_t(job.plane)];
     const SubbandRect band = subband_rect(image.width, image.height, image.levels, job.subband);
     const float gain = subband_gain(image.levels, job.subband);
@@ -236,8 +259,9 @@ bool code_tile(const TransformedImage& image, const TileJob& job, double step,
         double(gain) * (largest + 1.0) / (kMaxQuantised - 64);  // keeps |q| below 32767
 
     const double lambda = options.quantiser.lambda;
+    std::vector<TileOption> tried;
+    std::size_t best = 0;
     double best_cost = std::numeric_limits<double>::infinity();
-    out->reset();
     // The cost falls and rises again with the step: walk from the nominal step toward finer
     // steps while that helps, otherwise toward coarser ones. Factors below 1 are tried finest
     // last, factors above 1 coarsest last.
@@ -254,29 +278,42 @@ bool code_tile(const TransformedImage& image, const TileJob& job, double step,
         TileCoding coding;
         if (!code_tile_at(tile, stored, gain, options, lambda / (m * m), &coding, error))
             return false;
-        if (factor == 1.0) best_cost = m * m * coding.error_none;  // leaving the tile out
+        if (factor == 1.0) {  // leaving the tile out
+            tried.push_back({std::nullopt, m * m * coding.error_none, 0.0});
+            best_cost = tried.back().error;
+        }
+        if (!coding.stream) {
+            *better = false;
+            return true;
+        }
         const double cost = m * m * coding.error + lambda * coding.bits;
         *better = cost < best_cost;
         if (*better) {
             best_cost = cost;
-            *out = std::move(coding.stream);
+            best = tried.size();
         }
+        const double bytes = coding.bits / 8.0 - 4.0;  // the tile record's offset is there anyway
+        tried.push_back({std::move(coding.stream), m * m * coding.error, bytes});
         return true;
     };
     bool better = false;
     if (!attempt(1.0, &better)) return false;
-    if (!*out) return true;  // nothing worth coding at the nominal step: coarser is no better
-    bool went_finer = false;
-    for (double factor : finer) {
-        if (!attempt(factor, &better)) return false;
-        if (!better) break;
-        went_finer = true;
-    }
-    if (!went_finer)
-        for (double factor : coarser) {
+    if (better) {  // nothing worth coding at the nominal step: coarser is no better
+        bool went_finer = false;
+        for (double factor : finer) {
             if (!attempt(factor, &better)) return false;
             if (!better) break;
+            went_finer = true;
         }
+        if (!went_finer)
+            for (double factor : coarser) {
+                if (!attempt(factor, &better)) return false;
+                if (!better) break;
+            }
+    }
+    *out = std::move(tried[best].stream);
+    tried[best].stream.reset();
+    if (kept) *kept = {std::move(tried), best};
     return true;
 }
 
@@ -390,12 +427,11 @@ bool transform_picture(Picture picture, int32_t levels, TransformedImage* image,
     return true;
 }
 
-bool code_image(const TransformedImage& image, double step, const EncoderOptions& options,
-                EncodeResult* result, std::string* error) {
-    if (!(step > 0) || !std::isfinite(step) || step > 1e30) {
-        *error = "the step must be a positive number";
-        return false;
-    }
+namespace {
+
+// The file's directories (tile rectangles, no streams yet) and one job per tile and plane.
+bool plan_tiles(const TransformedImage& image, const EncoderOptions& options, EncodedFile* file,
+                std::vector<TileJob>* jobs, std::string* error) {
     if (options.tile_size < 0 || options.tile_size > 65535) {
         *error = "the tile size must be 1..65535 (0: automatic)";
         return false;
@@ -405,19 +441,17 @@ bool code_image(const TransformedImage& image, double step, const EncoderOptions
         return false;
     }
     const int32_t planes = static_cast<int32_t>(image.planes.size());
-    EncodedFile& file = result->file;
-    file = EncodedFile{};
-    file.planes = planes;
-    file.levels = image.levels;
-    file.width = image.width;
-    file.height = image.height;
-    file.layout = options.layout;
-    file.subbands.resize(std::size_t(subband_count(image.levels)));
-
-    std::vector<TileJob> jobs;
+    *file = EncodedFile{};
+    file->planes = planes;
+    file->levels = image.levels;
+    file->width = image.width;
+    file->height = image.height;
+    file->layout = options.layout;
+    file->subbands.resize(std::size_t(subband_count(image.levels)));
+    jobs->clear();
     for (int32_t k = 0; k < subband_count(image.levels); ++k) {
         const BandSize size = subband_size(image.width, image.height, image.levels, k);
-        EncodedDirectory& dir = file.subbands[std::size_t(k)];
+        EncodedDirectory& dir = file->subbands[std::size_t(k)];
         const DitherOrigin origin = dither_origin(k);
         dir.dither_column = origin.column;
         dir.dither_row = origin.row;
@@ -437,54 +471,246 @@ bool code_image(const TransformedImage& image, double step, const EncoderOptions
                 tile.planes.resize(std::size_t(planes));
                 dir.tiles.push_back(std::move(tile));
                 for (int32_t p = 0; p < planes; ++p)
-                    jobs.push_back({k, t, p, x0, y0, x1, y1, block});
+                    jobs->push_back({k, t, p, x0, y0, x1, y1, block});
             }
         }
     }
+    return true;
+}
 
-    // Tiles are independent: code them on a few threads, each result in its own place.
+// Runs work(j) for j = 0..count-1 on a few threads; stops early once one returns false.
+template <typename Work>
+bool run_jobs(std::size_t count, int threads, const Work& work) {
     std::atomic<std::size_t> next{0};
     std::atomic<bool> failed{false};
-    std::string first_error;
-    std::vector<std::string> errors(jobs.size());
-    const auto work = [&] {
-        for (std::size_t j; !failed && (j = next++) < jobs.size();) {
-            const TileJob& job = jobs[j];
-            const double plane_step =
-                job.plane == 0 ? step : step * options.chroma_step_scale[job.plane - 1];
-            auto& slot = file.subbands[std::size_t(job.subband)]
-                             .tiles[std::size_t(job.tile)]
-                             .planes[std::size_t(job.plane)];
-            if (!code_tile(image, job, plane_step, options, &slot, &errors[j])) failed = true;
-        }
+    const auto loop = [&] {
+        for (std::size_t j; !failed && (j = next++) < count;)
+            if (!work(j)) failed = true;
     };
-    int threads = options.threads > 0 ? options.threads
-                                      : static_cast<int>(std::thread::hardware_concurrency());
+    threads = threads > 0 ? threads : static_cast<int>(std::thread::hardware_concurrency());
     threads = std::clamp(threads, 1, 8);
     std::vector<std::thread> pool;
-    for (int i = 1; i < threads; ++i) pool.emplace_back(work);
-    work();
+    for (int i = 1; i < threads && std::size_t(i) < count; ++i) pool.emplace_back(loop);
+    loop();
     for (std::thread& thread : pool) thread.join();
-    if (failed) {
-        for (const std::string& e : errors)
-            if (!e.empty()) {
-                *error = e;
-                break;
-            }
-        if (error->empty()) *error = "coding failed";
-        return false;
+    return !failed;
+}
+
+double plane_step(double step, int32_t plane, const EncoderOptions& options) {
+    return plane == 0 ? step : step * options.chroma_step_scale[plane - 1];
+}
+
+// Codes the planned tiles at nominal step S into file.
+bool code_jobs(const TransformedImage& image, const std::vector<TileJob>& jobs, double step,
+               const EncoderOptions& options, EncodedFile* file, std::vector<TileOptions>* kept,
+               std::string* error) {
+    std::vector<std::string> errors(jobs.size());
+    if (kept) kept->assign(jobs.size(), TileOptions{});
+    const bool ok = run_jobs(jobs.size(), options.threads, [&](std::size_t j) {
+        const TileJob& job = jobs[j];
+        auto& slot = file->subbands[std::size_t(job.subband)]
+                         .tiles[std::size_t(job.tile)]
+                         .planes[std::size_t(job.plane)];
+        return code_tile(image, job, plane_step(step, job.plane, options), options, &slot,
+                         kept ? &(*kept)[j] : nullptr, &errors[j]);
+    });
+    if (ok) return true;
+    for (const std::string& e : errors)
+        if (!e.empty()) {
+            *error = e;
+            return false;
+        }
+    *error = "coding failed";
+    return false;
+}
+
+// The histogram of every tile's magnitudes, in units of its effective step at nominal step 1.
+std::vector<MagnitudeHistogram> tile_histograms(const TransformedImage& image,
+                                                const std::vector<TileJob>& jobs,
+                                                const EncoderOptions& options) {
+    std::vector<MagnitudeHistogram> histograms(jobs.size());
+    run_jobs(jobs.size(), options.threads, [&](std::size_t j) {
+        const TileJob& job = jobs[j];
+        const Plane& plane = image.planes[std::size_t(job.plane)];
+        const SubbandRect band =
+            subband_rect(image.width, image.height, image.levels, job.subband);
+        const float scale = static_cast<float>(
+            1.0 / double(effective_step(float(plane_step(1.0, job.plane, options)),
+                                        subband_gain(image.levels, job.subband), 0)));
+        MagnitudeHistogram& histogram = histograms[j];
+        for (int32_t y = job.y0; y <= job.y1; ++y) {
+            const float* row = plane.row(band.y0 + y) + band.x0;
+            for (int32_t x = job.x0; x <= job.x1; ++x) histogram.add(std::fabs(row[x]) * scale);
+        }
+        return true;
+    });
+    return histograms;
+}
+
+// Bits each job's stream takes in the file (0 where the tile plane has no stream).
+std::vector<double> coded_bits(const EncodedFile& file, const std::vector<TileJob>& jobs) {
+    std::vector<double> bits(jobs.size(), 0.0);
+    for (std::size_t j = 0; j < jobs.size(); ++j) {
+        const auto& slot = file.subbands[std::size_t(jobs[j].subband)]
+                               .tiles[std::size_t(jobs[j].tile)]
+                               .planes[std::size_t(jobs[j].plane)];
+        if (slot) bits[j] = 8.0 * double(stream_bytes(*slot));
     }
-    result->levels = image.levels;
-    result->step = step;
-    result->bytes = encoded_file_size(file);
-    ++result->passes;
-    if (result->bytes > options.max_file_size) {
-        *error = "the file would be " + std::to_string(result->bytes) +
-                 " bytes, more than the format's 32-bit offsets can address (" +
-                 std::to_string(options.max_file_size) + ")";
+    return bits;
+}
+
+bool check_step(double step, std::string* error) {
+    if (!(step > 0) || !std::isfinite(step) || step > 1e30) {
+        *error = "the step must be a positive number";
         return false;
     }
     return true;
+}
+
+bool check_result_size(const EncodeResult& result, uint64_t limit, std::string* error) {
+    if (result.bytes <= limit) return true;
+    *error = "the file would be " + std::to_string(result.bytes) +
+             " bytes, more than the format's 32-bit offsets can address (" +
+             std::to_string(limit) + ")";
+    return false;
+}
+
+// Codes at step S into result (its file replaced), counting the pass.
+bool code_pass(const TransformedImage& image, const std::vector<TileJob>& jobs,
+               const EncodedFile& plan, double step, const EncoderOptions& options,
+               EncodeResult* result, std::vector<TileOptions>* kept, std::string* error) {
+    if (!check_step(step, error)) return false;
+    result->file = plan;
+    if (!code_jobs(image, jobs, step, options, &result->file, kept, error)) return false;
+    result->levels = image.levels;
+    result->step = step;
+    result->bytes = encoded_file_size(result->file);
+    ++result->passes;
+    return true;
+}
+
+}  // namespace
+
+bool code_image(const TransformedImage& image, double step, const EncoderOptions& options,
+                EncodeResult* result, std::string* error) {
+    if (!check_step(step, error)) return false;
+    EncodedFile plan;
+    std::vector<TileJob> jobs;
+    if (!plan_tiles(image, options, &plan, &jobs, error)) return false;
+    if (!code_pass(image, jobs, plan, step, options, result, nullptr, error)) return false;
+    return check_result_size(*result, options.max_file_size, error);
+}
+
+namespace {
+
+// Moves tiles to other codings they tried until the file comes as close to target_bytes as
+// these allow: to fewer bytes at the least added error per byte saved, or to more bytes at the
+// most error removed per byte added, one tile at a time. Every tile chose its coding for the
+// least error + lambda x bits, so small moves cost little; no tile is coded again.
+void move_toward_size(const std::vector<TileJob>& jobs, std::vector<TileOptions>* kept,
+                      double target_bytes, EncodeResult* result) {
+    EncodedFile& file = result->file;
+    double size = double(result->bytes);
+    const bool shrink = size > target_bytes;
+    // The best move of tile j from its current coding: (merit, option); merit is the error
+    // added per byte saved (shrinking, least first) or minus the error removed per byte added
+    // (growing, least first).
+    const auto best_move = [&](std::size_t j) {
+        const TileOptions& options = (*kept)[j];
+        const TileOption& current = options.tried[options.chosen];
+        std::pair<double, std::size_t> best{std::numeric_limits<double>::infinity(), 0};
+        for (std::size_t i = 0; i < options.tried.size(); ++i) {
+            const TileOption& option = options.tried[i];
+            const double saved = current.bytes - option.bytes;
+            if (shrink ? saved <= 0 : saved >= 0) continue;
+            const double merit = (option.error - current.error) / saved;
+            if (merit < best.first) best = {merit, i};
+        }
+        return best;
+    };
+    using Move = std::tuple<double, std::size_t, std::size_t>;  // merit, tile, option
+    std::priority_queue<Move, std::vector<Move>, std::greater<Move>> moves;
+    for (std::size_t j = 0; j < jobs.size(); ++j) {
+        const auto [merit, option] = best_move(j);
+        if (std::isfinite(merit)) moves.push({merit, j, option});
+    }
+    const auto slot_of = [&](std::size_t j) -> std::optional<EncodedStream>& {
+        return file.subbands[std::size_t(jobs[j].subband)]
+            .tiles[std::size_t(jobs[j].tile)]
+            .planes[std::size_t(jobs[j].plane)];
+    };
+    const auto switch_to = [&](std::size_t j, std::size_t option) {
+        TileOptions& options = (*kept)[j];
+        std::optional<EncodedStream>& slot = slot_of(j);
+        size += options.tried[option].bytes - options.tried[options.chosen].bytes;
+        options.tried[options.chosen].stream = std::move(slot);
+        slot = std::move(options.tried[option].stream);
+        options.tried[option].stream.reset();
+        options.chosen = option;
+    };
+    while (!moves.empty() && (shrink ? size > target_bytes : size < target_bytes)) {
+        const auto [merit, j, option] = moves.top();
+        moves.pop();
+        if (best_move(j).second != option) continue;  // the tile has moved since
+        const std::size_t before = (*kept)[j].chosen;
+        const double size_before = size;
+        switch_to(j, option);
+        const bool crossed = shrink ? size <= target_bytes : size >= target_bytes;
+        if (crossed && std::fabs(std::log(size_before / target_bytes)) <
+                           std::fabs(std::log(size / target_bytes))) {
+            switch_to(j, before);  // the last move went further past than it started
+            break;
+        }
+        const auto next = best_move(j);
+        if (std::isfinite(next.first)) moves.push({next.first, j, next.second});
+    }
+    result->bytes = encoded_file_size(file);
+}
+
+double miss(uint64_t bytes, double target_bytes) {
+    return std::fabs(std::log(double(bytes) / target_bytes));
+}
+
+}  // namespace
+
+bool code_to_size(const TransformedImage& image, double target_bytes,
+                  const EncoderOptions& options, EncodeResult* result, std::string* error) {
+    EncodedFile plan;
+    std::vector<TileJob> jobs;
+    if (!plan_tiles(image, options, &plan, &jobs, error)) return false;
+    constexpr double kSmallest = 1e-3, kLargest = 1e6;
+    RateModel model(tile_histograms(image, jobs, options), double(encoded_file_size(plan)));
+    // First pass: the step the uncalibrated model gives for the target.
+    const double first = RateModel::solve(
+        [&](double s) { return model.uncalibrated_bytes(s, kPriorScale); }, target_bytes,
+        kSmallest, kLargest);
+    result->passes = 0;
+    std::vector<TileOptions> kept;
+    if (!code_pass(image, jobs, plan, first, options, result, &kept, error)) return false;
+    if (miss(result->bytes, target_bytes) <= kOnePass) {
+        move_toward_size(jobs, &kept, target_bytes, result);
+        return check_result_size(*result, options.max_file_size, error);
+    }
+    // Second pass: the model calibrated tile by tile on the first.
+    const std::vector<double> bits = coded_bits(result->file, jobs);
+    double stream_total = 0;
+    for (double b : bits) stream_total += b / 8.0;
+    model.calibrate(first, bits, double(result->bytes) - stream_total);
+    const double second = RateModel::solve(
+        [&](double s) { return model.predicted_bytes(s); }, target_bytes, kSmallest, kLargest);
+    EncodeResult final_pass;
+    final_pass.passes = result->passes;
+    std::vector<TileOptions> final_kept;
+    kept.clear();
+    if (!code_pass(image, jobs, plan, second, options, &final_pass, &final_kept, error))
+        return false;
+    if (miss(final_pass.bytes, target_bytes) <= miss(result->bytes, target_bytes)) {
+        move_toward_size(jobs, &final_kept, target_bytes, &final_pass);
+        *result = std::move(final_pass);
+    } else {
+        result->passes = final_pass.passes;
+    }
+    return check_result_size(*result, options.max_file_size, error);
 }
 
 bool encode_picture(Picture picture, const EncoderOptions& options, EncodeResult* result,
@@ -512,66 +738,8 @@ bool encode_picture(Picture picture, const EncoderOptions& options, EncodeResult
         *error = "the bits per pixel must be a positive number";
         return false;
     }
-    // Search the step whose file comes closest to the target size. The size falls as the step
-    // grows, roughly as a power of it, so the search runs on log(step) against log(size).
     const double target = options.bpp * double(image.width) * double(image.height) / 8.0;
-    EncoderOptions unlimited = options;
-    unlimited.max_file_size = std::numeric_limits<uint64_t>::max();
-    EncodeResult trial;
-    double best_error = std::numeric_limits<double>::infinity();
-    int passes = 0;
-    const auto run = [&](double step, double* size) {
-        if (!code_image(image, step, unlimited, &trial, error)) return false;
-        ++passes;
-        *size = double(trial.bytes);
-        const double miss = std::fabs(std::log(*size / target));
-        if (miss < best_error) {
-            best_error = miss;
-            *result = std::move(trial);
-        }
-        trial = EncodeResult{};
-        return true;
-    };
-    constexpr double kSmallest = 1e-3, kLargest = 1e6;
-    // Known bounds: lo gives a file above the target, hi one at or below it (0: none yet).
-    double lo = 0, hi = 0, size_lo = 0, size_hi = 0;
-    double previous = 0, previous_size = 0;
-    // On photographs the size goes roughly as step^-1.2 and 1 bit per pixel needs a step of
-    // about 16: the first guess.
-    double step = std::clamp(16.0 / options.bpp, kSmallest, kLargest), size = 0;
-    for (int i = 0; i < 20; ++i) {
-        if (!run(step, &size)) return false;
-        if (best_error <= 0.01) break;
-        if (size > target && (lo == 0 || step > lo)) lo = step, size_lo = size;
-        if (size <= target && (hi == 0 || step < hi)) hi = step, size_hi = size;
-        if (lo != 0 && hi != 0 && hi / lo < 1.003) break;  // a jump in size: closest is kept
-        // Secant in log-log space (slope from the last two passes, or -1.2).
-        double slope = -1.2;
-        if (previous > 0 && previous != step) {
-            const double s = std::log(size / previous_size) / std::log(step / previous);
-            if (std::isfinite(s) && s < -0.2 && s > -5) slope = s;
-        }
-        double next = step * std::exp(std::log(target / size) / slope);
-        next = std::clamp(next, step / 4, step * 4);
-        if (lo != 0 && hi != 0 && !(next > lo && next < hi)) {
-            // Outside the bracket: interpolate inside it instead.
-            double t = std::log(size_lo / target) / std::log(size_lo / size_hi);
-            if (!(t > 0.05 && t < 0.95)) t = 0.5;
-            next = std::exp(std::log(lo) + t * (std::log(hi) - std::log(lo)));
-        }
-        next = std::clamp(next, kSmallest, kLargest);
-        if (next == step) break;
-        previous = step;
-        previous_size = size;
-        step = next;
-    }
-    result->passes = passes;
-    if (result->bytes > options.max_file_size) {
-        *error = "the file would be " + std::to_string(result->bytes) +
-                 " bytes, more than the format's 32-bit offsets can address";
-        return false;
-    }
-    return true;
+    return code_to_size(image, target, options, result, error);
 }
 
 }  // namespace kavel

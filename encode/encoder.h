@@ -5,8 +5,8 @@
 //            --(dead-zone quantiser, dither on plane 0)-->  quantised tiles
 //            --(symbols, canonical codes, layout)-->  file  (kavel_writer.h)
 //
-// Rate: one nominal step S, chosen from a quality setting, given directly, or searched for a
-// target size in bits per pixel. The reader divides a stored step by the subband's gain, which
+// Rate: one nominal step S, chosen from a quality setting, given directly, or found for a
+// target size in bits per pixel (at most two coding passes, see code_to_size). The reader divides a stored step by the subband's gain, which
 // already weights the subbands for squared pixel error, so S serves every subband (scaled per
 // plane for colour); each tile then keeps whichever of a few steps around S, or no stream at
 // all, gives the least error + lambda x bits, and a second quantisation pass drops values that
@@ -72,7 +72,9 @@ struct EncoderOptions {
     QuantiserSettings quantiser;
     // Step multipliers of the chrominance planes (I, Q) relative to luminance.
     double chroma_step_scale[2] = {kDefaultChromaStepScale[0], kDefaultChromaStepScale[1]};
-    LayoutOptions layout;
+    // Directories and stream headers first by default: a reader of a remote file finds every
+    // block in a few requests, and nothing changes for a local one.
+    LayoutOptions layout{LayoutOrder::index_first, 0};
     uint64_t max_file_size = kMaxFileSize;  // tests lower it to exercise the size check
     int threads = 0;                        // 0: the hardware's count (at most 8)
 
@@ -86,7 +88,7 @@ struct EncodeResult {
     int32_t levels = 0;
     double step = 0.0;   // the stored step S of luminance
     uint64_t bytes = 0;  // size of the file
-    int passes = 0;      // coding passes (more than one for --bpp)
+    int passes = 0;      // coding passes (up to two for --bpp)
 };
 
 // Samples the encoder accepts at most (three 32768 x 32768 planes of floats: 12 GiB).
@@ -128,5 +130,10 @@ bool transform_picture(Picture picture, int32_t levels, TransformedImage* image,
 // Codes transformed planes with stored step S (luminance).
 bool code_image(const TransformedImage& image, double step, const EncoderOptions& options,
                 EncodeResult* result, std::string* error);
+// Codes transformed planes to about target_bytes in at most two passes: the first at the step
+// a model of the coefficients' magnitudes gives (encode/rate_model.h), the second at the step
+// the model gives once the first pass has calibrated it; the closer of the two is kept.
+bool code_to_size(const TransformedImage& image, double target_bytes,
+                  const EncoderOptions& options, EncodeResult* result, std::string* error);
 
 }  // namespace kavel

@@ -235,6 +235,12 @@ std::vector<Item> plan_items(const EncodedFile& file) {
         case LayoutOrder::reversed:
             items.insert(items.end(), natural.rbegin(), natural.rend());
             break;
+        case LayoutOrder::index_first:
+            for (ItemKind kind :
+                 {ItemKind::directory, ItemKind::stream_header, ItemKind::stream_blocks})
+                for (const Item& item : natural)
+                    if (item.kind == kind) items.push_back(item);
+            break;
     }
     return items;
 }

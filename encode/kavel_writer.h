@@ -138,6 +138,11 @@ enum class LayoutOrder {
     // The natural sequence of structures reversed: the last subband first, blocks before
     // their stream header, the directory after its streams.
     reversed,
+    // Every tile directory, then every stream header (with its block offsets), then every
+    // stream's blocks, each in the natural order: what a reader needs to find any block lies
+    // together near the start of the file, so that a reader of a remote file gets it in a
+    // few requests.
+    index_first,
 };
 
 struct LayoutOptions {

@@ -2,6 +2,7 @@
 
 #include "host/plugin_app.h"
 #include "platform/host_interface.h"
+#include "platform/module_instance.h"
 
 // Selectors 0 to 4 are the about box and the read cycle; 5 to 17 (options, estimates,
 // writing, the can-you-read-this-file question) are accepted and do nothing; anything else,
@@ -17,6 +18,7 @@ extern "C" void ENTRYPOINT(int16_t selector, void* parameterBlock, int32_t* /*da
     }
     if (selector == formatSelectorAbout) {
         DoAbout(static_cast<const AboutRecord*>(parameterBlock));
+        platform::ShutdownWindowingSystem();
         return;
     }
     if (selector > formatSelectorReadFinish) return;
@@ -48,6 +50,9 @@ extern "C" void ENTRYPOINT(int16_t selector, void* parameterBlock, int32_t* /*da
             *result = gPluginApp->DoReadFinish(format);
             delete gPluginApp;
             gPluginApp = nullptr;
+            // The read is over: the windowing objects the module started go now, in order,
+            // not from a static destructor at exit.
+            platform::ShutdownWindowingSystem();
             break;
         default:
             break;

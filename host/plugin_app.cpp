@@ -74,10 +74,24 @@ int16_t PluginApp::RunViewerDialog() {
     result = noErr;
     m_hInstance = instance;
 
-    ViewerDialog dialog(nullptr);
+    // The dialog starts from the saved scale and resolution; OK hands back the region, the
+    // scale and the resolution chosen. Cancel changes nothing.
+    ViewerChoice choice;
+    choice.image = image.get();
+    choice.scale = scale;
+    choice.resolution = GetResolution();
+    ViewerDialog dialog(nullptr, choice);
     m_pMainWnd = &dialog;
     const int ended = dialog.DoModal();
     m_pMainWnd = nullptr;
+    if (ended == platform::IDOK) {
+        left = choice.output.left;
+        top = choice.output.top;
+        right = choice.output.right;
+        bottom = choice.output.bottom;
+        scale = choice.scale;
+        SetResolution(choice.resolution);
+    }
     result = ended == platform::IDOK ? noErr : userCanceledResult;
     return static_cast<int16_t>(result);
 }

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "format/image_file.h"
+#include "viewer/image_file.h"
 #include "platform/application.h"
 #include "platform/host_interface.h"
 

@@ -102,6 +102,12 @@ class Dialog : public Window {
     virtual void OnLButtonUp(uint32_t flags, Point point);
     virtual void OnLButtonDblClk(uint32_t flags, Point point);
     virtual void OnRButtonDown(uint32_t flags, Point point);
+    // The wheel turned by delta (120 a notch, positive away from the user) with the pointer
+    // at point (client coordinates).
+    virtual void OnMouseWheel(uint32_t flags, int32_t delta, Point point);
+    // The pointer has left the dialog's own area: out of the window, or onto a control that
+    // takes the mouse itself.
+    virtual void OnMouseLeave();
     // Asks which pointer to show over the dialog or one of its controls; true when the
     // handler chose one with SetCursor, false for the default pointer.
     virtual bool OnSetCursor();

@@ -2,7 +2,7 @@
 // initial values, and for tests that drive a dialog while it runs.
 //
 // The answer can also be given through the environment variable KAVEL_DIALOG_ANSWER
-// ("accept" or "cancel"), read when a dialog starts.
+// ("accept", "cancel", or "driven"), read when a dialog starts.
 #pragma once
 
 #include <functional>
@@ -11,7 +11,9 @@ namespace platform {
 
 class Dialog;
 
-enum class DialogAnswer { User, Accept, Cancel };
+// Driven: the dialog runs its loop even without a screen, for a test that works it through
+// the windowing system from elsewhere in the process.
+enum class DialogAnswer { User, Accept, Cancel, Driven };
 
 // Every modal dialog started from now on ends at once after initialisation: Accept sends the
 // OK command (id 1), Cancel the Cancel command (id 2), as a click on those buttons would.

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/geometry.h"
 
@@ -37,6 +38,9 @@ class DrawingContext {
     void MoveTo(int32_t x, int32_t y);
     void LineTo(int32_t x, int32_t y);
     void FillSolidRect(const Rect& rect, Colour colour);
+    // Writes text in the pen's colour, centred in rect and wrapped at word boundaries, in the
+    // dialog font.
+    void DrawText(const Rect& rect, const std::string& text);
     // Copies the whole bitmap with its top-left corner at (x, y), unscaled.
     void BitBlt(int32_t x, int32_t y, const DibSection& bitmap);
     // The colour at (x, y); black outside the surface.

@@ -2,7 +2,7 @@
 //
 // Without a screen the user could see (see IsHeadless), and whenever the dialog answers are
 // automated (see dialog_automation.h), a message box does not wait: its caption and text go
-// to the standard output and it returns IDOK at once.
+// to the standard error and it returns IDOK at once.
 #pragma once
 
 #include <cstdint>

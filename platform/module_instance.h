@@ -32,6 +32,11 @@ bool InitFramework(const ModuleInstance* instance);
 // runs a non-GUI application object of its own).
 bool EnsureWindowingSystem();
 
+// Deletes the GUI application object that EnsureWindowingSystem created, if any (a host's own
+// is left alone): called when the module has no window left to show, at the end of a read
+// or after the about box. The next EnsureWindowingSystem starts a new one.
+void ShutdownWindowingSystem();
+
 // True when the windowing system runs without a screen the user could see (no display, or
 // the offscreen platform).
 bool IsHeadless();

@@ -7,13 +7,21 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 export QT_QPA_PLATFORM=offscreen
 
+echo "== Layers: every include points the allowed way (docs/architecture.md)"
+"$root/scripts/check-layers.sh"
+
 echo "== Build (warnings are errors) and tests"
 "$root/scripts/build.sh" "$root/build-ci" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVEL_WERROR=ON
 (cd "$root/build-ci" && ctest --output-on-failure -j "$(nproc)" --timeout 900)
 
+echo "== The library as users install it (prefix, pkg-config, find_package, Debian packages)"
+"$root/scripts/check-install.sh" "$root/build-ci"
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
+# The desktop integrations run inside real applications (gdk-pixbuf-thumbnailer cannot load a
+# sanitized loader): they are built and tested once, in the build above.
 "$root/scripts/build.sh" "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DKAVEL_WERROR=ON \
-    -DKAVEL_SANITIZE=ON -DKAVEL_BUILD_BENCH=OFF
+    -DKAVEL_SANITIZE=ON -DKAVEL_BUILD_BENCH=OFF -DKAVEL_BUILD_DESKTOP=OFF
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd "$root/build-sanitize" && ctest --output-on-failure -j "$(nproc)" --timeout 1800)

@@ -1,24 +1,35 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "format/kavel.h"
-#include "tools/argument_parsing.h"
-#include "tools/atomic_output.h"
+#include "tools/command_line.h"
 #include "tools/commands.h"
+#include "tools/common/atomic_output.h"
+#include "tools/common/number_parsing.h"
+#include "tools/input_file.h"
 #include "tools/picture_writer.h"
+#include "tools/progress_bar.h"
 #include "tools/strip_decoder.h"
+
+using namespace kavel_tools;
 
 namespace {
 
-void print_decode_usage(FILE* out) {
-    std::fputs(
+constexpr int64_t kLargeOutputBytes = int64_t{1} << 30;
+
+void print_decode_usage() {
+    std::printf(
         "usage: kavel decode FILE -o OUT [--scale S] [--window X0,Y0,X1,Y1] [--threads N]\n"
-        "Decodes a window of a Kavel file at a scale into OUT.\n"
-        "  -o OUT        output file; its extension chooses the format:\n"
+        "                    [--format png|pgm|ppm|raw] [--png-level L] [-q] [-v]\n"
+        "Decodes a window of a Kavel file at a scale into OUT. FILE - reads standard input.\n"
+        "  -o, --output OUT\n"
+        "                output file; its extension chooses the format unless --format\n"
+        "                does; - writes to standard output (then --format is needed):\n"
         "                .png   PNG (1 or 3 planes)\n"
         "                .pgm/.ppm  binary PGM or PPM (1 or 3 planes)\n"
         "                .raw   the decoded bytes for any plane count: planes interleaved,\n"
@@ -30,122 +41,172 @@ void print_decode_usage(FILE* out) {
         "                image: what lies outside decodes as black.\n"
         "                Example: --scale 1 --window 0,0,255,255 reads the top-left\n"
         "                256 x 256 pixels of the half-size image.\n"
-        "  --threads N   decode strips on N threads (1 to 64; default: one per processor,\n"
+        "  --threads N   decode on N threads (1 to 64; default: one per processor,\n"
         "                at most four)\n"
-        "Large outputs are decoded in strips, several at once, so memory follows the strips,\n"
-        "not the image.\n",
-        out);
+        "  --format F    png, pgm, ppm or raw, whatever the output's name\n"
+        "  --png-level L PNG compression 0 (none) to 9 (smallest, slowest); default %d\n"
+        "  -q, --quiet   no warnings and no progress bar\n"
+        "  -v, --verbose say what is decoded and how\n"
+        "The window is decoded in pieces of a few million samples, several at once, so memory\n"
+        "stays a few tens of megabytes whatever the image's shape. The output appears only\n"
+        "when complete. A warning comes first when the output will exceed 1 GB or the window\n"
+        "lies mostly outside the image.\n",
+        kavel_output::PngOptions::kDefaultLevel);
 }
 
-int decode_failure(const char* path, const std::string& reason) {
-    std::fprintf(stderr, "kavel decode: %s: %s\n", path, reason.c_str());
+int decode_failure(const std::string& subject, const std::string& reason) {
+    std::fprintf(stderr, "kavel decode: %s: %s\n", subject.c_str(), reason.c_str());
     return 1;
+}
+
+// The share of the window's pixels that lie inside the image (0 to 1).
+double share_inside(const kavel::Window& window, const kavel::Window& bounds) {
+    const int64_t columns = std::min<int64_t>(window.x1, bounds.x1) -
+                            std::max<int64_t>(window.x0, bounds.x0) + 1;
+    const int64_t rows = std::min<int64_t>(window.y1, bounds.y1) -
+                         std::max<int64_t>(window.y0, bounds.y0) + 1;
+    if (columns <= 0 || rows <= 0) return 0;
+    return double(columns) * double(rows) / (double(window.columns()) * double(window.rows()));
+}
+
+std::string gigabytes(int64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f GB", double(bytes) / 1e9);
+    return text;
 }
 
 }  // namespace
 
 int run_decode_command(int argc, char** argv) {
-    const char* path = nullptr;
-    std::string output;
-    int64_t scale = 0;
-    bool has_window = false;
-    int64_t thread_count = 0;
+    CommandLine line;
+    std::string why;
+    if (!line.parse(argc, argv,
+                    with_common_options({{"output", 'o', true},
+                                         {"scale", 0, true},
+                                         {"window", 0, true},
+                                         {"threads", 0, true},
+                                         {"format", 0, true},
+                                         {"png-level", 0, true}}),
+                    &why)) {
+        return usage_error("decode", why);
+    }
+    if (answered_help_or_version(line, print_decode_usage)) return 0;
+    const bool quiet = line.has("quiet");
+    const bool verbose = line.has("verbose") && !quiet;
+    int64_t scale = 0, thread_count = 0, png_level = kavel_output::PngOptions::kDefaultLevel;
     std::vector<int64_t> window_values;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        const bool has_value = i + 1 < argc;
-        if (argument == "--help" || argument == "-h") {
-            print_decode_usage(stdout);
-            return 0;
-        } else if (argument == "-o" && has_value) {
-            output = argv[++i];
-        } else if (argument == "--scale" && has_value) {
-            if (!parse_int(argv[++i], 0, 31, &scale)) {
-                std::fprintf(stderr, "kavel decode: --scale needs an integer from 0 to 31\n");
-                print_decode_usage(stderr);
-                return 2;
-            }
-        } else if (argument == "--threads" && has_value) {
-            if (!parse_int(argv[++i], 1, 64, &thread_count)) {
-                std::fprintf(stderr, "kavel decode: --threads needs an integer from 1 to 64\n");
-                print_decode_usage(stderr);
-                return 2;
-            }
-        } else if (argument == "--window" && has_value) {
-            if (!parse_int_list(argv[++i], 4, INT32_MIN, INT32_MAX, &window_values) ||
-                window_values[2] < window_values[0] || window_values[3] < window_values[1]) {
-                std::fprintf(stderr,
-                             "kavel decode: --window needs X0,Y0,X1,Y1 with X0 <= X1 and "
-                             "Y0 <= Y1\n");
-                print_decode_usage(stderr);
-                return 2;
-            }
-            has_window = true;
-        } else if (argument[0] != '-' && path == nullptr) {
-            path = argv[i];
-        } else {
-            std::fprintf(stderr, "kavel decode: unexpected argument '%s'\n", argv[i]);
-            print_decode_usage(stderr);
-            return 2;
-        }
+    if (line.has("scale") && !parse_integer(line.value("scale"), 0, 31, &scale, &why))
+        return usage_error("decode", "--scale: " + why);
+    if (line.has("threads") && !parse_integer(line.value("threads"), 1, 64, &thread_count, &why))
+        return usage_error("decode", "--threads: " + why);
+    if (line.has("png-level") && !parse_integer(line.value("png-level"), 0, 9, &png_level, &why))
+        return usage_error("decode", "--png-level: " + why);
+    if (line.has("window")) {
+        if (!parse_integer_list(line.value("window"), 4, INT32_MIN, INT32_MAX, &window_values,
+                                &why))
+            return usage_error("decode", "--window: " + why);
+        if (window_values[2] < window_values[0] || window_values[3] < window_values[1])
+            return usage_error("decode", "--window needs X0 <= X1 and Y0 <= Y1");
     }
-    if (path == nullptr || output.empty()) {
-        print_decode_usage(stderr);
-        return 2;
-    }
+    if (line.positional().size() != 1)
+        return usage_error("decode", line.positional().empty() ? "no input file given"
+                                                               : "give one input file");
+    if (!line.has("output")) return usage_error("decode", "no output given (-o OUT)");
+    const std::string output = line.value("output");
     PictureFormat format{};
-    if (!picture_format_for(output, &format)) {
-        std::fprintf(stderr,
-                     "kavel decode: %s: unknown output type (use .png, .pgm, .ppm or .raw)\n",
-                     output.c_str());
-        print_decode_usage(stderr);
-        return 2;
+    if (line.has("format")) {
+        if (!picture_format_named(line.value("format"), &format))
+            return usage_error("decode", "--format: '" + line.value("format") +
+                                             "' is not png, pgm, ppm or raw");
+    } else if (output == "-") {
+        return usage_error("decode", "writing to standard output needs --format png|pgm|ppm|raw");
+    } else if (!picture_format_for(output, &format)) {
+        return usage_error("decode", output + ": unknown output type (use .png, .pgm, .ppm or "
+                                              ".raw, or --format)");
     }
 
     std::string error;
-    const auto image = kavel::Image::open(path, &error);
-    if (!image) return decode_failure(path, error);
+    InputFile input;
+    if (!input.open(line.positional()[0], &error)) {
+        std::fprintf(stderr, "kavel decode: %s\n", error.c_str());
+        return 1;
+    }
+    if (same_file(input.path(), output))
+        return decode_failure(output, "is the input file; choose another output");
+    const auto image = kavel::Image::open(input.path(), &error);
+    if (!image) return decode_failure(input.shown(), error);
     const kavel::ImageInfo& info = image->info();
     if (scale > info.levels) {
-        return decode_failure(path, "scale " + std::to_string(scale) + " is not present (0.." +
-                                        std::to_string(info.levels) + ")");
+        return decode_failure(input.shown(), "scale " + std::to_string(scale) +
+                                                 " is not present (0.." +
+                                                 std::to_string(info.levels) + ")");
     }
     const int32_t s = static_cast<int32_t>(scale);
-    kavel::Window window = image->bounds_at(s);
-    if (has_window) {
+    const kavel::Window bounds = image->bounds_at(s);
+    kavel::Window window = bounds;
+    if (!window_values.empty()) {
         window = kavel::Window{
             static_cast<int32_t>(window_values[0]), static_cast<int32_t>(window_values[1]),
             static_cast<int32_t>(window_values[2]), static_cast<int32_t>(window_values[3])};
     }
     const int64_t columns = window.columns();
     const int64_t rows = window.rows();
-    const int64_t row_bytes = columns * info.planes;
-    if (row_bytes > INT32_MAX || rows > INT32_MAX) {
-        return decode_failure(path, "the window is too large");
+    const int64_t output_bytes = columns * rows * info.planes;
+    if (!quiet) {
+        const double inside = share_inside(window, bounds);
+        const std::string size = std::to_string(bounds.columns()) + " x " +
+                                 std::to_string(bounds.rows()) + " image at scale " +
+                                 std::to_string(s);
+        if (inside == 0) {
+            std::fprintf(stderr,
+                         "kavel decode: warning: the window lies wholly outside the %s; it "
+                         "decodes as black\n",
+                         size.c_str());
+        } else if (inside < 0.5) {
+            std::fprintf(stderr,
+                         "kavel decode: warning: %.0f%% of the window lies outside the %s; that "
+                         "part decodes as black\n",
+                         (1 - inside) * 100, size.c_str());
+        }
+        if (output_bytes > kLargeOutputBytes) {
+            std::fprintf(stderr, "kavel decode: warning: the output will hold %s (%lld x %lld "
+                                 "pixels, %d planes)\n",
+                         gigabytes(output_bytes).c_str(), static_cast<long long>(columns),
+                         static_cast<long long>(rows), info.planes);
+        }
     }
 
     AtomicOutput file(output);
-    if (!file.open(&error)) return decode_failure(output.c_str(), error);
-    auto writer = make_row_writer(format, file.stream(), static_cast<int32_t>(columns),
-                                  static_cast<int32_t>(rows), info.planes, &error);
-    if (!writer) return decode_failure(output.c_str(), error);
-
+    if (!file.open(&error)) return decode_failure(output, error);
     const unsigned hardware = std::thread::hardware_concurrency();
     const int threads =
         thread_count > 0
             ? static_cast<int>(thread_count)
             : static_cast<int>(std::clamp<unsigned>(hardware == 0 ? 1 : hardware, 1, 4));
-    bool failed_in_output = false;
+    kavel_output::PngOptions png;
+    png.level = static_cast<int>(png_level);
+    png.threads = threads;
+    auto writer = make_row_writer(format, file.stream(), columns, rows, info.planes, png, &error);
+    if (!writer) return decode_failure(output == "-" ? "standard output" : output, error);
+
     // No taller than the library decodes in one piece: a taller strip would be split again,
     // with a copy of its rows kept against a failure.
-    const int64_t strip_rows =
-        std::min<int64_t>(strip_rows_for(columns), image->strip_rows(window));
-    if (!decode_in_strips(*image, s, window, strip_rows, threads, *writer, &error,
-                          &failed_in_output)) {
-        return decode_failure(failed_in_output ? output.c_str() : path, error);
+    const PiecePlan plan = plan_pieces(columns, info.planes, image->strip_rows(window));
+    if (verbose) {
+        std::fprintf(stderr,
+                     "kavel decode: %s: %lld x %lld pixels at scale %d in pieces of %lld x %lld "
+                     "on %d threads\n",
+                     input.shown().c_str(), static_cast<long long>(columns),
+                     static_cast<long long>(rows), s,
+                     static_cast<long long>(std::min(plan.columns, columns)),
+                     static_cast<long long>(plan.rows), threads);
     }
-    if (!writer->finish(&error) || !file.commit(&error)) {
-        return decode_failure(output.c_str(), error);
+    ProgressBar progress("kavel decode", !quiet);
+    bool failed_in_output = false;
+    if (!decode_in_strips(*image, s, window, plan, threads, *writer, &error, &failed_in_output,
+                          [&](int64_t done, int64_t total) { progress.update(done, total); })) {
+        return decode_failure(failed_in_output ? output : input.shown(), error);
     }
+    if (!writer->finish(&error) || !file.commit(&error)) return decode_failure(output, error);
     return 0;
 }

@@ -8,14 +8,40 @@
 #include <string>
 #include <vector>
 
+#include <algorithm>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "encode/encoder.h"
+#include "encode/kavel_writer.h"
+#include "format/kavel.h"
+#include "tools/command_line.h"
+#include "tools/common/atomic_output.h"
+#include "tools/common/number_parsing.h"
+#include "tools/input_file.h"
 #include "tools/picture_reader.h"
+#include "tools/progress_bar.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: kavel encode IN OUT.kvl [--levels L] [--quality Q | --step S | --bpp B]\n"
-    "                    [--tile N] [--block N]\n";
+    "                    [--tile N] [--block N] [--layout index-first|natural]\n"
+    "                    [--max-pixels N] [--force] [-q] [-v]\n";
+
+// What the encoder holds per sample at its peak (the picture, its float planes and the
+// coded tiles), for the default limit on the picture's size.
+constexpr uint64_t kEncodeBytesPerSample = 8;
+
+// The default --max-pixels: colour pictures whose encoding fits in this machine's memory.
+uint64_t default_max_pixels() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long page_size = sysconf(_SC_PAGESIZE);
+    const uint64_t memory = pages > 0 && page_size > 0 ? uint64_t(pages) * uint64_t(page_size)
+                                                       : uint64_t{4} << 30;
+    return std::min<uint64_t>(memory / (3 * kEncodeBytesPerSample), kavel::kMaxEncodeSamples / 3);
+}
 
 void print_help() {
     std::printf(
@@ -23,7 +49,8 @@ void print_help() {
         "Writes the picture IN (PNG: grey, grey + alpha, RGB, RGBA, palette, 8 or 16 bits;\n"
         "binary PGM / PPM) as the Kavel file OUT. Alpha is dropped and 16-bit samples are\n"
         "reduced to 8 bits, each with a warning. OUT is written under a temporary name and\n"
-        "renamed into place when complete.\n\n"
+        "renamed into place when complete. IN - reads standard input, OUT - writes to\n"
+        "standard output.\n\n"
         "options:\n"
         "  --levels L    wavelet levels, readable scales 0..L (default: split until the\n"
         "                smallest scale is below 64 pixels on its longer side)\n"
@@ -35,127 +62,170 @@ void print_help() {
         "  --tile N      tile side in coefficients of each subband (default: by the\n"
         "                subband's size, 128..2048)\n"
         "  --block N     block side in coefficients (default: %d in the finest subbands,\n"
-        "                halved with every coarser level down to %d)\n\n"
+        "                halved with every coarser level down to %d)\n"
+        "  --layout L    index-first (default: directories and stream headers before all\n"
+        "                blocks, for remote reading) or natural (each tile's blocks after it)\n"
+        "  --max-pixels N\n"
+        "                refuse pictures of more than N pixels before reading their pixels\n"
+        "                (default: what fits in this machine's memory, physical memory /\n"
+        "                %llu bytes; here %llu)\n"
+        "  --force       replace an existing OUT that is not a Kavel file\n"
+        "  -q, --quiet   no warnings and no summary line\n"
+        "  -v, --verbose say what is read and how it is coded\n\n"
         "example: kavel encode photo.png photo.kvl --bpp 1\n",
         kUsage, kavel::EncoderOptions::kDefaultFinestBlock,
-        kavel::EncoderOptions::kDefaultSmallestBlock);
+        kavel::EncoderOptions::kDefaultSmallestBlock,
+        static_cast<unsigned long long>(3 * kEncodeBytesPerSample),
+        static_cast<unsigned long long>(default_max_pixels()));
 }
 
-int usage_error(const std::string& message) {
-    std::fprintf(stderr, "kavel encode: %s\n%s", message.c_str(), kUsage);
-    return 2;
+int encode_failure(const std::string& message) {
+    std::fprintf(stderr, "kavel encode: %s\n", message.c_str());
+    return 1;
 }
 
-bool parse_long(const char* text, long low, long high, long* value) {
-    if (!*text) return false;
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text, &end, 10);
-    if (errno != 0 || *end != '\0' || v < low || v > high) return false;
-    *value = v;
-    return true;
-}
-
-bool parse_real(const char* text, double low, double high, double* value) {
-    if (!*text) return false;
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text, &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(v) || v < low || v > high) return false;
-    *value = v;
-    return true;
+// An existing file that encoding would replace and that is not a Kavel file.
+bool holds_other_data(const std::string& path) {
+    struct stat status {};
+    if (path == "-" || ::stat(path.c_str(), &status) != 0) return false;
+    if (!S_ISREG(status.st_mode) || status.st_size == 0) return S_ISDIR(status.st_mode);
+    return !kavel::Image::open(path);
 }
 
 }  // namespace
 
 int run_encode_command(int argc, char** argv) {
-    std::vector<std::string> positional;
+    kavel_tools::CommandLine line;
+    std::string why;
+    if (!line.parse(argc, argv,
+                    kavel_tools::with_common_options({{"levels", 0, true},
+                                                      {"tile", 0, true},
+                                                      {"block", 0, true},
+                                                      {"quality", 0, true},
+                                                      {"step", 0, true},
+                                                      {"bpp", 0, true},
+                                                      {"layout", 0, true},
+                                                      {"max-pixels", 0, true},
+                                                      {"force", 0, false}}),
+                    &why)) {
+        return kavel_tools::usage_error("encode", why);
+    }
+    if (kavel_tools::answered_help_or_version(line, print_help)) return 0;
+    const bool quiet = line.has("quiet");
+    const bool verbose = line.has("verbose") && !quiet;
     kavel::EncoderOptions options;
     int rate_options = 0;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            print_help();
-            return 0;
-        }
-        if (arg.size() > 2 && arg[0] == '-' && arg[1] == '-') {
-            if (i + 1 >= argc) return usage_error(arg + " needs a value");
-            const char* value = argv[++i];
-            long n = 0;
-            if (arg == "--levels") {
-                if (!parse_long(value, 0, kavel::kMaxLevelCount, &n))
-                    return usage_error("--levels wants an integer 0.." +
-                                       std::to_string(kavel::kMaxLevelCount) + ", not '" + value +
-                                       "'");
-                options.levels = static_cast<int32_t>(n);
-            } else if (arg == "--tile" || arg == "--block") {
-                if (!parse_long(value, 1, 65535, &n))
-                    return usage_error(arg + " wants an integer 1..65535, not '" + value + "'");
-                (arg == "--tile" ? options.tile_size : options.block_size) =
-                    static_cast<int32_t>(n);
-            } else if (arg == "--quality") {
-                if (!parse_real(value, 1, 100, &options.quality))
-                    return usage_error(std::string("--quality wants a number 1..100, not '") +
-                                       value + "'");
-                options.mode = kavel::RateMode::quality;
-                ++rate_options;
-            } else if (arg == "--step") {
-                if (!parse_real(value, 1e-6, 1e9, &options.step) || !(options.step > 0))
-                    return usage_error(std::string("--step wants a positive number, not '") +
-                                       value + "'");
-                options.mode = kavel::RateMode::step;
-                ++rate_options;
-            } else if (arg == "--bpp") {
-                if (!parse_real(value, 1e-4, 64, &options.bpp) || !(options.bpp > 0))
-                    return usage_error(
-                        std::string("--bpp wants a number above 0 and up to 64, not '") + value +
-                        "'");
-                options.mode = kavel::RateMode::bpp;
-                ++rate_options;
-            } else {
-                return usage_error("unknown option " + arg);
-            }
-            continue;
-        }
-        positional.push_back(arg);
+    int64_t n = 0;
+    auto failed = [&](const char* name) {
+        return kavel_tools::usage_error("encode", std::string("--") + name + ": " + why);
+    };
+    using kavel_tools::parse_integer;
+    using kavel_tools::parse_real;
+    if (line.has("levels")) {
+        if (!parse_integer(line.value("levels"), 0, kavel::kMaxLevelCount, &n, &why))
+            return failed("levels");
+        options.levels = static_cast<int32_t>(n);
     }
-    if (rate_options > 1) return usage_error("give only one of --quality, --step and --bpp");
-    if (positional.size() != 2) return usage_error("needs an input picture and an output file");
+    for (const char* name : {"tile", "block"}) {
+        if (!line.has(name)) continue;
+        if (!parse_integer(line.value(name), 1, 65535, &n, &why)) return failed(name);
+        (std::strcmp(name, "tile") == 0 ? options.tile_size : options.block_size) =
+            static_cast<int32_t>(n);
+    }
+    if (line.has("layout")) {
+        const std::string layout = line.value("layout");
+        if (layout != "natural" && layout != "index-first") {
+            return kavel_tools::usage_error(
+                "encode", "--layout: wants index-first or natural, not '" + layout + "'");
+        }
+        options.layout.order =
+            layout == "natural" ? kavel::LayoutOrder::natural : kavel::LayoutOrder::index_first;
+    }
+    if (line.has("quality")) {
+        if (!parse_real(line.value("quality"), 1, 100, &options.quality, &why))
+            return failed("quality");
+        options.mode = kavel::RateMode::quality;
+        ++rate_options;
+    }
+    if (line.has("step")) {
+        if (!parse_real(line.value("step"), 1e-6, 1e9, &options.step, &why)) return failed("step");
+        options.mode = kavel::RateMode::step;
+        ++rate_options;
+    }
+    if (line.has("bpp")) {
+        if (!parse_real(line.value("bpp"), 1e-4, 64, &options.bpp, &why)) return failed("bpp");
+        options.mode = kavel::RateMode::bpp;
+        ++rate_options;
+    }
+    kavel::PictureLimits limits;
+    uint64_t max_pixels = default_max_pixels();
+    if (line.has("max-pixels")) {
+        if (!parse_integer(line.value("max-pixels"), 1, int64_t(kavel::kMaxEncodeSamples), &n,
+                           &why))
+            return failed("max-pixels");
+        max_pixels = uint64_t(n);
+    }
+    if (rate_options > 1)
+        return kavel_tools::usage_error("encode", "give only one of --quality, --step and --bpp");
+    const auto& positional = line.positional();
+    if (positional.size() != 2)
+        return kavel_tools::usage_error("encode", "needs an input picture and an output file");
     const std::string& in = positional[0];
     const std::string& out = positional[1];
+    if (kavel_tools::same_file(in, out))
+        return encode_failure(out + ": is the input picture; choose another output");
+    if (!line.has("force") && holds_other_data(out))
+        return encode_failure(out + ": exists and is not a Kavel file (--force replaces it)");
 
     kavel::Picture picture;
     std::string error;
     std::vector<std::string> warnings;
-    if (!kavel::read_picture(in, &picture, &error, &warnings)) {
-        std::fprintf(stderr, "kavel encode: %s\n", error.c_str());
-        return 1;
+    limits.max_pixels = max_pixels;
+    if (!kavel::read_picture(in, &picture, &error, &warnings, limits)) return encode_failure(error);
+    if (!quiet) {
+        for (const std::string& warning : warnings)
+            std::fprintf(stderr, "kavel encode: warning: %s\n", warning.c_str());
     }
-    for (const std::string& warning : warnings)
-        std::fprintf(stderr, "kavel encode: warning: %s\n", warning.c_str());
+    const std::string shown = in == "-" ? "standard input" : in;
     if (options.levels > kavel::max_level_count(picture.width, picture.height)) {
-        std::fprintf(
-            stderr,
-            "kavel encode: %s: --levels %d is too many for a %d x %d picture (at most %d)\n",
-            in.c_str(), options.levels, picture.width, picture.height,
-            kavel::max_level_count(picture.width, picture.height));
-        return 1;
+        return encode_failure(shown + ": --levels " + std::to_string(options.levels) +
+                              " is too many for a " + std::to_string(picture.width) + " x " +
+                              std::to_string(picture.height) + " picture (at most " +
+                              std::to_string(kavel::max_level_count(picture.width,
+                                                                    picture.height)) +
+                              ")");
     }
     const int32_t width = picture.width, height = picture.height, channels = picture.channels;
+    if (verbose) {
+        std::fprintf(stderr, "kavel encode: %s: %d x %d %s\n", shown.c_str(), width, height,
+                     channels == 1 ? "grey" : "colour");
+    }
     kavel::EncodeResult result;
-    if (!kavel::encode_picture(std::move(picture), options, &result, &error)) {
-        std::fprintf(stderr, "kavel encode: %s: %s\n", in.c_str(), error.c_str());
-        return 1;
+    {
+        kavel_tools::ProgressBar progress("kavel encode", !quiet);
+        progress.tick_until_done();
+        if (!kavel::encode_picture(std::move(picture), options, &result, &error))
+            return encode_failure(shown + ": " + error);
     }
-    if (!kavel::write_kavel_file(result.file, out, &error)) {
-        std::fprintf(stderr, "kavel encode: %s\n", error.c_str());
-        return 1;
+    std::vector<uint8_t> bytes;
+    if (!kavel::write_kavel(result.file, &bytes, &error)) return encode_failure(shown + ": " + error);
+    kavel_tools::AtomicOutput file(out);
+    if (!file.open(&error) ||
+        std::fwrite(bytes.data(), 1, bytes.size(), file.stream()) != bytes.size() ||
+        !file.commit(&error)) {
+        if (error.empty()) error = "cannot write the output (disk full?)";
+        return encode_failure(out + ": " + error);
     }
-    std::printf("%s: %d x %d %s, %d levels, step %.4g, %llu bytes, %.3f bits per pixel",
-                out.c_str(), width, height, channels == 1 ? "grey" : "colour", result.levels,
-                result.step, static_cast<unsigned long long>(result.bytes),
-                double(result.bytes) * 8.0 / (double(width) * double(height)));
-    if (result.passes > 1) std::printf(" (%d coding passes)", result.passes);
-    std::printf("\n");
+    if (!quiet) {
+        // A message like any other: on standard error, so that OUT - stays clean.
+        std::fprintf(stderr, "kavel encode: %s: %d x %d %s, %d levels, step %.4g, %llu bytes, "
+                             "%.3f bits per pixel",
+                     out == "-" ? "standard output" : out.c_str(), width, height,
+                     channels == 1 ? "grey" : "colour", result.levels, result.step,
+                     static_cast<unsigned long long>(result.bytes),
+                     double(result.bytes) * 8.0 / (double(width) * double(height)));
+        if (result.passes > 1) std::fprintf(stderr, " (%d coding passes)", result.passes);
+        std::fprintf(stderr, "\n");
+    }
     return 0;
 }

@@ -3,8 +3,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <new>
 
+#include "tools/command_line.h"
 #include "tools/commands.h"
+#include "tools/common/atomic_output.h"
 #ifdef KAVEL_HAVE_ENCODE
 #include "tools/encode_command.h"
 #endif
@@ -17,25 +21,24 @@ void print_usage(FILE* out) {
         "Kavel images hold a picture as a wavelet decomposition: any window can be decoded\n"
         "at any scale 1:2^S without decoding the rest.\n\n"
         "commands:\n"
-        "  info [--json] FILE                          planes, levels and size of FILE\n"
+        "  info [--json] FILE...                       size, scales and layout of each FILE\n"
         "  decode FILE -o OUT [--scale S] [--window X0,Y0,X1,Y1]\n"
         "                                              decode a window to PNG/PGM/PPM/raw\n"
 #ifdef KAVEL_HAVE_ENCODE
         "  encode IN OUT.kvl [options]                 write a Kavel file from PNG/PGM/PPM\n"
 #endif
-        "\nRun 'kavel COMMAND --help' for a command's options.\n",
+        "\nEvery command takes -h/--help, --version, -q/--quiet and -v/--verbose; a FILE or IN\n"
+        "of - is standard input. Run 'kavel COMMAND --help' for a command's options.\n",
         out);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     // Strips of a large decode take and give back the same large blocks: keep them in the
     // heap instead of mapping and faulting in fresh pages for every strip.
     mallopt(M_MMAP_THRESHOLD, 256 << 20);
     mallopt(M_TRIM_THRESHOLD, 512 << 20);
     if (argc < 2) {
-        print_usage(stderr);
+        std::fprintf(stderr, "kavel: no command given; see kavel --help\n");
         return 2;
     }
     const char* command = argv[1];
@@ -49,7 +52,28 @@ int main(int argc, char** argv) {
 #ifdef KAVEL_HAVE_ENCODE
     if (std::strcmp(command, "encode") == 0) return run_encode_command(argc - 1, argv + 1);
 #endif
-    std::fprintf(stderr, "kavel: unknown command '%s'\n", command);
-    print_usage(stderr);
+    if (std::strcmp(command, "--version") == 0) {
+        kavel_tools::print_version();
+        return 0;
+    }
+    std::fprintf(stderr, "kavel: unknown command '%s'; see kavel --help\n", command);
     return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    kavel_tools::AtomicOutput::remove_on_signals();
+    // No exception ends the tool unexplained; an output being written is removed as the
+    // stack unwinds.
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "kavel: out of memory\n");
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "kavel: internal error: %s\n", failure.what());
+    } catch (...) {
+        std::fprintf(stderr, "kavel: internal error\n");
+    }
+    return 1;
 }

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <memory>
 
+#include <sys/stat.h>
+
 namespace kavel {
 
 namespace {
@@ -25,6 +27,12 @@ bool too_large(uint64_t width, uint64_t height, uint64_t channels, const Picture
     if (width > 0x7FFFFFFF || height > 0x7FFFFFFF) {
         *error = path + ": a picture of " + std::to_string(width) + " x " + std::to_string(height) +
                  " is too large for the Kavel format (at most 2147483647 on a side)";
+        return true;
+    }
+    if (width * height > limits.max_pixels) {
+        *error = path + ": a picture of " + std::to_string(width) + " x " + std::to_string(height) +
+                 " is too large: it has more than " + std::to_string(limits.max_pixels) +
+                 " pixels (--max-pixels)";
         return true;
     }
     if (width * height * channels > limits.max_samples) {
@@ -65,6 +73,7 @@ void png_warning_handler(png_structp, png_const_charp) {}
 int png_begin(FILE* file, PngState* s) {
     if (setjmp(png_jmpbuf(s->png))) return 1;
     png_init_io(s->png, file);
+    png_set_sig_bytes(s->png, 8);
     // Our own limits decide what is too large, not libpng's defaults.
     png_set_user_limits(s->png, 0x7FFFFFFF, 0x7FFFFFFF);
     png_read_info(s->png, s->info);
@@ -102,6 +111,18 @@ int png_begin(FILE* file, PngState* s) {
 int png_rows(PngState* s, png_bytep* rows) {
     if (setjmp(png_jmpbuf(s->png))) return 1;
     png_read_image(s->png, rows);
+    png_read_end(s->png, nullptr);
+    return 0;
+}
+
+int png_next_row(PngState* s, png_bytep row) {
+    if (setjmp(png_jmpbuf(s->png))) return 1;
+    png_read_row(s->png, row, nullptr);
+    return 0;
+}
+
+int png_end(PngState* s) {
+    if (setjmp(png_jmpbuf(s->png))) return 1;
     png_read_end(s->png, nullptr);
     return 0;
 }
@@ -144,12 +165,32 @@ bool read_png(FILE* file, const std::string& path, Picture* picture, std::string
     // The picture with alpha still interleaved; alpha and grey palettes are squeezed out
     // in place afterwards.
     const std::size_t row_bytes = std::size_t(state.width) * std::size_t(channels);
-    std::vector<uint8_t> samples(row_bytes * state.height);
-    std::vector<png_bytep> rows(state.height);
-    for (uint32_t y = 0; y < state.height; ++y) rows[y] = samples.data() + row_bytes * y;
-    if (png_rows(&state, rows.data()) != 0) {
-        *error = path + ": broken PNG data (" + state.message + ")";
-        return false;
+    std::vector<uint8_t> samples;
+    if (png_get_interlace_type(state.png, state.info) != PNG_INTERLACE_NONE) {
+        // Interlaced rows are filled in over several passes: the whole picture is needed
+        // at once (within the limit checked above).
+        samples.resize(row_bytes * state.height);
+        std::vector<png_bytep> rows(state.height);
+        for (uint32_t y = 0; y < state.height; ++y) rows[y] = samples.data() + row_bytes * y;
+        if (png_rows(&state, rows.data()) != 0) {
+            *error = path + ": broken PNG data (" + state.message + ")";
+            return false;
+        }
+    } else {
+        // Memory grows with the rows that arrive, never ahead of the data.
+        std::vector<uint8_t> row(row_bytes);
+        for (uint32_t y = 0; y < state.height; ++y) {
+            if (png_next_row(&state, row.data()) != 0) {
+                *error = path + ": broken PNG data at row " + std::to_string(y) + " of " +
+                         std::to_string(state.height) + " (" + state.message + ")";
+                return false;
+            }
+            samples.insert(samples.end(), row.begin(), row.end());
+        }
+        if (png_end(&state) != 0) {
+            *error = path + ": broken PNG data (" + state.message + ")";
+            return false;
+        }
     }
     if (out_channels != channels) {
         const std::size_t count = std::size_t(state.width) * state.height;
@@ -213,8 +254,23 @@ bool read_pnm(FILE* file, const std::string& path, int channels, Picture* pictur
     }
     if (too_large(width, height, uint64_t(channels), limits, path, error)) return false;
     const std::size_t count = std::size_t(width) * std::size_t(height) * std::size_t(channels);
-    std::vector<uint8_t> samples(count);
     const bool wide = maxval > 255;
+    // A file shorter than its header says is refused before its pixels are allocated; from
+    // a pipe, memory grows with the rows that arrive.
+    std::vector<uint8_t> samples;
+    struct stat status {};
+    const long at = std::ftell(file);
+    if (::fstat(fileno(file), &status) == 0 && S_ISREG(status.st_mode) && at >= 0) {
+        const uint64_t have = uint64_t(status.st_size) - uint64_t(at);
+        const uint64_t need = uint64_t(count) * (wide ? 2 : 1);
+        if (have < need) {
+            *error = path + ": the PGM/PPM data ends early (" + std::to_string(have) +
+                     " bytes of pixels for a " + std::to_string(width) + " x " +
+                     std::to_string(height) + " picture that needs " + std::to_string(need) + ")";
+            return false;
+        }
+        samples.reserve(count);
+    }
     // Read row by row, scaling into 8 bits with rounding.
     const std::size_t per_row = std::size_t(width) * std::size_t(channels);
     std::vector<uint8_t> row(per_row * (wide ? 2 : 1));
@@ -224,6 +280,7 @@ bool read_pnm(FILE* file, const std::string& path, int channels, Picture* pictur
                      std::to_string(height) + ")";
             return false;
         }
+        samples.resize(samples.size() + per_row);
         uint8_t* out = samples.data() + per_row * y;
         for (std::size_t i = 0; i < per_row; ++i) {
             const uint32_t v = wide ? (uint32_t(row[2 * i]) << 8 | row[2 * i + 1]) : row[i];
@@ -247,23 +304,30 @@ bool read_pnm(FILE* file, const std::string& path, int channels, Picture* pictur
 
 bool read_picture(const std::string& path, Picture* picture, std::string* error,
                   std::vector<std::string>* warnings, const PictureLimits& limits) {
-    File file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
+    const bool standard_input = path == "-";
+    const std::string shown = standard_input ? "standard input" : path;
+    File file(standard_input ? nullptr : std::fopen(path.c_str(), "rb"));
+    if (!standard_input && !file) {
         *error = path + ": cannot open: " + std::strerror(errno);
         return false;
     }
+    FILE* stream = standard_input ? stdin : file.get();
+    // The signature is read once, without seeking back, so that pipes work too.
     uint8_t magic[8] = {};
-    const std::size_t got = std::fread(magic, 1, sizeof magic, file.get());
-    if (got == sizeof magic && png_sig_cmp(magic, 0, sizeof magic) == 0) {
-        std::rewind(file.get());
-        return read_png(file.get(), path, picture, error, warnings, limits);
-    }
-    if (got >= 3 && magic[0] == 'P' && (magic[1] == '5' || magic[1] == '6')) {
-        std::fseek(file.get(), 2, SEEK_SET);
-        return read_pnm(file.get(), path, magic[1] == '5' ? 1 : 3, picture, error, warnings,
+    std::size_t got = std::fread(magic, 1, 2, stream);
+    if (got == 2 && magic[0] == 'P' && (magic[1] == '5' || magic[1] == '6')) {
+        return read_pnm(stream, shown, magic[1] == '5' ? 1 : 3, picture, error, warnings,
                         limits);
     }
-    *error = path + ": not a PNG, PGM (P5) or PPM (P6) file";
+    if (got == 2 && magic[0] == 0x89) got += std::fread(magic + 2, 1, 6, stream);
+    if (got == sizeof magic && png_sig_cmp(magic, 0, sizeof magic) == 0) {
+        return read_png(stream, shown, picture, error, warnings, limits);
+    }
+    if (got == 0 && std::ferror(stream)) {
+        *error = shown + ": cannot read: " + std::strerror(errno);
+        return false;
+    }
+    *error = shown + (got == 0 ? ": is empty" : ": not a PNG, PGM (P5) or PPM (P6) file");
     return false;
 }
 

@@ -18,6 +18,8 @@ namespace kavel {
 struct PictureLimits {
     // Pictures with more samples than this are refused before any pixel is read.
     uint64_t max_samples = kMaxEncodeSamples;
+    // Pictures with more pixels than this are refused likewise (--max-pixels).
+    uint64_t max_pixels = kMaxEncodeSamples;
 };
 
 // Reads the picture at path. On failure returns false and sets *error to one line that names

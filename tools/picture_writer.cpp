@@ -1,9 +1,5 @@
 #include "tools/picture_writer.h"
 
-#include <png.h>
-
-#include <csetjmp>
-
 namespace {
 
 bool ends_with(const std::string& text, const std::string& suffix) {
@@ -17,79 +13,41 @@ bool ends_with(const std::string& text, const std::string& suffix) {
 }
 
 class RawWriter : public RowWriter {
-  public:
-    RawWriter(FILE* stream, std::size_t row_bytes) : stream_(stream), row_bytes_(row_bytes) {}
-    bool write_row(const uint8_t* row, std::string* error) override {
-        if (std::fwrite(row, 1, row_bytes_, stream_) != row_bytes_) {
-            *error = "cannot write the output";
-            return false;
-        }
-        return true;
-    }
-    // Rows that follow one another go out in one write.
-    bool write_rows(const uint8_t* rows, int64_t count, int64_t row_bytes,
-                    std::string* error) override {
-        if (row_bytes != static_cast<int64_t>(row_bytes_)) {
-            return RowWriter::write_rows(rows, count, row_bytes, error);
-        }
-        const auto bytes = static_cast<std::size_t>(count) * row_bytes_;
-        if (std::fwrite(rows, 1, bytes, stream_) != bytes) {
-            *error = "cannot write the output";
+public:
+    explicit RawWriter(FILE* stream) : stream_(stream) {}
+    bool write(const uint8_t* bytes, std::size_t count, std::string* error) override {
+        if (std::fwrite(bytes, 1, count, stream_) != count) {
+            *error = "cannot write the output (disk full?)";
             return false;
         }
         return true;
     }
     bool finish(std::string*) override { return true; }
 
-  private:
+private:
     FILE* stream_;
-    std::size_t row_bytes_;
 };
 
 class PngWriter : public RowWriter {
-  public:
-    PngWriter(FILE* stream, int32_t width, int32_t height, int32_t channels)
-        : stream_(stream), width_(width), height_(height), channels_(channels) {}
-    ~PngWriter() override { png_destroy_write_struct(&png_, &info_); }
+public:
+    PngWriter(FILE* stream, uint32_t width, uint32_t height, int32_t channels,
+              const kavel_output::PngOptions& options)
+        : png_(stream, width, height, channels, options) {}
+    bool start(std::string* error) { return png_.start(error); }
+    bool write(const uint8_t* bytes, std::size_t count, std::string* error) override {
+        return png_.write(bytes, count, error);
+    }
+    bool finish(std::string* error) override { return png_.finish(error); }
 
-    bool start(std::string* error) {
-        png_ = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-        if (png_ == nullptr) return fail(error);
-        info_ = png_create_info_struct(png_);
-        if (info_ == nullptr) return fail(error);
-        if (setjmp(png_jmpbuf(png_))) return fail(error);
-        png_init_io(png_, stream_);
-        png_set_IHDR(png_, info_, static_cast<png_uint_32>(width_),
-                     static_cast<png_uint_32>(height_), 8,
-                     channels_ == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-        png_set_compression_level(png_, 6);
-        png_write_info(png_, info_);
-        return true;
-    }
-    bool write_row(const uint8_t* row, std::string* error) override {
-        if (setjmp(png_jmpbuf(png_))) return fail(error);
-        png_write_row(png_, row);
-        return true;
-    }
-    bool finish(std::string* error) override {
-        if (setjmp(png_jmpbuf(png_))) return fail(error);
-        png_write_end(png_, nullptr);
-        return true;
-    }
-
-  private:
-    static bool fail(std::string* error) {
-        *error = "cannot write the PNG output";
-        return false;
-    }
-    FILE* stream_;
-    int32_t width_, height_, channels_;
-    png_structp png_ = nullptr;
-    png_infop info_ = nullptr;
+private:
+    kavel_output::PngStreamWriter png_;
 };
 
 }  // namespace
+
+bool picture_format_named(const std::string& name, PictureFormat* format) {
+    return picture_format_for("." + name, format);
+}
 
 bool picture_format_for(const std::string& path, PictureFormat* format) {
     if (ends_with(path, ".png")) {
@@ -104,31 +62,33 @@ bool picture_format_for(const std::string& path, PictureFormat* format) {
     return true;
 }
 
-std::unique_ptr<RowWriter> make_row_writer(PictureFormat format, FILE* stream, int32_t width,
-                                           int32_t height, int32_t channels, std::string* error) {
-    const std::size_t row_bytes = static_cast<std::size_t>(width) * channels;
+std::unique_ptr<RowWriter> make_row_writer(PictureFormat format, FILE* stream, int64_t width,
+                                           int64_t height, int32_t channels,
+                                           const kavel_output::PngOptions& png,
+                                           std::string* error) {
+    if (format != PictureFormat::raw && channels != 1 && channels != 3) {
+        *error = std::string(format == PictureFormat::png ? "PNG" : "PGM/PPM") +
+                 " output needs 1 or 3 planes; this image has " + std::to_string(channels) +
+                 " (use .raw)";
+        return nullptr;
+    }
     switch (format) {
         case PictureFormat::raw:
-            return std::make_unique<RawWriter>(stream, row_bytes);
+            return std::make_unique<RawWriter>(stream);
         case PictureFormat::pnm:
-            if (channels != 1 && channels != 3) {
-                *error = "PGM/PPM output needs 1 or 3 planes; this image has " +
-                         std::to_string(channels) + " (use .raw)";
-                return nullptr;
-            }
-            if (std::fprintf(stream, "P%c\n%d %d\n255\n", channels == 1 ? '5' : '6', width,
-                             height) < 0) {
+            if (std::fprintf(stream, "P%c\n%lld %lld\n255\n", channels == 1 ? '5' : '6',
+                             static_cast<long long>(width), static_cast<long long>(height)) < 0) {
                 *error = "cannot write the output";
                 return nullptr;
             }
-            return std::make_unique<RawWriter>(stream, row_bytes);
+            return std::make_unique<RawWriter>(stream);
         case PictureFormat::png: {
-            if (channels != 1 && channels != 3) {
-                *error = "PNG output needs 1 or 3 planes; this image has " +
-                         std::to_string(channels) + " (use .raw)";
+            if (width > 0x7FFFFFFF || height > 0x7FFFFFFF) {
+                *error = "a PNG holds at most 2147483647 rows and columns (use .raw)";
                 return nullptr;
             }
-            auto writer = std::make_unique<PngWriter>(stream, width, height, channels);
+            auto writer = std::make_unique<PngWriter>(stream, uint32_t(width), uint32_t(height),
+                                                      channels, png);
             if (!writer->start(error)) return nullptr;
             return writer;
         }

@@ -4,21 +4,32 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <exception>
+#include <new>
 #include <thread>
 #include <vector>
 
-int64_t strip_rows_for(int64_t columns) {
-    int64_t rows = (int64_t{1} << 21) / (columns > 0 ? columns : 1);
-    return std::clamp<int64_t>(rows, 16, 1024);
+PiecePlan plan_pieces(int64_t columns, int32_t planes, int64_t max_rows) {
+    const int64_t row_samples = std::max<int64_t>(columns, 1) * std::max<int32_t>(planes, 1);
+    PiecePlan plan;
+    plan.columns = std::max<int64_t>(columns, 1);
+    if (row_samples > kPieceSamples) {
+        plan.rows = 1;
+        plan.columns = std::max<int64_t>(kPieceSamples / std::max<int32_t>(planes, 1), 1);
+    } else {
+        plan.rows = std::clamp<int64_t>(kPieceSamples / row_samples, 1,
+                                        std::clamp<int64_t>(max_rows, 1, 1024));
+    }
+    return plan;
 }
 
 namespace {
 
-// One strip's pixels on their way from a decoding thread to the writer. Strip i goes into slot
-// i mod slots; a thread waits until the writer has emptied the slot's previous strip.
+// One piece's pixels on their way from a decoding thread to the writer. Piece i goes into slot
+// i mod slots; a thread waits until the writer has emptied the slot's previous piece.
 struct Slot {
     std::vector<uint8_t> pixels;
-    int64_t strip = -1;  // the strip held (or being decoded)
+    int64_t piece = -1;  // the piece held (or being decoded)
     bool done = false;   // decoded (or failed)
     bool decoded = false;
     std::string error;
@@ -27,44 +38,59 @@ struct Slot {
 }  // namespace
 
 bool decode_in_strips(const kavel::Image& image, int32_t scale, const kavel::Window& window,
-                      int64_t strip_rows, int threads, RowWriter& writer, std::string* error,
-                      bool* failed_in_output) {
+                      const PiecePlan& plan, int threads, RowWriter& writer, std::string* error,
+                      bool* failed_in_output,
+                      const std::function<void(int64_t, int64_t)>& progress) {
     *failed_in_output = false;
     const int64_t columns = window.columns();
     const int64_t rows = window.rows();
-    const int64_t row_bytes = columns * image.info().planes;
-    const int64_t strip = std::max<int64_t>(strip_rows, 1);
-    const int64_t strip_count = (rows + strip - 1) / strip;
-    const int64_t workers = std::clamp<int64_t>(threads, 1, std::max<int64_t>(strip_count, 1));
+    const int64_t planes = image.info().planes;
+    const int64_t part = std::clamp<int64_t>(plan.columns, 1, columns);
+    // Rows cut across the width go one at a time, so that the bytes stay in order.
+    const int64_t strip = part < columns ? 1 : std::max<int64_t>(plan.rows, 1);
+    // Pieces run along a row (when rows are cut), then down.
+    const int64_t across = (columns + part - 1) / part;
+    const int64_t down = (rows + strip - 1) / strip;
+    const int64_t piece_count = across * down;
+    const int64_t workers = std::clamp<int64_t>(threads, 1, std::max<int64_t>(piece_count, 1));
     // One slot more than threads, so that a thread can decode while the writer writes.
-    const int64_t slot_count = std::min(strip_count, workers + 1);
+    const int64_t slot_count = std::min(piece_count, workers + 1);
     std::vector<Slot> slots(static_cast<size_t>(slot_count));
     std::mutex mutex;
     std::condition_variable changed;
     std::atomic<int64_t> next{0};
     bool stop = false;
-    int64_t written = 0;  // strips the writer has finished with
+    int64_t written = 0;  // pieces the writer has finished with
 
     auto work = [&] {
         for (;;) {
             const int64_t i = next.fetch_add(1);
-            if (i >= strip_count) return;
+            if (i >= piece_count) return;
             Slot& slot = slots[static_cast<size_t>(i % slot_count)];
             {
                 std::unique_lock lock(mutex);
                 changed.wait(lock, [&] { return stop || written >= i - slot_count + 1; });
                 if (stop) return;
-                slot.strip = i;
+                slot.piece = i;
                 slot.done = false;
             }
-            const int64_t top = i * strip;
+            const int64_t top = (i / across) * strip;
+            const int64_t left = (i % across) * part;
             const int64_t count = std::min(strip, rows - top);
-            slot.pixels.resize(static_cast<size_t>(row_bytes * count));
-            const kavel::Window part{window.x0, static_cast<int32_t>(window.y0 + top), window.x1,
-                                     static_cast<int32_t>(window.y0 + top + count - 1)};
+            const int64_t width = std::min(part, columns - left);
+            const kavel::Window piece{static_cast<int32_t>(window.x0 + left),
+                                      static_cast<int32_t>(window.y0 + top),
+                                      static_cast<int32_t>(window.x0 + left + width - 1),
+                                      static_cast<int32_t>(window.y0 + top + count - 1)};
             std::string reason;
-            const bool ok = image.decode(scale, part, slot.pixels.data(),
-                                         static_cast<size_t>(row_bytes), &reason);
+            bool ok = false;
+            try {
+                slot.pixels.resize(static_cast<size_t>(width * planes * count));
+                ok = image.decode(scale, piece, slot.pixels.data(),
+                                  static_cast<size_t>(width * planes), &reason);
+            } catch (const std::bad_alloc&) {
+                reason = "out of memory";
+            }
             {
                 std::lock_guard lock(mutex);
                 slot.decoded = ok;
@@ -77,21 +103,37 @@ bool decode_in_strips(const kavel::Image& image, int32_t scale, const kavel::Win
 
     // The decoding threads fill the slots; this thread writes them out in order.
     std::vector<std::thread> pool;
-    for (int64_t t = 0; t < workers; ++t) pool.emplace_back(work);
+    try {
+        for (int64_t t = 0; t < workers; ++t) pool.emplace_back(work);
+    } catch (const std::exception&) {
+        // Fewer threads than asked for: go on with those that started.
+    }
+    if (pool.empty()) {
+        *error = "cannot start a decoding thread";
+        return false;
+    }
     bool ok = true;
-    for (int64_t i = 0; i < strip_count && ok; ++i) {
+    for (int64_t i = 0; i < piece_count && ok; ++i) {
         Slot& slot = slots[static_cast<size_t>(i % slot_count)];
         {
             std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return slot.strip == i && slot.done; });
+            changed.wait(lock, [&] { return slot.piece == i && slot.done; });
         }
         if (!slot.decoded) {
             *error = slot.error;
             ok = false;
             break;
         }
-        const int64_t count = static_cast<int64_t>(slot.pixels.size()) / row_bytes;
-        if (!writer.write_rows(slot.pixels.data(), count, row_bytes, error)) {
+        // Nothing may leave this loop by an exception while the threads run.
+        bool wrote = false;
+        try {
+            wrote = writer.write(slot.pixels.data(), slot.pixels.size(), error);
+        } catch (const std::bad_alloc&) {
+            *error = "out of memory";
+        } catch (const std::exception& failure) {
+            *error = failure.what();
+        }
+        if (!wrote) {
             *failed_in_output = true;
             ok = false;
         }
@@ -100,6 +142,7 @@ bool decode_in_strips(const kavel::Image& image, int32_t scale, const kavel::Win
             written = i + 1;
         }
         changed.notify_all();
+        if (progress) progress(i + 1, piece_count);
     }
     {
         std::lock_guard guard(mutex);

@@ -1,21 +1,33 @@
-// Decodes a window in strips of rows on several threads and hands the rows to a writer in
-// order, so that memory follows a few strips, not the window.
+// Decodes a window in pieces on several threads and hands the bytes to a writer in order, so
+// that memory follows a few pieces, not the window. A piece is a strip of whole rows, or,
+// when one row alone holds more than a piece's samples, a part of one row.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "format/kavel.h"
 #include "tools/picture_writer.h"
 
-// Rows per strip for a window of that many columns: about two million samples, at least 16
-// rows and at most 1024.
-int64_t strip_rows_for(int64_t columns);
+// Samples (pixels x planes) in one piece: a few megabytes per thread, whatever the shape.
+constexpr int64_t kPieceSamples = int64_t{1} << 21;
 
-// Decodes window at scale in strips of strip_rows rows on `threads` threads (at least one)
-// and writes its rows, top to bottom, through writer while later strips are decoded. On
+struct PiecePlan {
+    int64_t rows = 1;     // rows per piece
+    int64_t columns = 1;  // columns per piece (the window's width unless a row is cut)
+};
+
+// Pieces of at most kPieceSamples samples for a window of that shape: whole-row strips of
+// up to 1024 rows (and at most max_rows), or single rows cut across the width.
+PiecePlan plan_pieces(int64_t columns, int32_t planes, int64_t max_rows);
+
+// Decodes window at scale piece by piece on `threads` threads (at least one) and writes its
+// bytes, top to bottom and left to right, through writer while later pieces are decoded. On
 // failure nothing more is written and *error tells why (*failed_in_output says whether the
-// writer failed rather than the decode).
+// writer failed rather than the decode). progress (if set) hears the pieces written so far
+// and their count.
 bool decode_in_strips(const kavel::Image& image, int32_t scale, const kavel::Window& window,
-                      int64_t strip_rows, int threads, RowWriter& writer, std::string* error,
-                      bool* failed_in_output);
+                      const PiecePlan& plan, int threads, RowWriter& writer, std::string* error,
+                      bool* failed_in_output,
+                      const std::function<void(int64_t, int64_t)>& progress = {});

@@ -131,3 +131,10 @@ void PixelRaster::DrawInPane(PaneGeometry geometry) const {
     if (display == nullptr) return;
     display->BlitToPane(geometry, geometry.Offset().x, geometry.Offset().y);
 }
+
+void PixelRaster::DrawReducedInPane(const PaneGeometry& geometry) const {
+    if (geometry.GetWindow() == nullptr) return;
+    std::unique_ptr<DibDisplay> display = MakePaneBitmap(*this, 1.0);
+    if (display == nullptr) return;
+    display->BlitToPane(geometry, geometry.Offset().x, geometry.Offset().y);
+}

@@ -2,11 +2,12 @@
 // are placed, hit and moved.
 #include <algorithm>
 
-#include "format/image_file.h"
 #include "host/resource_ids.h"
 #include "platform/cursor.h"
 #include "platform/drawing_context.h"
 #include "viewer/box_drawing.h"
+#include "viewer/image_file.h"
+#include "viewer/pane_thumbnail.h"
 #include "viewer/pixel_raster.h"
 #include "viewer/viewer_dialog.h"
 
@@ -15,6 +16,9 @@ namespace {
 constexpr platform::Colour kRed{255, 0, 0};
 constexpr platform::Colour kWhite{255, 255, 255};
 constexpr platform::Colour kBlack{0, 0, 0};
+
+// What the full view says instead of a thumbnail it cannot hold.
+constexpr const char* kTooLargeToShow = "Too large to show";
 
 }  // namespace
 
@@ -145,15 +149,23 @@ void ViewerDialog::RefreshPanes() {
 }
 
 void ViewerDialog::RedrawFullView() {
-    if (m_image != nullptr) {
-        if (std::unique_ptr<PixelRaster> thumbnail = m_image->ReadThumbnail()) {
-            platform::Window* pane = GetDlgItem(IDC_FULL_VIEW_PANE);
-            PaneGeometry geometry;
-            geometry.SetUp(pane, pane != nullptr ? pane->GetClientRect() : platform::Rect{},
-                           thumbnail->Bounds());
-            ClearPane(IDC_FULL_VIEW_GROUP);
-            ClearPane(IDC_FULL_VIEW_PANE);
-            thumbnail->DrawInPane(geometry);
+    const int32_t thumbnailScale = m_image != nullptr ? m_image->GetLevelCount() : 0;
+    const platform::Rect bounds =
+        m_image != nullptr ? m_image->GetBoundsAtScale(thumbnailScale) : platform::Rect{};
+    if (bounds.Width() > 0 && bounds.Height() > 0) {
+        // The thumbnail is decoded a strip at a time and reduced to the pane as it comes.
+        platform::Window* pane = GetDlgItem(IDC_FULL_VIEW_PANE);
+        PaneGeometry geometry;
+        geometry.SetUp(pane, pane != nullptr ? pane->GetClientRect() : platform::Rect{}, bounds);
+        std::unique_ptr<PixelRaster> thumbnail = ReadPaneThumbnail(*m_image, geometry);
+        ClearPane(IDC_FULL_VIEW_GROUP);
+        ClearPane(IDC_FULL_VIEW_PANE);
+        if (thumbnail != nullptr) {
+            thumbnail->DrawReducedInPane(geometry);
+        } else if (pane != nullptr) {
+            platform::DrawingContext dc = pane->GetDC();
+            dc.DrawText(pane->GetClientRect(), kTooLargeToShow);
+            dc.Release();
         }
     }
     // The output box first, the red box over it.

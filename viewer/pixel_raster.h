@@ -51,6 +51,9 @@ class PixelRaster {
     // (unchanged at scale 1.0). Nothing is drawn without a window or when the working raster
     // is empty.
     void DrawInPane(PaneGeometry geometry) const;
+    // Draws the raster as it is (already reduced to the pane) at the geometry's centring
+    // offset.
+    void DrawReducedInPane(const PaneGeometry& geometry) const;
 
   private:
     void Allocate(int32_t rows, int32_t cols);

@@ -2,8 +2,8 @@
 // pointer over either pane lies in the image.
 #include <algorithm>
 
-#include "format/image_file.h"
 #include "host/resource_ids.h"
+#include "viewer/image_file.h"
 #include "viewer/pixel_raster.h"
 #include "viewer/viewer_dialog.h"
 
@@ -38,18 +38,33 @@ void ViewerDialog::RedrawLargePreview() {
     raster->DrawInPane(geometry);
 }
 
-platform::Point ViewerDialog::FullViewPointAtThumbnail(platform::Point screenPoint) {
+platform::Point ViewerDialog::FullViewPointAtThumbnail(platform::Point screenPoint, bool* inside) {
     const PaneGeometry mapping = FullViewMapping();
     const platform::Point inPane = mapping.ScreenToPane(screenPoint);
+    if (inside != nullptr) *inside = mapping.DisplayedRect().Contains(inPane);
     return mapping.PaneToSource(inPane.x, inPane.y);
 }
 
-platform::Point ViewerDialog::PreviewPointAtScale(platform::Point screenPoint) {
+platform::Point ViewerDialog::PreviewPointAtScale(platform::Point screenPoint, bool* inside) {
     const platform::Rect region = PreviewRegion();
     platform::Window* pane = GetDlgItem(IDC_PREVIEW_PANE);
     PaneGeometry geometry;
     geometry.SetUp(pane, pane != nullptr ? pane->GetClientRect() : platform::Rect{}, region);
     const platform::Point inPane = geometry.ScreenToPane(screenPoint);
     const platform::Point inRegion = geometry.PaneToSource(inPane.x, inPane.y);
-    return platform::Point{inRegion.x + region.left, inRegion.y + region.top};
+    const platform::Point atScale{inRegion.x + region.left, inRegion.y + region.top};
+    if (inside != nullptr) {
+        // On the drawn region, and within the image there (the region may reach past it).
+        *inside = geometry.DisplayedRect().Contains(inPane) && m_image != nullptr &&
+                  m_image->GetBoundsAtScale(m_scale).Contains(atScale);
+    }
+    return atScale;
+}
+
+platform::Point ViewerDialog::FullResolutionPoint(platform::Point point, int32_t scale) const {
+    const platform::Point full = ImageFile::ConvertPoint(point.x, point.y, scale, 0);
+    if (m_image == nullptr) return full;
+    // A step to a finer scale maps the last pixel one or more past the edge.
+    return platform::Point{std::clamp(full.x, 0, std::max(m_image->GetWidthAtScale(0) - 1, 0)),
+                           std::clamp(full.y, 0, std::max(m_image->GetHeightAtScale(0) - 1, 0))};
 }

@@ -2,12 +2,11 @@
 
 #include <algorithm>
 
-#include "format/image_file.h"
-#include "host/plugin_app.h"
 #include "host/resource_ids.h"
 #include "platform/dialog_template.h"
 #include "platform/message_box.h"
 #include "platform/module_instance.h"
+#include "viewer/image_file.h"
 #include "viewer/viewer_settings.h"
 
 namespace {
@@ -18,7 +17,8 @@ void InitCommonControls() {}
 
 }  // namespace
 
-ViewerDialog::ViewerDialog(platform::Window* parent) : platform::Dialog(IDD_VIEWER, parent) {}
+ViewerDialog::ViewerDialog(platform::Window* parent, ViewerChoice& choice)
+    : platform::Dialog(IDD_VIEWER, parent), m_choice(&choice) {}
 
 ViewerDialog::~ViewerDialog() {
     platform::DestroyCursor(m_cursorOverOutput);
@@ -28,17 +28,15 @@ ViewerDialog::~ViewerDialog() {
 }
 
 bool ViewerDialog::OnInitDialog() {
+    // Modal to its host only: no always-on-top style.
     platform::Dialog::OnInitDialog();
-    AddExStyle(platform::WS_EX_TOPMOST);
     SetIcon(GetIcon(true), true);
     SetIcon(GetIcon(true), false);
 
     InitCommonControls();
-    if (gPluginApp != nullptr) {
-        m_image = gPluginApp->image.get();
-        m_scale = gPluginApp->scale;
-        m_resolution = gPluginApp->GetResolution();
-    }
+    m_image = m_choice->image;
+    m_scale = m_choice->scale;
+    m_resolution = m_choice->resolution;
 
     // The thumbnail scale: the coarsest at which the image still exceeds the full view.
     if (m_image != nullptr) {
@@ -59,12 +57,15 @@ bool ViewerDialog::OnInitDialog() {
     SetDlgItemInt(IDC_CROP_HEIGHT, m_cropRect.Height());
     SetDlgItemInt(IDC_RESOLUTION, m_resolution);
 
-    // One entry per scale below the thumbnail scale.
-    const int32_t entries = m_image != nullptr ? m_image->GetLevelCount() : 0;
+    // One entry per scale below the thumbnail scale, at least 1:1. The dialog opens at the
+    // largest listed ratio not beyond the saved scale, so that what it shows and delivers is
+    // always a scale the image is read at.
+    const int32_t entries = RatioEntryCount();
     for (int32_t i = 0; i < entries; ++i) {
         ComboAddString(IDC_RATIO_LIST, RatioEntryText(i, m_image->GetWidthAtScale(i),
                                                       m_image->GetHeightAtScale(i)));
     }
+    if (entries > 0) m_scale = std::clamp(m_scale, 0, entries - 1);
     SelectRatio(m_scale);
 
     const platform::ModuleInstance* instance = platform::CurrentModuleInstance();
@@ -129,10 +130,11 @@ void ViewerDialog::ShowMemoryEstimate(double bytes) {
     const std::string suffix = MemoryEstimateSuffix(bytes);
 
     platform::Window* ok = GetDlgItem(platform::IDOK);
-    const bool refused = m_cropWidth >= kRefusedCropSize || m_cropHeight >= kRefusedCropSize;
+    const bool refused = CropRefused();
     if (ok != nullptr && ok->IsWindowEnabled() == refused) ok->EnableWindow(!refused);
 
-    group->SetWindowText(caption + suffix);
+    // When OK is disabled, the caption says why.
+    group->SetWindowText(caption + suffix + (refused ? kCropTooLargeNote : ""));
 }
 
 platform::Rect ViewerDialog::ComputeOutputRect() {
@@ -147,24 +149,29 @@ platform::Rect ViewerDialog::ComputeOutputRect() {
         ImageFile::ConvertPoint(atThumbnail.x, atThumbnail.y, thumbnail, m_scale);
     const int32_t w = m_cropRect.Width();
     const int32_t h = m_cropRect.Height();
-    platform::Rect rect;
-    rect.left = centre.x - w / 2;
-    rect.top = centre.y - h / 2;
-    rect.right = rect.left + w;
-    rect.bottom = rect.top + h;
-    return rect;
+    const int32_t width = m_image != nullptr ? m_image->GetWidthAtScale(m_scale) : 0;
+    const int32_t height = m_image != nullptr ? m_image->GetHeightAtScale(m_scale) : 0;
+    return CropAroundCentre(centre, w, h, width, height);
+}
+
+int32_t ViewerDialog::RatioEntryCount() const {
+    if (m_image == nullptr) return 0;
+    return std::max(m_image->GetLevelCount(), 1);
+}
+
+bool ViewerDialog::CropRefused() const {
+    return m_cropWidth >= kRefusedCropSize || m_cropHeight >= kRefusedCropSize;
 }
 
 void ViewerDialog::OnOK() {
+    // What was typed since the last Apply counts: the fields are validated first (clamped
+    // values shown), and a crop the host cannot take keeps the dialog open.
+    ValidateSettings();
+    if (CropRefused()) return;
     platform::Dialog::OnOK();
-    if (gPluginApp == nullptr) return;
-    const platform::Rect output = ComputeOutputRect();
-    gPluginApp->left = output.left;
-    gPluginApp->top = output.top;
-    gPluginApp->right = output.right;
-    gPluginApp->bottom = output.bottom;
-    gPluginApp->scale = m_scale;
-    gPluginApp->SetResolution(m_resolution);
+    m_choice->output = ComputeOutputRect();
+    m_choice->scale = m_scale;
+    m_choice->resolution = m_resolution;
 }
 
 void ViewerDialog::OnCancel() { platform::Dialog::OnCancel(); }

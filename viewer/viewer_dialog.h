@@ -9,12 +9,15 @@
 #include "platform/dialog.h"
 #include "platform/geometry.h"
 #include "viewer/pane_geometry.h"
+#include "viewer/viewer_choice.h"
 
 class ImageFile;
 
 class ViewerDialog : public platform::Dialog {
   public:
-    explicit ViewerDialog(platform::Window* parent);
+    // The dialog starts from choice's image, scale and resolution and, when it ends with OK,
+    // writes the chosen region, scale and resolution back into it.
+    ViewerDialog(platform::Window* parent, ViewerChoice& choice);
     ~ViewerDialog() override;
 
     bool OnInitDialog() override;
@@ -31,11 +34,18 @@ class ViewerDialog : public platform::Dialog {
     // validates.
     void SelectRatio(int32_t index);
     // Rewrites the output group's caption with the estimate; OK is enabled only while both
-    // crop sizes are below 32767.
+    // crop sizes are below 32767 (the caption then says the crop is too large).
     void ShowMemoryEstimate(double bytes);
     // The crop at the chosen scale, centred on the output box (placed in the middle of the
-    // thumbnail if it has not been placed yet); not clipped to the image.
+    // thumbnail if it has not been placed yet). A crop that fits the image is shifted into
+    // it where the box's centre (one thumbnail pixel wide) puts it across an edge, so that a
+    // crop of the image's size is exactly the image.
     platform::Rect ComputeOutputRect();
+    // Entries of the ratio list and the ratio menu: one per scale below the thumbnail scale,
+    // and at least 1:1.
+    int32_t RatioEntryCount() const;
+    // True while a crop size is one the host cannot take (OK disabled).
+    bool CropRefused() const;
 
     // Mouse messages over the panes (static controls leave the mouse to the dialog), in the
     // dialog's client coordinates.
@@ -43,6 +53,11 @@ class ViewerDialog : public platform::Dialog {
     void OnLButtonUp(uint32_t flags, platform::Point point) override;
     void OnLButtonDblClk(uint32_t flags, platform::Point point) override;
     void OnRButtonDown(uint32_t flags, platform::Point point) override;
+    // The wheel over the preview zooms one ratio per notch (forward closer), keeping the
+    // image point under the pointer where it is; the crop does not move.
+    void OnMouseWheel(uint32_t flags, int32_t delta, platform::Point point) override;
+    // The pointer has left the dialog's own area: the status line is cleared.
+    void OnMouseLeave() override;
     bool OnSetCursor() override;
     // A command of the preview's ratio menu (ids 1030 to 1040): scale = id - 1030.
     void OnRatioCommand(int32_t id);
@@ -89,13 +104,18 @@ class ViewerDialog : public platform::Dialog {
     int32_t ControlAtPoint(platform::Point clientPoint);
     // The status line reads "%d x, %d y".
     void ShowPointerPosition(int32_t x, int32_t y);
+    // The status line becomes empty.
+    void ClearPointerPosition();
     // Fills the control's client area with the button face and repaints it at once.
     void ClearPane(int32_t id);
 
     // A screen point over the full view as a point of the image at the thumbnail scale, and
-    // over the preview as a point at the chosen scale.
-    platform::Point FullViewPointAtThumbnail(platform::Point screenPoint);
-    platform::Point PreviewPointAtScale(platform::Point screenPoint);
+    // over the preview as a point at the chosen scale. With inside, also whether the point
+    // lies on the image shown there.
+    platform::Point FullViewPointAtThumbnail(platform::Point screenPoint, bool* inside = nullptr);
+    platform::Point PreviewPointAtScale(platform::Point screenPoint, bool* inside = nullptr);
+    // A point at scale as a point of the full-resolution image, kept within it.
+    platform::Point FullResolutionPoint(platform::Point point, int32_t scale) const;
 
     // True once a box centre has been placed (an unplaced one is (-1, -1)).
     static bool IsPlaced(platform::Point centre) { return centre.x >= 0 || centre.y >= 0; }
@@ -103,6 +123,10 @@ class ViewerDialog : public platform::Dialog {
     void OnApply();
     void OnMax();
     void OnRatioChanged();
+
+    ViewerChoice* m_choice;
+    // Wheel turns not yet worth a notch.
+    int32_t m_wheelRest = 0;
 
     platform::Rect m_cropRect{};
     int32_t m_scale = 0;

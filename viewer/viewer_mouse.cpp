@@ -1,12 +1,13 @@
 // The mouse over the panes: dragging the boxes, zooming by double-click and by the preview's
 // ratio menu, the pointer position in the status line and the pointer shapes.
+#include <algorithm>
 #include <cstdio>
 
-#include "format/image_file.h"
 #include "host/resource_ids.h"
 #include "platform/cursor.h"
 #include "platform/message_box.h"
 #include "platform/popup_menu.h"
+#include "viewer/image_file.h"
 #include "viewer/viewer_dialog.h"
 #include "viewer/viewer_settings.h"
 
@@ -21,6 +22,12 @@ void ViewerDialog::ShowPointerPosition(int32_t x, int32_t y) {
     if (platform::Window* status = GetDlgItem(IDC_STATUS)) status->UpdateWindow();
 }
 
+void ViewerDialog::ClearPointerPosition() {
+    if (GetDlgItemText(IDC_STATUS).empty()) return;
+    SetDlgItemText(IDC_STATUS, "");
+    if (platform::Window* status = GetDlgItem(IDC_STATUS)) status->UpdateWindow();
+}
+
 void ViewerDialog::OnMouseMove(uint32_t flags, platform::Point point) {
     platform::Dialog::OnMouseMove(flags, point);
     const int32_t control = ControlAtPoint(point);
@@ -29,13 +36,19 @@ void ViewerDialog::OnMouseMove(uint32_t flags, platform::Point point) {
     m_overOutput = false;
     const int32_t thumbnail = m_image != nullptr ? m_image->GetLevelCount() : 0;
     const platform::Point screen = ClientToScreen(point);
+    // The status line shows only points of the image; anywhere else it is empty.
+    if (control != IDC_FULL_VIEW_PANE && control != IDC_PREVIEW_PANE) ClearPointerPosition();
 
     if (control == IDC_FULL_VIEW_PANE) {
         m_overPane = true;
-        const platform::Point atThumbnail = FullViewPointAtThumbnail(screen);
-        const platform::Point full =
-            ImageFile::ConvertPoint(atThumbnail.x, atThumbnail.y, thumbnail, 0);
-        ShowPointerPosition(full.x, full.y);
+        bool inside = false;
+        const platform::Point atThumbnail = FullViewPointAtThumbnail(screen, &inside);
+        const platform::Point full = FullResolutionPoint(atThumbnail, thumbnail);
+        if (inside) {
+            ShowPointerPosition(full.x, full.y);
+        } else {
+            ClearPointerPosition();
+        }
 
         const platform::Rect redExtent = RedBoxExtent();
         const platform::Rect outputExtent = OutputBoxExtent();
@@ -62,10 +75,54 @@ void ViewerDialog::OnMouseMove(uint32_t flags, platform::Point point) {
     }
     if (control == IDC_PREVIEW_PANE) {
         m_overPane = true;
-        const platform::Point atScale = PreviewPointAtScale(screen);
-        const platform::Point full = ImageFile::ConvertPoint(atScale.x, atScale.y, m_scale, 0);
-        ShowPointerPosition(full.x, full.y);
+        bool inside = false;
+        const platform::Point atScale = PreviewPointAtScale(screen, &inside);
+        const platform::Point full = FullResolutionPoint(atScale, m_scale);
+        if (inside) {
+            ShowPointerPosition(full.x, full.y);
+        } else {
+            ClearPointerPosition();
+        }
     }
+}
+
+void ViewerDialog::OnMouseLeave() {
+    m_overPane = m_overRed = m_overOutput = false;
+    ClearPointerPosition();
+}
+
+void ViewerDialog::OnMouseWheel(uint32_t /*flags*/, int32_t delta, platform::Point point) {
+    if (m_image == nullptr || ControlAtPoint(point) != IDC_PREVIEW_PANE || m_dragging) return;
+    // One notch is 120; finer wheels add up to notches.
+    constexpr int32_t kNotch = 120;
+    m_wheelRest += delta;
+    const int32_t notches = m_wheelRest / kNotch;
+    m_wheelRest -= notches * kNotch;
+    if (notches == 0) return;
+    const int32_t thumbnail = m_image->GetLevelCount();
+    // The wheel stays within the ratios the list offers, so that one is always selected.
+    const int32_t scale = std::clamp(m_scale - notches, 0, std::max(RatioEntryCount() - 1, 0));
+    if (notches < 0 && scale < m_scale) return;  // out beyond the list already (scale T)
+    if (scale == m_scale) {
+        if (notches > 0) platform::MessageBeep(0);  // closer than 1:1
+        return;
+    }
+    // The image point under the pointer stays under it: the preview's middle moves to where
+    // that point's distance from the middle, taken at the new scale, puts it.
+    const platform::Point screen = ClientToScreen(point);
+    const platform::Point under = PreviewPointAtScale(screen);
+    const platform::Rect region = PreviewRegion();
+    const int32_t dx = under.x - (region.left + region.right) / 2;
+    const int32_t dy = under.y - (region.top + region.bottom) / 2;
+    const platform::Point atNew = ImageFile::ConvertPoint(under.x, under.y, m_scale, scale);
+    m_scale = scale;
+    SelectRatio(m_scale);
+    const platform::Point middle{atNew.x - dx, atNew.y - dy};
+    const platform::Point atThumbnail =
+        ImageFile::ConvertPoint(middle.x, middle.y, m_scale, thumbnail);
+    // Only the red box follows; the crop stays where it is.
+    m_redCentre = FullViewMapping().SourceToPane(atThumbnail.x, atThumbnail.y);
+    RefreshPanes();
 }
 
 void ViewerDialog::OnLButtonUp(uint32_t flags, platform::Point point) {
@@ -113,7 +170,7 @@ void ViewerDialog::OnRButtonDown(uint32_t flags, platform::Point point) {
     if (preview == nullptr || !preview->GetWindowRect().Contains(screen)) return;
 
     platform::PopupMenu menu;
-    const int32_t entries = m_image != nullptr ? m_image->GetLevelCount() : 0;
+    const int32_t entries = RatioEntryCount();
     for (int32_t i = 0; i < entries; ++i) {
         char text[24];
         std::snprintf(text, sizeof text, "1:%d", RatioDenominator(i));

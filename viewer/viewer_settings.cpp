@@ -1,9 +1,10 @@
 #include "viewer/viewer_settings.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include "format/image_file.h"
+#include "viewer/image_file.h"
 #include "viewer/pane_geometry.h"
 
 int32_t RatioDenominator(int32_t scale) { return TruncateToInt32(std::pow(2.0, scale)); }
@@ -51,4 +52,22 @@ std::string FullViewCaption(const std::string& path) {
     const size_t separator = path.find_last_of("\\/");
     if (separator == std::string::npos || separator + 1 >= path.size()) return path;
     return path.substr(separator + 1);
+}
+
+namespace {
+
+// One side of the crop: start at centre - length / 2, moved into 0..size when it fits.
+int32_t CropStart(int32_t centre, int32_t length, int32_t size) {
+    int64_t start = int64_t(centre) - length / 2;
+    if (length <= size) start = std::clamp<int64_t>(start, 0, int64_t(size) - length);
+    return static_cast<int32_t>(std::clamp<int64_t>(start, INT32_MIN, INT32_MAX - int64_t(length)));
+}
+
+}  // namespace
+
+platform::Rect CropAroundCentre(platform::Point centre, int32_t w, int32_t h, int32_t width,
+                                int32_t height) {
+    const int32_t left = CropStart(centre.x, w, width);
+    const int32_t top = CropStart(centre.y, h, height);
+    return platform::Rect{left, top, left + w, top + h};
 }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/geometry.h"
+
 class ImageFile;
 
 // 2^i as the ratio list and menu show it.
@@ -23,12 +25,19 @@ std::string MemoryEstimateSuffix(double bytes);
 // The caption without an earlier estimate: cut at its first "(".
 std::string CaptionWithoutEstimate(const std::string& caption);
 
-// The first crop size the host cannot take.
+// The first crop size the host cannot take, and what the output group's caption adds while
+// such a crop disables OK.
 constexpr int32_t kRefusedCropSize = 32767;
+constexpr const char* kCropTooLargeNote = " too large (max 32766)";
 // Typed crop sizes below 1 become 1; resolutions are kept within 1..9999 pixels per inch.
 constexpr int32_t kMinimumCrop = 1;
 constexpr int32_t kMinimumResolution = 1;
 constexpr int32_t kMaximumResolution = 9999;
+
+// The crop of w x h around centre, in an image of width x height: left = x - w / 2 and
+// top = y - h / 2, then shifted (never shrunk) into the image in each direction where it fits.
+platform::Rect CropAroundCentre(platform::Point centre, int32_t w, int32_t h, int32_t width,
+                                int32_t height);
 
 // The full view's caption for a path: the path itself when it has at most 20 characters,
 // else the part after the last separator ('\' or '/') if there is one with something after

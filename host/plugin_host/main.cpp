@@ -1,8 +1,6 @@
 // plugin-host: a small stand-in for the image editor that file-format modules are written
 // for. It registers modules from their property lists, shows their about box, and opens a
 // file through the module that reads it, writing the document it receives as a PNG.
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,8 +10,12 @@
 
 #include "host/plugin_host/host_session.h"
 #include "host/plugin_host/module_catalogue.h"
+#include "host/plugin_host/module_loader.h"
 #include "host/plugin_host/png_output.h"
 
+#ifndef KAVEL_VERSION
+#define KAVEL_VERSION "unknown"
+#endif
 #ifndef KAVEL_DEFAULT_PLUGIN_DIR
 #define KAVEL_DEFAULT_PLUGIN_DIR "plugins"
 #endif
@@ -28,6 +30,10 @@ void PrintUsage(FILE* out) {
                  "usage: plugin-host list DIR_OR_MODULE\n"
                  "       plugin-host about MODULE\n"
                  "       plugin-host open FILE -o OUT.png [--plugins DIR] [--accept | --cancel]\n"
+                 "       plugin-host --help | --version\n"
+                 "\n"
+                 "Options take their value as the next word or after '=' (--plugins=DIR).\n"
+                 "Messages go to the standard error; list writes the registration it reads.\n"
                  "\n"
                  "open picks the module whose readable extension matches FILE (from DIR,\n"
                  "default %s), runs its viewer dialog and writes the region it delivers.\n"
@@ -43,20 +49,41 @@ void PrintUsage(FILE* out) {
                  KAVEL_DEFAULT_PLUGIN_DIR);
 }
 
+// A mistake on the command line: one line naming it, and where the help is.
 int UsageError(const std::string& reason) {
-    std::fprintf(stderr, "plugin-host: %s\n", reason.c_str());
-    PrintUsage(stderr);
+    std::fprintf(stderr, "plugin-host: %s\nsee plugin-host --help\n", reason.c_str());
     return kUsage;
 }
 
-bool ParseCount(const char* text, int32_t minimum, int32_t maximum, int32_t* value) {
+bool ParseCount(const std::string& text, int32_t minimum, int32_t maximum, int32_t* value) {
     char* end = nullptr;
     errno = 0;
-    const long parsed = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || parsed < minimum || parsed > maximum)
+    const long parsed = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || text.empty() || *end != '\0' || parsed < minimum || parsed > maximum)
         return false;
     *value = static_cast<int32_t>(parsed);
     return true;
+}
+
+// The words of a command line, "--name=value" split into the option and its value.
+struct Word {
+    std::string text;
+    bool attached = false;  // the value part of "--name=value"
+};
+
+std::vector<Word> SplitWords(int argc, char** argv, int first) {
+    std::vector<Word> words;
+    for (int i = first; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const size_t equals = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+            words.push_back({arg.substr(0, equals), false});
+            words.push_back({arg.substr(equals + 1), true});
+        } else {
+            words.push_back({arg, false});
+        }
+    }
+    return words;
 }
 
 bool EnvironmentHasDisplay() {
@@ -69,31 +96,6 @@ bool OffscreenRequested() {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     return platform != nullptr && (std::strncmp(platform, "offscreen", 9) == 0 ||
                                    std::strncmp(platform, "minimal", 7) == 0);
-}
-
-// Loaded module and its entry point.
-struct LoadedModule {
-    void* handle = nullptr;
-    PluginEntryProc entry = nullptr;
-    ~LoadedModule() {
-        if (handle != nullptr) dlclose(handle);
-    }
-};
-
-bool LoadModule(const CatalogueEntry& module, LoadedModule* loaded) {
-    loaded->handle = dlopen(module.path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (loaded->handle == nullptr) {
-        std::fprintf(stderr, "plugin-host: cannot load %s: %s\n", module.path.c_str(), dlerror());
-        return false;
-    }
-    void* symbol = dlsym(loaded->handle, module.properties.entryPoint.c_str());
-    if (symbol == nullptr) {
-        std::fprintf(stderr, "plugin-host: %s has no entry point %s\n", module.path.c_str(),
-                     module.properties.entryPoint.c_str());
-        return false;
-    }
-    loaded->entry = reinterpret_cast<PluginEntryProc>(symbol);
-    return true;
 }
 
 void PrintModule(const CatalogueEntry& entry) {
@@ -122,6 +124,7 @@ void PrintModule(const CatalogueEntry& entry) {
 
 int ListCommand(int argc, char** argv) {
     if (argc != 3) return UsageError("list takes one directory or module");
+    if (argv[2][0] == '-') return UsageError(std::string("unknown option ") + argv[2]);
     const std::vector<CatalogueEntry> catalogue = ReadCatalogue(argv[2]);
     if (catalogue.empty()) {
         std::fprintf(stderr, "plugin-host: no modules (*.8bi) in %s\n", argv[2]);
@@ -137,6 +140,7 @@ int ListCommand(int argc, char** argv) {
 
 int AboutCommand(int argc, char** argv) {
     if (argc != 3) return UsageError("about takes one module");
+    if (argv[2][0] == '-') return UsageError(std::string("unknown option ") + argv[2]);
     const CatalogueEntry module = ReadModule(argv[2]);
     if (!module.usable) {
         std::fprintf(stderr, "plugin-host: %s: refused: %s\n", module.path.c_str(),
@@ -147,7 +151,11 @@ int AboutCommand(int argc, char** argv) {
     if (!EnvironmentHasDisplay() && !OffscreenRequested())
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     LoadedModule loaded;
-    if (!LoadModule(module, &loaded)) return kFailure;
+    std::string error;
+    if (!LoadModule(module, &loaded, &error)) {
+        std::fprintf(stderr, "plugin-host: %s\n", error.c_str());
+        return kFailure;
+    }
     const int16_t result = RunAbout(loaded.entry);
     if (result != 0) {
         std::fprintf(stderr, "plugin-host: about: %s\n", DescribeResult(result).c_str());
@@ -163,17 +171,25 @@ int OpenCommand(int argc, char** argv) {
     bool accept = false;
     bool cancel = false;
     HostFaults faults;
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        if (arg == "-o") {
-            const char* v = value();
-            if (v == nullptr) return UsageError("-o needs a file name");
-            output = v;
+    const std::vector<Word> words = SplitWords(argc, argv, 2);
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string& arg = words[i].text;
+        // The value of an option that takes one: the next word, whatever it looks like.
+        auto value = [&]() -> const std::string* {
+            return i + 1 < words.size() ? &words[++i].text : nullptr;
+        };
+        if (i + 1 < words.size() && words[i + 1].attached && arg != "-o" && arg != "--output" &&
+            arg != "--plugins" && arg != "--buffer-suite-version" && arg != "--fail-advance-at") {
+            return UsageError((arg.rfind("--", 0) == 0 ? "option " : "") + arg + " takes no value");
+        }
+        if (arg == "-o" || arg == "--output") {
+            const std::string* v = value();
+            if (v == nullptr) return UsageError(arg + " needs a file name");
+            output = *v;
         } else if (arg == "--plugins") {
-            const char* v = value();
+            const std::string* v = value();
             if (v == nullptr) return UsageError("--plugins needs a directory");
-            plugins = v;
+            plugins = *v;
         } else if (arg == "--accept") {
             accept = true;
         } else if (arg == "--cancel") {
@@ -183,23 +199,25 @@ int OpenCommand(int argc, char** argv) {
         } else if (arg == "--fail-allocation") {
             faults.failAllocation = true;
         } else if (arg == "--buffer-suite-version") {
-            const char* v = value();
+            const std::string* v = value();
             int32_t version = 0;
-            if (v == nullptr || !ParseCount(v, 0, 32767, &version)) {
-                return UsageError("--buffer-suite-version needs a number from 0 to 32767");
+            if (v == nullptr || !ParseCount(*v, 0, 32767, &version)) {
+                return UsageError("--buffer-suite-version wants a number from 0 to 32767" +
+                                  (v != nullptr ? ", not '" + *v + "'" : std::string()));
             }
             faults.bufferSuiteVersion = static_cast<int16_t>(version);
         } else if (arg == "--fail-advance-at") {
-            const char* v = value();
-            if (v == nullptr || !ParseCount(v, 1, INT32_MAX, &faults.failAdvanceAtTile)) {
-                return UsageError("--fail-advance-at needs a tile number of 1 or more");
+            const std::string* v = value();
+            if (v == nullptr || !ParseCount(*v, 1, INT32_MAX, &faults.failAdvanceAtTile)) {
+                return UsageError("--fail-advance-at wants a tile number of 1 or more" +
+                                  (v != nullptr ? ", not '" + *v + "'" : std::string()));
             }
-        } else if (!arg.empty() && arg[0] == '-') {
+        } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError("unknown option " + arg);
         } else if (file.empty()) {
             file = arg;
         } else {
-            return UsageError("open takes one file");
+            return UsageError("open takes one file (" + file + " and " + arg + " given)");
         }
     }
     if (file.empty()) return UsageError("open needs a file");
@@ -208,9 +226,15 @@ int OpenCommand(int argc, char** argv) {
 
     const std::string extension = std::filesystem::path(file).extension().string();
     const std::vector<CatalogueEntry> catalogue = ReadCatalogue(plugins);
-    const CatalogueEntry* module =
-        FindReader(catalogue, extension.empty() ? "" : extension.substr(1));
-    if (module == nullptr) {
+    for (const CatalogueEntry& entry : catalogue) {
+        if (!entry.usable) {
+            std::fprintf(stderr, "plugin-host: skipping %s: %s\n", entry.path.c_str(),
+                         entry.problem.c_str());
+        }
+    }
+    const std::vector<const CatalogueEntry*> readers =
+        FindReaders(catalogue, extension.empty() ? "" : extension.substr(1));
+    if (readers.empty()) {
         std::fprintf(stderr, "plugin-host: no module in %s reads %s files\n", plugins.c_str(),
                      extension.empty() ? "extension-less" : extension.c_str());
         return kFailure;
@@ -229,8 +253,14 @@ int OpenCommand(int argc, char** argv) {
         }
     }
 
+    // The first module that loads reads the file; one that does not is skipped.
     LoadedModule loaded;
-    if (!LoadModule(*module, &loaded)) return kFailure;
+    for (const CatalogueEntry* module : readers) {
+        std::string error;
+        if (LoadModule(*module, &loaded, &error)) break;
+        std::fprintf(stderr, "plugin-host: %s; skipping %s\n", error.c_str(), module->path.c_str());
+    }
+    if (loaded.entry == nullptr) return kFailure;
     HostDocument document;
     const ReadOutcome outcome = RunRead(loaded.entry, file, faults, true, &document);
     if (outcome.buffersLeft != 0) {
@@ -242,14 +272,13 @@ int OpenCommand(int argc, char** argv) {
                      DescribeResult(outcome.result).c_str());
         return kFailure;
     }
-    std::string error;
     if (!WriteDocumentPng(document, output, &error)) {
         std::fprintf(stderr, "plugin-host: %s: %s\n", output.c_str(), error.c_str());
         return kFailure;
     }
-    std::printf("%s: %d x %d %s, %d pixels/inch, %d tiles -> %s\n", file.c_str(), document.columns,
-                document.rows, document.planes == 3 ? "RGB" : "grey", document.resolution,
-                outcome.tiles, output.c_str());
+    std::fprintf(stderr, "%s: %d x %d %s, %d pixels/inch, %d tiles -> %s\n", file.c_str(),
+                 document.columns, document.rows, document.planes == 3 ? "RGB" : "grey",
+                 document.resolution, outcome.tiles, output.c_str());
     return 0;
 }
 
@@ -258,6 +287,10 @@ int OpenCommand(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (argc < 2) return UsageError("no command");
     const std::string command = argv[1];
+    if (command == "--version") {
+        std::printf("plugin-host %s\n", KAVEL_VERSION);
+        return 0;
+    }
     if (command == "list") return ListCommand(argc, argv);
     if (command == "about") return AboutCommand(argc, argv);
     if (command == "open") return OpenCommand(argc, argv);

@@ -26,20 +26,24 @@ std::vector<CatalogueEntry> ReadCatalogue(const std::string& directoryOrModule) 
     }
     std::vector<std::string> paths;
     for (const auto& item : fs::directory_iterator(directoryOrModule, error)) {
-        if (item.path().extension() == ".8bi") paths.push_back(item.path().string());
+        // Only regular files: a FIFO or a device named like a module would block or never
+        // end.
+        if (item.path().extension() == ".8bi" && item.is_regular_file(error))
+            paths.push_back(item.path().string());
     }
     std::sort(paths.begin(), paths.end());
     for (const std::string& path : paths) catalogue.push_back(ReadModule(path));
     return catalogue;
 }
 
-const CatalogueEntry* FindReader(const std::vector<CatalogueEntry>& catalogue,
-                                 const std::string& extension) {
+std::vector<const CatalogueEntry*> FindReaders(const std::vector<CatalogueEntry>& catalogue,
+                                               const std::string& extension) {
+    std::vector<const CatalogueEntry*> readers;
     for (const CatalogueEntry& entry : catalogue) {
         if (entry.usable && entry.properties.kind == "8BIF" && entry.properties.CanRead() &&
             entry.properties.ReadsExtension(extension)) {
-            return &entry;
+            readers.push_back(&entry);
         }
     }
-    return nullptr;
+    return readers;
 }

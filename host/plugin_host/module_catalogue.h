@@ -14,10 +14,12 @@ struct CatalogueEntry {
     ModuleProperties properties;
 };
 
-// Reads one module file's property list.
+// Reads one module file's property list (a file that is not a regular file is refused
+// unread).
 CatalogueEntry ReadModule(const std::string& path);
-// Every "*.8bi" file of a directory (sorted by name), or the one module named.
+// Every regular "*.8bi" file of a directory (sorted by name), or the one module named.
 std::vector<CatalogueEntry> ReadCatalogue(const std::string& directoryOrModule);
-// The first usable file-format module that reads files with extension (no dot), or null.
-const CatalogueEntry* FindReader(const std::vector<CatalogueEntry>& catalogue,
-                                 const std::string& extension);
+// The usable file-format modules that read files with extension (no dot), in catalogue
+// order: the host tries them one after another until one loads.
+std::vector<const CatalogueEntry*> FindReaders(const std::vector<CatalogueEntry>& catalogue,
+                                               const std::string& extension);

@@ -8,16 +8,22 @@
 #include <QWidget>
 #include <array>
 #include <cstring>
+#include <optional>
 
 #include "platform/module_instance.h"
 #include "platform/resources.h"
 
 namespace platform {
 
+// A system cursor holds only its shape: the cursor objects live in the application object,
+// and a cursor kept in a static would outlive it.
 struct NativeCursor {
-    QCursor cursor;
+    std::optional<QCursor> cursor;
+    Qt::CursorShape shape = Qt::ArrowCursor;
     bool system = false;
     CursorBits bits;
+
+    QCursor ToQCursor() const { return cursor ? *cursor : QCursor(shape); }
 };
 
 namespace {
@@ -98,10 +104,10 @@ CursorHandle LoadCursorResource(const ModuleInstance* instance, uint16_t id) {
 }
 
 CursorHandle LoadSystemCursor(SystemCursor which) {
-    static NativeCursor arrow{QCursor(Qt::ArrowCursor), true, {}};
-    static NativeCursor cross{QCursor(Qt::CrossCursor), true, {}};
-    static NativeCursor ibeam{QCursor(Qt::IBeamCursor), true, {}};
-    static NativeCursor wait{QCursor(Qt::WaitCursor), true, {}};
+    static NativeCursor arrow{std::nullopt, Qt::ArrowCursor, true, {}};
+    static NativeCursor cross{std::nullopt, Qt::CrossCursor, true, {}};
+    static NativeCursor ibeam{std::nullopt, Qt::IBeamCursor, true, {}};
+    static NativeCursor wait{std::nullopt, Qt::WaitCursor, true, {}};
     switch (which) {
         case SystemCursor::Arrow:
             return &arrow;
@@ -134,7 +140,7 @@ CursorHandle SetCursor(CursorHandle cursor) {
     if (target == nullptr) target = QApplication::activeModalWidget();
     if (target != nullptr) {
         if (cursor != nullptr) {
-            target->setCursor(cursor->cursor);
+            target->setCursor(cursor->ToQCursor());
         } else {
             target->unsetCursor();
         }

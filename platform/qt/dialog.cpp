@@ -150,6 +150,10 @@ bool Dialog::Build() {
     std::vector<QWidget*> widgets;
     for (const ControlTemplate& control : dialogTemplate->controls) {
         QWidget* child = MakeControl(control, widget, this);
+        // A control that takes the mouse itself: the pointer going onto it leaves the
+        // dialog's own area.
+        if (!child->testAttribute(Qt::WA_TransparentForMouseEvents))
+            child->installEventFilter(widget);
         widgets.push_back(child);
         backend_->controls.push_back(std::make_unique<ControlWindow>(
             new NativeWindow{child, control.id, control.style, control.exStyle}));
@@ -200,8 +204,8 @@ int Dialog::DoModal() {
             } else if (answer == DialogAnswer::Cancel) {
                 SendCommand(MAKEWPARAM(IDCANCEL, BN_CLICKED));
             }
-            // Nobody could end a dialog that no one sees.
-            if (endResult_ == 0 && headless) EndDialog(IDCANCEL);
+            // Nobody could end a dialog that no one sees (unless it is driven).
+            if (endResult_ == 0 && headless && answer != DialogAnswer::Driven) EndDialog(IDCANCEL);
         });
         widget->exec();
     }
@@ -363,6 +367,8 @@ void Dialog::OnLButtonDown(uint32_t, Point) {}
 void Dialog::OnLButtonUp(uint32_t, Point) {}
 void Dialog::OnLButtonDblClk(uint32_t, Point) {}
 void Dialog::OnRButtonDown(uint32_t, Point) {}
+void Dialog::OnMouseWheel(uint32_t, int32_t, Point) {}
+void Dialog::OnMouseLeave() {}
 bool Dialog::OnSetCursor() { return false; }
 
 }  // namespace platform

@@ -32,6 +32,7 @@ DialogAnswer CurrentDialogAnswer() {
     if (value == nullptr) return DialogAnswer::User;
     if (std::strcmp(value, "accept") == 0) return DialogAnswer::Accept;
     if (std::strcmp(value, "cancel") == 0) return DialogAnswer::Cancel;
+    if (std::strcmp(value, "driven") == 0) return DialogAnswer::Driven;
     return DialogAnswer::User;
 }
 

@@ -2,6 +2,7 @@
 #include <QPaintEvent>
 #include <QPointer>
 #include <QRegion>
+#include <QWheelEvent>
 
 #include "platform/cursor.h"
 #include "platform/dialog.h"
@@ -13,7 +14,7 @@ QPointer<QWidget>& CursorTarget();
 
 namespace {
 
-uint32_t KeyFlags(const QMouseEvent* event) {
+uint32_t KeyFlags(const QSinglePointEvent* event) {
     uint32_t flags = 0;
     if (event->buttons() & Qt::LeftButton) flags |= MK_LBUTTON;
     if (event->buttons() & Qt::RightButton) flags |= MK_RBUTTON;
@@ -72,6 +73,19 @@ void DialogWidget::mouseDoubleClickEvent(QMouseEvent* event) {
 void DialogWidget::leaveEvent(QEvent* event) {
     QDialog::leaveEvent(event);
     unsetCursor();
+    if (owner_ != nullptr) owner_->OnMouseLeave();
+}
+
+bool DialogWidget::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Enter && owner_ != nullptr) owner_->OnMouseLeave();
+    return QDialog::eventFilter(watched, event);
+}
+
+void DialogWidget::wheelEvent(QWheelEvent* event) {
+    if (owner_ == nullptr) return;
+    const QPoint point = event->position().toPoint();
+    owner_->OnMouseWheel(KeyFlags(event), event->angleDelta().y(), Point{point.x(), point.y()});
+    event->accept();
 }
 
 void DialogWidget::paintEvent(QPaintEvent* event) {

@@ -1,6 +1,7 @@
 #include "platform/drawing_context.h"
 
 #include <QApplication>
+#include <QPainter>
 #include <QPalette>
 #include <cstdlib>
 #include <utility>
@@ -107,6 +108,17 @@ void DrawingContext::LineTo(int32_t x, int32_t y) {
         }
     }
     position_ = Point{x, y};
+}
+
+void DrawingContext::DrawText(const Rect& rect, const std::string& text) {
+    QImage* surface = SurfaceOf(window_);
+    if (surface == nullptr) return;
+    QPainter painter(surface);
+    if (window_->widget != nullptr) painter.setFont(window_->widget->font());
+    painter.setPen(QColor(pen_.red, pen_.green, pen_.blue));
+    painter.drawText(QRect(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top),
+                     Qt::AlignCenter | Qt::TextWordWrap, QString::fromLocal8Bit(text.c_str()));
+    drew_ = true;
 }
 
 void DrawingContext::FillSolidRect(const Rect& rect, Colour colour) {

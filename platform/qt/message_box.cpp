@@ -45,8 +45,8 @@ int ShowMessageBox(void* /*owner*/, const char* text, const char* caption, uint3
     const char* safeCaption = caption != nullptr ? caption : "";
     Log().push_back(ShownMessageBox{safeText, safeCaption, style});
     if (CurrentDialogAnswer() != DialogAnswer::User || !EnsureWindowingSystem() || IsHeadless()) {
-        std::printf("%s: %s\n", safeCaption, safeText);
-        std::fflush(stdout);
+        // Without a box the message goes where a host's messages go: the standard error.
+        std::fprintf(stderr, "%s: %s\n", safeCaption, safeText);
         return IDOK;
     }
     QMessageBox box(IconFor(style), QString::fromLocal8Bit(safeCaption),

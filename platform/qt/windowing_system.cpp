@@ -2,22 +2,19 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <cstdlib>
-#include <memory>
 
 #include "platform/module_instance.h"
 
 namespace platform {
 namespace {
 
-// The application object the module created, deleted when the module goes away. A host's
-// own application object is never touched.
-struct OwnedApplication {
-    std::unique_ptr<QApplication> application;
-    ~OwnedApplication() { application.reset(); }
-};
-
-OwnedApplication& Owned() {
-    static OwnedApplication owned;
+// The application object the module created, or null. It is deleted only by
+// ShutdownWindowingSystem, never by a static destructor: at exit Qt's own globals are gone
+// before the module's statics, and an application object deleted then crashes the process.
+// One that no host ever shut down is left to the end of the process. A host's own
+// application object is never touched.
+QApplication*& Owned() {
+    static QApplication* owned = nullptr;
     return owned;
 }
 
@@ -43,8 +40,17 @@ bool EnsureWindowingSystem() {
     static int argc = 1;
     static char name[] = "KAVEL";
     static char* argv[] = {name, nullptr};
-    Owned().application = std::make_unique<QApplication>(argc, argv);
+    Owned() = new QApplication(argc, argv);
     return true;
+}
+
+void ShutdownWindowingSystem() {
+    QApplication* application = Owned();
+    if (application == nullptr) return;
+    // Windows that asked to be deleted later go now, while the application still exists.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    Owned() = nullptr;
+    delete application;
 }
 
 bool IsHeadless() {

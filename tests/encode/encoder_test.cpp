@@ -6,6 +6,7 @@
 #include <cmath>
 #include <map>
 
+#include "decode/reference/reference_decoder.h"
 #include "format/kavel.h"
 #include "tests/support/test_files.h"
 #include "tools/picture_reader.h"
@@ -218,14 +219,25 @@ TEST_F(EncoderRoundTrip, TileAndBlockLayoutsAllDecode) {
 TEST_F(EncoderRoundTrip, LayoutOrderDoesNotChangeThePixels) {
     const Picture part = crop(photo("chelsea.png"), 0, 0, 120, 90);
     std::vector<uint8_t> first;
-    for (LayoutOrder order :
-         {LayoutOrder::natural, LayoutOrder::directories_last, LayoutOrder::reversed}) {
+    for (LayoutOrder order : {LayoutOrder::natural, LayoutOrder::directories_last,
+                              LayoutOrder::reversed, LayoutOrder::index_first}) {
+        SCOPED_TRACE(int(order));
         EncoderOptions options;
         options.layout = {order, 2};
         options.tile_size = 32;
         const auto pixels = round_trip(part, options);
         if (first.empty()) first = pixels;
         EXPECT_EQ(pixels, first);
+        // The straightforward decoder reads the same file to the same pixels, whole and in
+        // a window at scale 1.
+        std::vector<uint8_t> reference, window, reference_window;
+        ASSERT_TRUE(kavel_test::decode_window(path_, 1, 5, 7, 40, 30, &window, 3));
+        use_reference_decoder(true);
+        EXPECT_TRUE(kavel_test::decode_window(path_, 0, 0, 0, 119, 89, &reference, 3));
+        EXPECT_TRUE(kavel_test::decode_window(path_, 1, 5, 7, 40, 30, &reference_window, 3));
+        use_reference_decoder(false);
+        EXPECT_EQ(reference, pixels);
+        EXPECT_EQ(reference_window, window);
     }
 }
 

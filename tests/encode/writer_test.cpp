@@ -297,7 +297,8 @@ void check_structure(const std::vector<uint8_t>& bytes, const FileInput& file) {
 TEST(Layout, EveryOrderLeadsEveryOffsetToItsMarker) {
     std::map<LayoutOrder, std::vector<uint8_t>> files;
     for (LayoutOrder order :
-         {LayoutOrder::natural, LayoutOrder::directories_last, LayoutOrder::reversed}) {
+         {LayoutOrder::natural, LayoutOrder::directories_last, LayoutOrder::reversed,
+          LayoutOrder::index_first}) {
         for (uint32_t gap : {0u, 5u}) {
             SCOPED_TRACE(int(order) * 10 + int(gap));
             const FileInput file = sample_file(order, gap);
@@ -312,6 +313,39 @@ TEST(Layout, EveryOrderLeadsEveryOffsetToItsMarker) {
     EXPECT_EQ(files[LayoutOrder::natural].size(), files[LayoutOrder::reversed].size());
     EXPECT_NE(files[LayoutOrder::natural], files[LayoutOrder::reversed]);
     EXPECT_NE(files[LayoutOrder::natural], files[LayoutOrder::directories_last]);
+    EXPECT_EQ(files[LayoutOrder::natural].size(), files[LayoutOrder::index_first].size());
+    // With the index first, every directory and stream header lies before the first block
+    // that holds data (the shared empty block may come first).
+    const auto& indexed = files[LayoutOrder::index_first];
+    const FileInput file = sample_file(LayoutOrder::index_first, 0);
+    std::size_t index_end = 0, first_block = indexed.size();
+    for (std::size_t k = 0; k < file.subbands.size(); ++k) {
+        const std::size_t dir = std::size_t(be32(indexed, 23 + 4 * k));
+        const std::size_t tiles = std::size_t(be32(indexed, dir + 4));
+        const std::size_t record = 4 * std::size_t(file.planes) + 16;
+        index_end = std::max(index_end, dir + 8 + tiles * record);
+        for (std::size_t t = 0; t < tiles; ++t)
+            for (std::size_t p = 0; p < std::size_t(file.planes); ++p) {
+                const std::size_t header = std::size_t(be32(indexed, dir + 8 + t * record + 4 * p));
+                if (header == 0) continue;
+                std::size_t symbols = 0;
+                for (int i = 0; i < 16; ++i) symbols += indexed[header + 2 + std::size_t(i)];
+                const std::size_t offsets = header + 30 + symbols;
+                const TileInput& tile = file.subbands[k].tiles[t];
+                const StreamInput& stream = *tile.planes[p];
+                const int64_t blocks = block_count(tile.x1 - tile.x0 + 1, tile.y1 - tile.y0 + 1,
+                                                   stream.block_width, stream.block_height);
+                index_end = std::max(index_end, offsets + 4 * std::size_t(blocks));
+                for (int64_t b = 0; b < blocks; ++b) {
+                    const std::size_t block = std::size_t(be32(indexed, offsets + 4 * std::size_t(b)));
+                    const bool empty = block + 4 <= indexed.size() && indexed[block + 2] == 0xFF &&
+                                       indexed[block + 3] == 0xFF;  // FF A3 FF FF
+                    if (!empty) first_block = std::min(first_block, block);
+                }
+            }
+    }
+    EXPECT_LE(index_end, first_block);
+    EXPECT_LT(first_block, indexed.size());
     // The reversed file ends with the directory of subband 0.
     const auto& reversed = files[LayoutOrder::reversed];
     const int32_t dir0 = be32(reversed, 23);

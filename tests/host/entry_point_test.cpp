@@ -123,17 +123,18 @@ TEST_F(EntryPointTest, CancelThenPrepareAgainReusesTheApplicationObject) {
     EXPECT_EQ(gPluginApp->image->GetPlaneCount(), 3);
 }
 
-TEST_F(EntryPointTest, AcceptedDialogChoosesTheCropAroundTheMiddleAtTheSavedScale) {
+TEST_F(EntryPointTest, AcceptedDialogTakesTheWholeImageAtTheLargestListedRatio) {
     host.SetFile(MakeKavelFile(dir, "grey.kvl", 1, 3, 600, 600));
     ASSERT_EQ(Call(formatSelectorReadPrepare), 0);
-    // At scale 2 the image is 150 x 150, so the 640 x 480 crop became the whole of it.
-    EXPECT_EQ(gPluginApp->scale, 2);
-    EXPECT_EQ(gPluginApp->right - gPluginApp->left, 150);
-    EXPECT_EQ(gPluginApp->bottom - gPluginApp->top, 150);
-    EXPECT_LE(std::abs(gPluginApp->left), 1);
-    EXPECT_LE(std::abs(gPluginApp->top), 1);
-    EXPECT_EQ(gPluginApp->GetResolution(), 72);
+    // The thumbnail scale is 2, so the list offers 1:1 and 1:2 and the saved scale 2 becomes
+    // 1; at 1:2 the image is 300 x 300, and the 640 x 480 crop is exactly the whole of it.
     EXPECT_EQ(gPluginApp->image->GetLevelCount(), 2);
+    EXPECT_EQ(gPluginApp->scale, 1);
+    EXPECT_EQ(gPluginApp->left, 0);
+    EXPECT_EQ(gPluginApp->top, 0);
+    EXPECT_EQ(gPluginApp->right, 300);
+    EXPECT_EQ(gPluginApp->bottom, 300);
+    EXPECT_EQ(gPluginApp->GetResolution(), 72);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // failures of the host and of the file end a read.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -142,13 +143,20 @@ TEST_F(ReadCycleTest, UnusableBufferSuiteDeliversNothing) {
     EXPECT_EQ(app.DoReadFinish(&host.format), memFullErr);
 }
 
-TEST_F(ReadCycleTest, ScaleBeyondWhatTheFileObjectReadsGivesBlackTiles) {
-    Open(MakeKavelFile(dir, "small.kvl", 3, 2, 64, 64), 0, 0, 16, 16, 2);
+TEST_F(ReadCycleTest, ScaleBeyondWhatTheFileObjectReadsIsReadAtItsCoarsestScale) {
+    const std::string path = MakeKavelFile(dir, "small.kvl", 3, 2, 64, 64);
+    Open(path, 0, 0, 16, 16, 2);
     app.image->SetLevelCount(1);
     app.DoReadStart(&host.format);
     ASSERT_EQ(app.DoReadContinue(&host.format), 0);
     ASSERT_EQ(host.tiles.size(), 1u);
-    for (uint8_t byte : host.tiles[0].bytes) ASSERT_EQ(byte, 0);
+    // Not black: the tile holds the image at scale 1 (32 x 32, zeros beyond it).
+    const std::vector<uint8_t> expected = LibraryDecode(path, 1, 0, 0, 31, 31, 3);
+    for (int32_t y = 0; y < 32; ++y) {
+        ASSERT_TRUE(std::equal(expected.begin() + y * 96, expected.begin() + (y + 1) * 96,
+                               host.tiles[0].bytes.begin() + y * 768))
+            << y;
+    }
 }
 
 // The image keeps the file it opened: removing the name (or moving another file over it)

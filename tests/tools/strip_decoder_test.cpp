@@ -11,18 +11,17 @@ namespace {
 
 using kavel_test::TempDir;
 
-// Keeps the rows it is given; refuses the row numbered fail_at (if any).
+// Keeps the bytes it is given; refuses anything at or past row fail_at (if any).
 class CollectingWriter : public RowWriter {
   public:
     CollectingWriter(size_t row_bytes, int fail_at = -1)
         : row_bytes_(row_bytes), fail_at_(fail_at) {}
-    bool write_row(const uint8_t* row, std::string* error) override {
-        if (rows_ == fail_at_) {
+    bool write(const uint8_t* bytes, size_t count, std::string* error) override {
+        if (fail_at_ >= 0 && pixels.size() + count > row_bytes_ * size_t(fail_at_)) {
             *error = "disk full";
             return false;
         }
-        pixels.insert(pixels.end(), row, row + row_bytes_);
-        ++rows_;
+        pixels.insert(pixels.end(), bytes, bytes + count);
         return true;
     }
     bool finish(std::string*) override { return true; }
@@ -31,7 +30,6 @@ class CollectingWriter : public RowWriter {
   private:
     size_t row_bytes_;
     int fail_at_;
-    int rows_ = 0;
 };
 
 TEST(DecodeInStrips, RowsMatchOneDecodeForAnyStripAndThreadCount) {
@@ -46,17 +44,22 @@ TEST(DecodeInStrips, RowsMatchOneDecodeForAnyStripAndThreadCount) {
         std::vector<uint8_t> expected;
         ASSERT_TRUE(kavel_test::decode_window(path, scale, window.x0, window.y0, window.x1,
                                               window.y1, &expected, 3));
-        for (const int64_t strip_rows : {1, 7, 16, 1000}) {
+        // Strips of whole rows, and rows cut across the width into pieces of 23 columns
+        // (rows are then taken one at a time, whatever the plan's row count).
+        const PiecePlan plans[] = {{1, window.columns()}, {7, window.columns()},
+                                   {16, window.columns()}, {1000, window.columns()}, {4, 23}};
+        for (const PiecePlan& plan : plans) {
             for (const int threads : {1, 2, 3}) {
                 CollectingWriter writer(static_cast<size_t>(window.columns()) * 3);
                 std::string error;
                 bool in_output = true;
-                ASSERT_TRUE(decode_in_strips(*image, scale, window, strip_rows, threads, writer,
+                ASSERT_TRUE(decode_in_strips(*image, scale, window, plan, threads, writer,
                                              &error, &in_output))
                     << error;
                 EXPECT_FALSE(in_output);
-                EXPECT_EQ(writer.pixels, expected) << "scale " << scale << ", " << strip_rows
-                                                   << " rows, " << threads << " threads";
+                EXPECT_EQ(writer.pixels, expected)
+                    << "scale " << scale << ", pieces of " << plan.rows << " x " << plan.columns
+                    << ", " << threads << " threads";
             }
         }
     }
@@ -74,10 +77,10 @@ TEST(DecodeInStrips, FailuresStopTheRowsAndSayWhere) {
     CollectingWriter refusing(40, 20);
     std::string error;
     bool in_output = false;
-    EXPECT_FALSE(decode_in_strips(*image, 0, window, 8, 2, refusing, &error, &in_output));
+    EXPECT_FALSE(decode_in_strips(*image, 0, window, {8, 40}, 2, refusing, &error, &in_output));
     EXPECT_TRUE(in_output);
     EXPECT_EQ(error, "disk full");
-    EXPECT_EQ(refusing.pixels.size(), size_t{20 * 40});
+    EXPECT_EQ(refusing.pixels.size(), size_t{16 * 40});
 
     // The file loses its tail after it was opened: the decode fails, nothing is written
     // beyond whole strips decoded before the failure.
@@ -86,11 +89,32 @@ TEST(DecodeInStrips, FailuresStopTheRowsAndSayWhere) {
     kavel_test::write_bytes(path, cut);
     CollectingWriter writer(40);
     error.clear();
-    EXPECT_FALSE(decode_in_strips(*image, 0, window, 8, 2, writer, &error, &in_output));
+    EXPECT_FALSE(decode_in_strips(*image, 0, window, {8, 40}, 2, writer, &error, &in_output));
     EXPECT_FALSE(in_output);
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(writer.pixels.size() % (8 * 40), size_t{0});
     EXPECT_LT(writer.pixels.size(), size_t{64 * 40});
+}
+
+// Pieces stay within a few million samples whatever the shape: long rows are cut across
+// the width, and no piece is taller than asked.
+TEST(DecodeInStrips, PiecesAreBoundedInSamplesForAnyShape) {
+    struct Shape {
+        int64_t columns;
+        int32_t planes;
+    };
+    for (const Shape shape : {Shape{70, 3}, Shape{int64_t{1} << 24, 1}, Shape{2147483647, 3},
+                              Shape{2147483647, 255}, Shape{kPieceSamples, 1}}) {
+        const PiecePlan plan = plan_pieces(shape.columns, shape.planes, 1 << 20);
+        EXPECT_LE(plan.rows * std::min(plan.columns, shape.columns) * shape.planes,
+                  kPieceSamples)
+            << shape.columns << " x " << shape.planes;
+        EXPECT_GE(plan.rows, 1);
+        EXPECT_GE(plan.columns, 1);
+    }
+    EXPECT_EQ(plan_pieces(70, 3, 1 << 20).columns, 70);
+    EXPECT_EQ(plan_pieces(1 << 20, 1, 5).rows, 2);
+    EXPECT_EQ(plan_pieces(1000, 1, 5).rows, 5);
 }
 
 }  // namespace

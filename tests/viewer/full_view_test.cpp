@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QPushButton>
+#include <QWheelEvent>
 #include <QWindow>
 #include <QtTest/QTest>
 #include <cstdio>
@@ -13,7 +14,7 @@
 #include <vector>
 
 #include "host/module_load.h"
-#include "host/plugin_app.h"
+#include "viewer/image_file.h"
 #include "host/resource_ids.h"
 #include "platform/cursor.h"
 #include "platform/drawing_context.h"
@@ -57,9 +58,9 @@ class FullViewTest : public testing::Test {
         OnModuleAttach(reinterpret_cast<const void*>(&OnModuleAttach));
         platform::ClearMessageLog();
         platform::SetPopupMenuHook(nullptr);
-        gPluginApp = new PluginApp();
-        gPluginApp->image = std::make_unique<ImageFile>(samplePath->c_str());
-        dialog = std::make_unique<ViewerDialog>(nullptr);
+        image = std::make_unique<ImageFile>(samplePath->c_str());
+        choice.image = image.get();
+        dialog = std::make_unique<ViewerDialog>(nullptr, choice);
         ASSERT_TRUE(dialog->Create());
         widget = platform::WidgetOf(dialog.get());
         widget->move(60, 50);
@@ -73,13 +74,12 @@ class FullViewTest : public testing::Test {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         }
         ASSERT_TRUE(ViewerDialog::IsPlaced(dialog->m_redCentre));
-        ASSERT_EQ(gPluginApp->image->GetLevelCount(), 3);
+        ASSERT_EQ(image->GetLevelCount(), 3);
     }
     void TearDown() override {
         platform::SetPopupMenuHook(nullptr);
         dialog.reset();
-        delete gPluginApp;
-        gPluginApp = nullptr;
+        image.reset();
     }
 
     // Dialog client coordinates of a point of a pane's client area.
@@ -165,6 +165,8 @@ class FullViewTest : public testing::Test {
 
     static kavel_test::TempDir* directory;
     static std::string* samplePath;
+    std::unique_ptr<ImageFile> image;
+    ViewerChoice choice;
     std::unique_ptr<ViewerDialog> dialog;
     QWidget* widget = nullptr;
     QWindow* window = nullptr;
@@ -184,7 +186,7 @@ TEST_F(FullViewTest, FirstPaintShowsTheThumbnailWithBothBoxesCentred) {
     EXPECT_NEAR(dialog->m_outputCentre.y, middle.y, 1);
 
     // The thumbnail itself, as the bitmap of its decode at the pane's scale.
-    std::unique_ptr<PixelRaster> thumbnail = gPluginApp->image->ReadThumbnail();
+    std::unique_ptr<PixelRaster> thumbnail = image->ReadThumbnail();
     ASSERT_NE(thumbnail, nullptr);
     const std::unique_ptr<DibDisplay> bitmap = MakePaneBitmap(*thumbnail, mapping.Scale());
     ASSERT_NE(bitmap, nullptr);
@@ -272,7 +274,7 @@ TEST_F(FullViewTest, DraggingTheRedBoxLeavesTheOutputBoxAndMovesThePreview) {
     // The preview shows the decode of the region under the red box.
     const Rect region = dialog->PreviewRegion();
     std::unique_ptr<PixelRaster> raster =
-        gPluginApp->image->ReadRegion(region.left, region.top, region.right, region.bottom, 2);
+        image->ReadRegion(region.left, region.top, region.right, region.bottom, 2);
     ASSERT_NE(raster, nullptr);
     platform::Window* preview = dialog->GetDlgItem(IDC_PREVIEW_PANE);
     PaneGeometry geometry;
@@ -474,6 +476,77 @@ TEST_F(FullViewTest, TheStatusLineReadsFullResolutionCoordinatesInBothPanes) {
     EXPECT_EQ(StatusPoint().x, inPreview.x + 16);
 }
 
+TEST_F(FullViewTest, TheStatusLineShowsOnlyPointsOfTheImage) {
+    Move(FullView(dialog->m_redCentre));
+    EXPECT_FALSE(Status().empty());
+    // Above the thumbnail (the pane's top band is outside the 225 x 150 picture).
+    Move(FullView({60, 5}));
+    EXPECT_EQ(Status(), "");
+    // The last thumbnail pixel reads within the full-resolution image, not past it.
+    Move(FullView({132, 115}));
+    const Point corner = StatusPoint();
+    EXPECT_LE(corner.x, 1799);
+    EXPECT_LE(corner.y, 1199);
+    // Onto a label of the dialog, then out of the window: cleared each time.
+    Move(InDialog(IDC_PREVIEW_PANE, {20, 20}));
+    EXPECT_FALSE(Status().empty());
+    Move(QPoint(widget->width() - 5, 5));
+    EXPECT_EQ(Status(), "");
+    Move(InDialog(IDC_PREVIEW_PANE, {20, 20}));
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(widget, &leave);
+    EXPECT_EQ(Status(), "");
+    // Past the image in the preview: at 1:1 in the bottom-right corner the region reaches
+    // beyond the 1800 x 1200 image.
+    dialog->SendCommand(IDM_RATIO_FIRST + 0);
+    const Rect shown = dialog->FullViewMapping().DisplayedRect();
+    dialog->m_redCentre = Point{shown.right - 1, shown.bottom - 1};
+    dialog->RefreshPanes();
+    const Rect region = dialog->PreviewRegion();
+    ASSERT_GT(region.right, 1800);
+    platform::Window* preview = dialog->GetDlgItem(IDC_PREVIEW_PANE);
+    const Rect client = preview->GetClientRect();
+    Move(InDialog(IDC_PREVIEW_PANE, {client.right - 2, client.bottom / 2}));
+    EXPECT_EQ(Status(), "");
+}
+
+TEST_F(FullViewTest, TheWheelZoomsOneRatioAroundThePointerWithoutMovingTheCrop) {
+    const Point output = dialog->m_outputCentre;
+    const QPoint at = InDialog(IDC_PREVIEW_PANE, {250, 100});
+    const Point screen = dialog->ClientToScreen({at.x(), at.y()});
+    const Point before = dialog->PreviewPointAtScale(screen);
+    auto turn = [&](int delta) {
+        QWheelEvent wheel(QPointF(at), QPointF(widget->mapToGlobal(at)), QPoint(),
+                          QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                          false);
+        QCoreApplication::sendEvent(widget, &wheel);
+    };
+    turn(120);  // one notch away from the user: closer
+    EXPECT_EQ(dialog->m_scale, 1);
+    EXPECT_EQ(dialog->ComboGetCurSel(IDC_RATIO_LIST), 1);
+    EXPECT_EQ(dialog->m_outputCentre, output);
+    // The point under the pointer is still under it, up to a thumbnail pixel (16 pixels at
+    // 1:2).
+    const Point after = dialog->PreviewPointAtScale(screen);
+    const Point expected = ImageFile::ConvertPoint(before.x, before.y, 2, 1);
+    EXPECT_NEAR(after.x, expected.x, 24);
+    EXPECT_NEAR(after.y, expected.y, 24);
+    // Half notches add up; back out one ratio.
+    turn(-60);
+    EXPECT_EQ(dialog->m_scale, 1);
+    turn(-60);
+    EXPECT_EQ(dialog->m_scale, 2);
+    // 1:4 is the last ratio listed (the thumbnail scale 3 is not): the wheel stops there.
+    turn(-120);
+    EXPECT_EQ(dialog->m_scale, 2);
+    EXPECT_EQ(dialog->ComboGetCurSel(IDC_RATIO_LIST), 2);
+    // Over the full view the wheel does nothing.
+    QWheelEvent wheel(QPointF(FullView({60, 60})), QPointF(), QPoint(), QPoint(0, 120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(widget, &wheel);
+    EXPECT_EQ(dialog->m_scale, 2);
+}
+
 TEST_F(FullViewTest, ThePointerShapeFollowsWhatItIsOver) {
     UseOutputBoxLargerThanRedBox();
     const Point red = dialog->m_redCentre;
@@ -523,11 +596,8 @@ TEST_F(FullViewTest, OkAfterADragReturnsTheDraggedCrop) {
     EXPECT_EQ(dialog->EndResult(), 1);
     // (50, 60) in the pane is thumbnail pixel (trunc(50 x 225 / 133), trunc(32 x 225 / 133))
     // = (84, 54) at 1:8, which is (342, 222) at 1:2.
-    EXPECT_EQ(gPluginApp->left, 342 - 300);
-    EXPECT_EQ(gPluginApp->top, 222 - 200);
-    EXPECT_EQ(gPluginApp->right, 342 + 300);
-    EXPECT_EQ(gPluginApp->bottom, 222 + 200);
-    EXPECT_EQ(gPluginApp->scale, 1);
+    EXPECT_EQ(choice.output, (Rect{342 - 300, 222 - 200, 342 + 300, 222 + 200}));
+    EXPECT_EQ(choice.scale, 1);
 }
 
 TEST_F(FullViewTest, MovingTheDialogDoesNotMoveTheBoxes) {

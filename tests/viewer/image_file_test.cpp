@@ -1,7 +1,9 @@
 // ImageFile: sizes at each scale, conversions between scales, and region reads.
-#include "format/image_file.h"
+#include "viewer/image_file.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <cstring>
 
@@ -83,8 +85,14 @@ TEST(ImageFileTest, LoweredLevelCountLimitsTheReads) {
     EXPECT_EQ(image.ReadRegion(8, 8, 8, 16, 0), nullptr);  // empty
 
     std::vector<uint8_t> buffer(257 * 257, 0xAB);
+    EXPECT_TRUE(image.ReadRegionInto(256, 0, 0, 256, 256, -1, buffer.data()));
+    EXPECT_EQ(buffer[0], 0xAB);  // nothing read at a negative scale
+    // A scale beyond the level count is read at the level count, never left as it was.
     EXPECT_TRUE(image.ReadRegionInto(256, 0, 0, 256, 256, 2, buffer.data()));
-    EXPECT_EQ(buffer[0], 0xAB);  // nothing read at a scale beyond the level count
+    std::vector<uint8_t> atLevelCount(257 * 257, 0x11);
+    EXPECT_TRUE(image.ReadRegionInto(256, 0, 0, 256, 256, 1, atLevelCount.data()));
+    // (The window's 257 rows of 257 pixels, 256 apart, end 256 bytes short of the buffer.)
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + 257 * 256, atLevelCount.begin()));
 }
 
 TEST(ImageFileTest, TileBeyondTheImageIsAllZeros) {

@@ -40,9 +40,9 @@ class PaneDrawingTest : public testing::Test {
   protected:
     void SetUp() override {
         OnModuleAttach(reinterpret_cast<const void*>(&OnModuleAttach));
-        // Without an application object the dialog has no image and never draws into the
-        // preview pane itself: the pane is ours to draw on.
-        dialog = std::make_unique<ViewerDialog>(nullptr);
+        // Without an image the dialog never draws into the preview pane itself: the pane is
+        // ours to draw on.
+        dialog = std::make_unique<ViewerDialog>(nullptr, choice);
         ASSERT_TRUE(dialog->Create());
         pane = dialog->GetDlgItem(IDC_PREVIEW_PANE);
         ASSERT_NE(pane, nullptr);
@@ -54,6 +54,7 @@ class PaneDrawingTest : public testing::Test {
     Colour PanePixel(int32_t x, int32_t y) { return pane->GetDC().GetPixel(x, y); }
     static Colour Grey(uint8_t value) { return Colour{value, value, value}; }
 
+    ViewerChoice choice;
     std::unique_ptr<ViewerDialog> dialog;
     platform::Window* pane = nullptr;
     Colour face;

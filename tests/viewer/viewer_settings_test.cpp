@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "format/image_file.h"
+#include "viewer/image_file.h"
 #include "tests/host/test_images.h"
 
 namespace {

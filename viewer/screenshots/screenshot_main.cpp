@@ -1,6 +1,7 @@
 // viewer-screenshots DATA_DIR OUTPUT_DIR: opens the viewer dialog on Kavel files made from
 // the photographs in DATA_DIR and writes PNG pictures of it to OUTPUT_DIR: a grey and a
-// colour photograph as the dialog first shows them, after the red box has been dragged, and
+// colour photograph enlarged and a 512 x 512 one at its own size, as the dialog first shows
+// them, after the red box has been dragged, and
 // after a double-click zoom in the preview. Runs on Qt's offscreen platform.
 #include <QApplication>
 #include <QDir>
@@ -13,7 +14,7 @@
 #include <string>
 
 #include "host/module_load.h"
-#include "host/plugin_app.h"
+#include "viewer/image_file.h"
 #include "host/resource_ids.h"
 #include "platform/qt/native_window.h"
 #include "viewer/screenshots/sample_files.h"
@@ -67,9 +68,10 @@ struct Shot {
 };
 
 bool TakeShots(const Shot& shot, const QString& kvlPath, const QString& outputDir) {
-    gPluginApp = new PluginApp();
-    gPluginApp->image = std::make_unique<ImageFile>(kvlPath.toLocal8Bit().constData());
-    auto dialog = std::make_unique<ViewerDialog>(nullptr);
+    ImageFile image(kvlPath.toLocal8Bit().constData());
+    ViewerChoice choice;
+    choice.image = &image;
+    auto dialog = std::make_unique<ViewerDialog>(nullptr, choice);
     bool ok = dialog->Create();
     QWidget* widget = ok ? platform::WidgetOf(dialog.get()) : nullptr;
     if (widget != nullptr) {
@@ -101,8 +103,6 @@ bool TakeShots(const Shot& shot, const QString& kvlPath, const QString& outputDi
         ok = Save(widget, stem + "-zoomed.png") && ok;
     }
     dialog.reset();
-    delete gPluginApp;
-    gPluginApp = nullptr;
     return ok;
 }
 
@@ -123,6 +123,8 @@ int main(int argc, char** argv) {
     const Shot shots[] = {
         {"grey", {(data + "/camera.png").toStdString(), 2048, 2048, true, 80.0}},
         {"colour", {(data + "/coffee.png").toStdString(), 2400, 1600, false, 80.0}},
+        // A photograph at its own size: the dialog opens at 1:1, the picture in the preview.
+        {"small", {(data + "/astronaut.png").toStdString(), 512, 512, false, 80.0}},
     };
     bool ok = true;
     for (const Shot& shot : shots) {

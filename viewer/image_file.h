@@ -49,9 +49,9 @@ class ImageFile {
     std::unique_ptr<PixelRaster> ReadRegion(int32_t left, int32_t top, int32_t right,
                                             int32_t bottom, int32_t scale) const;
     // Decodes the inclusive window into buffer, rows planes x rowWidth bytes apart; the
-    // buffer must hold planes x (rows + 1) x (rowWidth + 1) bytes. Does nothing when s is
-    // outside 0..GetLevelCount(). Returns false only when a decode was tried and failed
-    // (the buffer is then untouched).
+    // buffer must hold planes x (rows + 1) x (rowWidth + 1) bytes. A scale above
+    // GetLevelCount() is read at GetLevelCount(); a negative one reads nothing. Returns false
+    // only when a decode was tried and failed (the buffer is then untouched).
     bool ReadRegionInto(int32_t rowWidth, int32_t x0, int32_t y0, int32_t x1, int32_t y1,
                         int32_t scale, uint8_t* buffer) const;
 

@@ -1,5 +1,6 @@
-#include "format/image_file.h"
+#include "viewer/image_file.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -130,7 +131,10 @@ std::unique_ptr<PixelRaster> ImageFile::ReadRegion(int32_t left, int32_t top, in
 
 bool ImageFile::ReadRegionInto(int32_t rowWidth, int32_t x0, int32_t y0, int32_t x1, int32_t y1,
                                int32_t scale, uint8_t* buffer) const {
-    if (scale < 0 || scale > levels_) return true;
+    if (scale < 0) return true;
+    // A scale beyond the coarsest one read is read at that one: a tile is never left as it
+    // was for a valid image.
+    scale = std::min(scale, levels_);
     if (buffer == nullptr || !HasPixelLayout()) return false;
     return Decode(scale, x0, x1, y0, y1, static_cast<int32_t>(int64_t(rowWidth) * planes_), buffer);
 }

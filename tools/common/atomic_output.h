@@ -1,9 +1,13 @@
 // An output file written under a temporary name beside its destination and renamed into
-// place only when complete, so that a failure never leaves a partial file behind.
+// place only when complete, so that a failure never leaves a partial file behind. The file
+// gets the permissions the umask allows and is synced to disk before the rename. The name
+// "-" means standard output, written directly.
 #pragma once
 
 #include <cstdio>
 #include <string>
+
+namespace kavel_tools {
 
 class AtomicOutput {
 public:
@@ -15,8 +19,12 @@ public:
     // Creates the temporary file; false (with *error set) when it cannot be created.
     bool open(std::string* error);
     FILE* stream() { return stream_; }
-    // Flushes, closes and renames into place; false (with *error set) on any failure.
+    // Flushes, syncs, closes and renames into place; false (with *error set) on any failure.
     bool commit(std::string* error);
+
+    // Makes SIGINT, SIGTERM and SIGHUP remove the temporary file being written before the
+    // process ends as the signal would have ended it.
+    static void remove_on_signals();
 
 private:
     std::string destination_;
@@ -24,3 +32,8 @@ private:
     FILE* stream_ = nullptr;
     bool committed_ = false;
 };
+
+// The permissions of a newly created ordinary file under the process's umask.
+unsigned file_mode_for_umask();
+
+}  // namespace kavel_tools

@@ -1,0 +1,21 @@
+// Loading a registered module and finding its entry point.
+#pragma once
+
+#include <string>
+
+#include "host/plugin_host/module_catalogue.h"
+#include "platform/host_interface.h"
+
+// A loaded module and its entry point; unloaded when it goes away.
+struct LoadedModule {
+    void* handle = nullptr;
+    PluginEntryProc entry = nullptr;
+    LoadedModule() = default;
+    LoadedModule(const LoadedModule&) = delete;
+    LoadedModule& operator=(const LoadedModule&) = delete;
+    ~LoadedModule();
+};
+
+// Loads the module and looks up the entry point its property list names. On failure returns
+// false and says why in *error.
+bool LoadModule(const CatalogueEntry& module, LoadedModule* loaded, std::string* error);
