@@ -16,7 +16,7 @@ gdal_translate process (nothing cached):
 reporting the requests and bytes the server answered, as a share of the file, and, for
 comparison, the bytes the library itself asked for (through kavel.open on a file object that
 counts its reads). Each --variant encodes a second file with extra encoder options (for
-example --variant remote="--layout remote") and measures it the same way.
+example --variant natural="--layout natural") and measures it the same way.
 
 Needs the build's kavel, gdal_KAVEL.so and Python package (default build dir: build), gdal-bin,
 python3-gdal and ImageMagick (for the mosaic). The 16384 mosaic takes about 4 GB to encode.
