@@ -15,7 +15,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kavel encode IN OUT.kvl [--levels L] [--quality Q | --step S | --bpp B]\n"
-    "                    [--tile N] [--block N] [--layout index-first|natural]\n";
+    "                    [--tile N] [--block N] [--layout index-first|by-place|natural]\n";
 
 void print_help() {
     std::printf(
@@ -37,7 +37,9 @@ void print_help() {
         "  --block N     block side in coefficients (default: %d in the finest subbands,\n"
         "                halved with every coarser level down to %d)\n"
         "  --layout L    index-first (default: directories and stream headers before all\n"
-        "                blocks, for remote reading) or natural (each tile's blocks after it)\n\n"
+        "                blocks, for remote reading), by-place (index first, blocks sorted\n"
+        "                by the picture area they cover: windows of remote files in fewer\n"
+        "                requests) or natural (each tile's blocks after it)\n\n"
         "example: kavel encode photo.png photo.kvl --bpp 1\n",
         kUsage, kavel::EncoderOptions::kDefaultFinestBlock,
         kavel::EncoderOptions::kDefaultSmallestBlock);
@@ -96,9 +98,11 @@ int run_encode_command(int argc, char** argv) {
                 (arg == "--tile" ? options.tile_size : options.block_size) =
                     static_cast<int32_t>(n);
             } else if (arg == "--layout" && (!std::strcmp(value, "natural") ||
-                                              !std::strcmp(value, "index-first"))) {
-                options.layout.order =
-                    *value == 'n' ? kavel::LayoutOrder::natural : kavel::LayoutOrder::index_first;
+                                              !std::strcmp(value, "index-first") ||
+                                              !std::strcmp(value, "by-place"))) {
+                options.layout.order = *value == 'n'   ? kavel::LayoutOrder::natural
+                                       : *value == 'i' ? kavel::LayoutOrder::index_first
+                                                       : kavel::LayoutOrder::by_place;
             } else if (arg == "--quality") {
                 if (!parse_real(value, 1, 100, &options.quality))
                     return usage_error(std::string("--quality wants a number 1..100, not '") +

@@ -205,12 +205,14 @@ TEST_F(EncoderRoundTrip, TileAndBlockLayoutsAllDecode) {
 TEST_F(EncoderRoundTrip, LayoutOrderDoesNotChangeThePixels) {
     const Picture part = crop(photo("chelsea.png"), 0, 0, 120, 90);
     std::vector<uint8_t> first;
-    for (LayoutOrder order : {LayoutOrder::natural, LayoutOrder::directories_last,
-                              LayoutOrder::reversed, LayoutOrder::index_first}) {
+    for (LayoutOrder order :
+         {LayoutOrder::natural, LayoutOrder::directories_last, LayoutOrder::reversed,
+          LayoutOrder::index_first, LayoutOrder::by_place}) {
         SCOPED_TRACE(int(order));
         EncoderOptions options;
         options.layout = {order, 2};
         options.tile_size = 32;
+        options.block_size = 8;  // several blocks per tile, to be sorted by place
         const auto pixels = round_trip(part, options);
         if (first.empty()) first = pixels;
         EXPECT_EQ(pixels, first);
