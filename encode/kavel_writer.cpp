@@ -218,10 +218,11 @@ uint64_t z_order(uint32_t x, uint32_t y) {
     return z;
 }
 
-// Every block with data, sorted by the picture area it covers: the square of 2^k pixels
-// (k the least with 2^k at least the block's larger side in pixels) that holds its corner, in
-// Z order with the square's lower bits zero, so that a block comes just before the smaller
-// blocks inside its square; then larger squares first, then subband, block and plane.
+// Every block with data, larger pixel squares first (the square of 2^k pixels, k the least
+// with 2^k at least the block's larger side in pixels: the coarser levels, which an overview
+// reads whole, form the start), and among equal squares by the picture area they cover (Z
+// order of the square that holds the block's corner), then subband, block and plane: the
+// blocks of every subband and plane over one square lie together.
 std::vector<Item> blocks_by_place(const EncodedFile& file) {
     struct Keyed {
         uint64_t place;
@@ -251,9 +252,7 @@ std::vector<Item> blocks_by_place(const EncodedFile& file) {
                     const auto square = [&](int64_t v) {
                         return uint32_t(std::clamp<int64_t>((v << level) >> side, 0, 0xFFFFFFFF));
                     };
-                    const uint64_t z = z_order(square(column), square(row));
-                    const uint64_t place = 2 * side >= 64 ? 0 : z << (2 * side);
-                    keyed.push_back({place, side,
+                    keyed.push_back({z_order(square(column), square(row)), side,
                                      {ItemKind::block, k, t, p,
                                       block_end(stream, b) - stream.block_start[b], 0, b}});
                 }
@@ -261,8 +260,8 @@ std::vector<Item> blocks_by_place(const EncodedFile& file) {
         }
     }
     std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-        if (a.place != b.place) return a.place < b.place;
         if (a.side != b.side) return a.side > b.side;
+        if (a.place != b.place) return a.place < b.place;
         if (a.item.subband != b.item.subband) return a.item.subband < b.item.subband;
         if (a.item.tile != b.item.tile) return a.item.tile < b.item.tile;
         return a.item.block < b.item.block;  // then plane: the order they were made in

@@ -143,10 +143,10 @@ enum class LayoutOrder {
     // together near the start of the file, so that a reader of a remote file gets it in a
     // few requests.
     index_first,
-    // As index_first, and the blocks of every subband and plane sorted by the part of the
-    // picture they cover (Z order of 2^k-pixel squares, a block before the smaller blocks
-    // inside its square; the planes of one block side by side), so that the blocks one window
-    // needs lie in a few runs. A whole-image read then jumps about the file.
+    // As index_first, and the blocks sorted coarse levels first and, within a level, by the
+    // part of the picture they cover (Z order), the blocks of every subband and plane over one
+    // place side by side: the blocks one window needs lie in a few runs, and an overview reads
+    // the start of the file. A whole-image read at full size jumps about the file.
     by_place,
 };
 
