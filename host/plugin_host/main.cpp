@@ -1,8 +1,6 @@
 // plugin-host: a small stand-in for the image editor that file-format modules are written
 // for. It registers modules from their property lists, shows their about box, and opens a
 // file through the module that reads it, writing the document it receives as a PNG.
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +10,12 @@
 
 #include "host/plugin_host/host_session.h"
 #include "host/plugin_host/module_catalogue.h"
+#include "host/plugin_host/module_loader.h"
+#ifdef _WIN32
+#include "host/plugin_host/pnm_output.h"
+#else
 #include "host/plugin_host/png_output.h"
+#endif
 
 #ifndef KAVEL_DEFAULT_PLUGIN_DIR
 #define KAVEL_DEFAULT_PLUGIN_DIR "plugins"
@@ -59,41 +62,10 @@ bool ParseCount(const char* text, int32_t minimum, int32_t maximum, int32_t* val
     return true;
 }
 
-bool EnvironmentHasDisplay() {
-    const char* x11 = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
-}
-
 bool OffscreenRequested() {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     return platform != nullptr && (std::strncmp(platform, "offscreen", 9) == 0 ||
                                    std::strncmp(platform, "minimal", 7) == 0);
-}
-
-// Loaded module and its entry point.
-struct LoadedModule {
-    void* handle = nullptr;
-    PluginEntryProc entry = nullptr;
-    ~LoadedModule() {
-        if (handle != nullptr) dlclose(handle);
-    }
-};
-
-bool LoadModule(const CatalogueEntry& module, LoadedModule* loaded) {
-    loaded->handle = dlopen(module.path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (loaded->handle == nullptr) {
-        std::fprintf(stderr, "plugin-host: cannot load %s: %s\n", module.path.c_str(), dlerror());
-        return false;
-    }
-    void* symbol = dlsym(loaded->handle, module.properties.entryPoint.c_str());
-    if (symbol == nullptr) {
-        std::fprintf(stderr, "plugin-host: %s has no entry point %s\n", module.path.c_str(),
-                     module.properties.entryPoint.c_str());
-        return false;
-    }
-    loaded->entry = reinterpret_cast<PluginEntryProc>(symbol);
-    return true;
 }
 
 void PrintModule(const CatalogueEntry& entry) {
@@ -144,8 +116,8 @@ int AboutCommand(int argc, char** argv) {
         return kFailure;
     }
     // The box is shown on the display; without one its text goes to the standard output.
-    if (!EnvironmentHasDisplay() && !OffscreenRequested())
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!HostHasDisplay() && !OffscreenRequested())
+        SetEnvironmentValue("QT_QPA_PLATFORM", "offscreen");
     LoadedModule loaded;
     if (!LoadModule(module, &loaded)) return kFailure;
     const int16_t result = RunAbout(loaded.entry);
@@ -216,16 +188,16 @@ int OpenCommand(int argc, char** argv) {
         return kFailure;
     }
 
-    if (!accept && !cancel && !EnvironmentHasDisplay()) {
+    if (!accept && !cancel && !HostHasDisplay()) {
         std::fprintf(stderr,
                      "plugin-host: no display to show the viewer dialog on; use --accept or "
                      "--cancel\n");
         return kFailure;
     }
     if (accept || cancel) {
-        setenv("KAVEL_DIALOG_ANSWER", accept ? "accept" : "cancel", 1);
-        if (!EnvironmentHasDisplay() && !OffscreenRequested()) {
-            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        SetEnvironmentValue("KAVEL_DIALOG_ANSWER", accept ? "accept" : "cancel");
+        if (!HostHasDisplay() && !OffscreenRequested()) {
+            SetEnvironmentValue("QT_QPA_PLATFORM", "offscreen");
         }
     }
 
@@ -243,7 +215,12 @@ int OpenCommand(int argc, char** argv) {
         return kFailure;
     }
     std::string error;
-    if (!WriteDocumentPng(document, output, &error)) {
+#ifdef _WIN32
+    const bool written = WriteDocumentPnm(document, output, &error);
+#else
+    const bool written = WriteDocumentPng(document, output, &error);
+#endif
+    if (!written) {
         std::fprintf(stderr, "plugin-host: %s: %s\n", output.c_str(), error.c_str());
         return kFailure;
     }
