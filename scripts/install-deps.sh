@@ -5,7 +5,9 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
-          qt6-base-dev libgl-dev)
+          qt6-base-dev libgl-dev
+          g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 wine wine64 wine32:i386
+          xvfb xauth)
 if [[ "${1:-}" == "--bench" ]]; then
     packages+=(libjpeg-turbo-progs libopenjp2-tools hyperfine imagemagick time)
 fi
@@ -18,6 +20,10 @@ if (( ${#missing[@]} > 0 )); then
     echo "Installing: ${missing[*]}"
     sudo_cmd=""
     [[ $(id -u) -ne 0 ]] && sudo_cmd="sudo"
+    # The 32-bit Windows programs run under Wine's 32-bit half, an i386 package.
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $sudo_cmd dpkg --add-architecture i386
+    fi
     $sudo_cmd apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -11,6 +11,14 @@ echo "== Build (warnings are errors) and tests"
 "$root/scripts/build.sh" "$root/build-ci" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKAVEL_WERROR=ON
 (cd "$root/build-ci" && ctest --output-on-failure -j "$(nproc)" --timeout 900)
 
+echo "== KAVEL.8bi for 32- and 64-bit Windows (MinGW-w64), tested under Wine"
+windows_start=$SECONDS
+# One Wine prefix, made afresh for this run; the build's generators and the tests share it.
+rm -rf "$root/build-windows-ci/wine-prefix"
+"$root/scripts/build-windows.sh" "$root/build-windows-ci"
+"$root/tests/windows/run_wine_tests.sh" "$root/build-windows-ci" "$root/build-ci"
+echo "Windows build and Wine tests: $((SECONDS - windows_start)) s"
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 "$root/scripts/build.sh" "$root/build-sanitize" -DCMAKE_BUILD_TYPE=Debug -DKAVEL_WERROR=ON \
     -DKAVEL_SANITIZE=ON -DKAVEL_BUILD_BENCH=OFF

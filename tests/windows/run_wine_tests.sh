@@ -23,6 +23,11 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 kavel=$linux/tools/kavel
 linux_host=$linux/host/plugin-host
 work=$(mktemp -d)
+# One server for the whole run keeps every start of a program short. Its helper processes
+# start with the first program: that one runs with its output away from any pipe the
+# script reads to its end (they would hold it open).
+wineserver -p
+wine "$windows/x64/plugin-host.exe" --help > /dev/null 2>&1 < /dev/null
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 
 failures=0
@@ -38,6 +43,32 @@ pass() { echo "ok:   $*"; }
 "$kavel" encode "$work/grey.pgm" "$work/grey.kvl" > /dev/null
 "$kavel" encode "$work/colour.ppm" "$work/colour.kvl" > /dev/null
 printf 'not a Kavel file' > "$work/broken.kvl"
+
+objcopy -O binary --only-section=.pipl "$linux/plugins/KAVEL.8bi" "$work/linux.pipl"
+
+# The module files themselves: one export, system imports only, the resources.
+system_dlls='^(KERNEL32|USER32|GDI32|COMCTL32|msvcrt)\.dll$'
+for arch in x86 x64; do
+    module="$windows/$arch/plugins/KAVEL.8bi"
+    headers=$(objdump -p "$module")
+    exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<< "$headers" | grep -c '\[ *[0-9]*\]' || true)
+    if [[ $exports != 1 || $headers != *"[   0] +base[   1]"* || $headers != *"[   0] ENTRYPOINT"* ||
+          $(grep -E '^Name[[:space:]]' <<< "$headers") != *"KAVEL.8bi" ]]; then
+        fail "$arch exports: $(sed -n '/Export Tables/,/^$/p;/Ordinal\/Name Pointer/,/^$/p' <<< "$headers")"
+    else
+        pass "$arch exports ENTRYPOINT alone, ordinal 1, module name KAVEL.8bi"
+    fi
+    for file in "$module" "$windows/$arch/plugin-host.exe"; do
+        imports=$(objdump -p "$file" | sed -n 's/^[[:space:]]*DLL Name: //p')
+        foreign=$(grep -viE "$system_dlls" <<< "$imports" || true)
+        [[ -z $foreign ]] && pass "$arch $(basename "$file") imports system DLLs only:" $imports ||
+            fail "$arch $(basename "$file") imports $foreign"
+    done
+    key=wx86
+    [[ $arch == x64 ]] && key=8664
+    out=$(/usr/bin/python3 "$here/resource_check.py" "$module" "$work/linux.pipl" $key) &&
+        pass "$arch $out" || fail "$arch $out"
+done
 
 cd "$work"
 for arch in x86 x64; do
