@@ -72,7 +72,9 @@ void BM_Window256Scale2(benchmark::State& s) { decode_window(s, 2, 256); }
 void BM_DecodeBlock(benchmark::State& state) {
     const kavel::Image& image = sample();
     const int32_t subband = 3 * image.info().levels - 2;
-    FILE* stream = std::fopen(sample_path().c_str(), "rb");
+    const std::unique_ptr<ByteSource> source = open_file_source(sample_path().c_str());
+    ByteStream opened(*source);
+    ByteStream* stream = &opened;
     TileEntry* tiles = nullptr;
     int32_t tile_count = 0;
     DitherOrigin dither{};
@@ -97,7 +99,7 @@ void BM_DecodeBlock(benchmark::State& state) {
         for (int32_t b = 0; b < block_count; ++b) {
             const BlockEntry& e = blocks[b];
             const RegionRect rect{e.column, e.column + e.width - 1, e.row, e.row + e.height - 1};
-            std::fseek(stream, e.offset, SEEK_SET);
+            stream->seek(e.offset);
             std::fill(values.begin(), values.begin() + e.width * e.height, 0);
             if (decode_block(stream, values.data(), table, rect, rect) != 0) {
                 state.SkipWithError("decode_block");
@@ -108,7 +110,6 @@ void BM_DecodeBlock(benchmark::State& state) {
     }
     state.counters["Mcoef/s"] =
         benchmark::Counter(static_cast<double>(coefficients) / 1e6, benchmark::Counter::kIsRate);
-    std::fclose(stream);
     pool_free_all();
 }
 

@@ -18,12 +18,21 @@ constexpr int extra_bits(int symbol) {
 }
 
 // A window onto the file's bytes from the block's data on, read in chunks; a few bytes before
-// the current chunk stay available so that the stream can step back over a marker.
+// the current chunk stay available so that the stream can step back over a marker. A source in
+// memory is read in place.
 class ByteWindow {
   public:
-    explicit ByteWindow(FILE* stream) : stream_(stream) {}
+    explicit ByteWindow(ByteStream* stream) : stream_(stream) {}
     // The file's bytes from offset on, read through file (the stream is left alone).
-    ByteWindow(FileWindow* file, int64_t offset) : file_(file), file_offset_(offset) {}
+    ByteWindow(FileWindow* file, int64_t offset) : file_(file), file_offset_(offset) {
+        int64_t available = 0;
+        const uint8_t* bytes = file->in_place(offset, &available);
+        if (bytes != nullptr) {
+            data_ = bytes;
+            length_ = available;
+            end_of_file_ = true;  // nothing more to fetch
+        }
+    }
 
     // The byte at index (counted from the window's start), or -1 beyond the end of the file.
     int at(int64_t index) {
@@ -32,7 +41,7 @@ class ByteWindow {
         while (index >= base_ + length_) {
             if (end_of_file_ || !refill()) return -1;
         }
-        return buffer_[index - base_];
+        return data_[index - base_];
     }
 
     // The bytes from index on that are in memory now (none before the kept history).
@@ -43,7 +52,7 @@ class ByteWindow {
             return nullptr;
         }
         *available = length_ - offset;
-        return buffer_ + offset;
+        return data_ + offset;
     }
 
   private:
@@ -53,33 +62,34 @@ class ByteWindow {
     // Reads grow from a small first chunk (most blocks are short, and the next block usually
     // follows in the stream's own buffer) to the whole window.
     bool refill() {
-        const int32_t keep = length_ < kHistory ? length_ : kHistory;
+        const auto keep = static_cast<int32_t>(length_ < kHistory ? length_ : kHistory);
         std::memmove(buffer_, buffer_ + length_ - keep, static_cast<size_t>(keep));
         base_ += length_ - keep;
         length_ = keep;
-        const int32_t want = chunk_ < kSize - length_ ? chunk_ : kSize - length_;
+        const int32_t want = chunk_ < kSize - keep ? chunk_ : kSize - keep;
         chunk_ = chunk_ * 2 < kSize ? chunk_ * 2 : kSize;
-        size_t got = 0;
+        int64_t got = 0;
         if (file_ != nullptr) {
-            got = static_cast<size_t>(file_->read(file_offset_, buffer_ + length_, want));
-            file_offset_ += static_cast<int64_t>(got);
+            got = file_->read(file_offset_, buffer_ + length_, want);
+            file_offset_ += got;
         } else {
-            got = std::fread(buffer_ + length_, 1, static_cast<size_t>(want), stream_);
+            got = stream_->read(buffer_ + length_, want);
         }
-        if (got == 0) {
+        if (got <= 0) {
             end_of_file_ = true;
             return false;
         }
-        length_ += static_cast<int32_t>(got);
+        length_ += got;
         return true;
     }
 
-    FILE* stream_ = nullptr;
+    ByteStream* stream_ = nullptr;
     FileWindow* file_ = nullptr;
     int64_t file_offset_ = 0;
     uint8_t buffer_[kSize];
+    const uint8_t* data_ = buffer_;
     int64_t base_ = 0;
-    int32_t length_ = 0;
+    int64_t length_ = 0;
     int32_t chunk_ = 256;
     bool end_of_file_ = false;
 };
@@ -120,7 +130,7 @@ constexpr int kLookupBits = BlockDecoderTables::kLookupBits;
 // bit.
 class BitFeed {
   public:
-    explicit BitFeed(FILE* stream) : bytes_(stream) {}
+    explicit BitFeed(ByteStream* stream) : bytes_(stream) {}
     BitFeed(FileWindow* file, int64_t offset) : bytes_(file, offset) {}
 
     bool blocked() const { return blocked_; }
@@ -464,23 +474,23 @@ BlockStart read_block_start(FileCursor& cursor, int* first) {
     if (cursor.get() != 0xFF) return BlockStart::failed;
     if (cursor.get() != 0xA3) return BlockStart::failed;
     *first = cursor.get();
-    if (*first == EOF) return BlockStart::failed;
+    if (*first == ByteStream::kEnd) return BlockStart::failed;
     if (*first == 0xFF) {
         const int next = cursor.get();
-        if (next == EOF) return BlockStart::failed;
+        if (next == ByteStream::kEnd) return BlockStart::failed;
         if (next != 0) return BlockStart::empty;
     }
     return BlockStart::data;
 }
 
 template <typename Sink>
-int decode_block_core(FILE* stream, const BlockDecoderTables& tables, const RegionRect& block,
+int decode_block_core(ByteStream* stream, const BlockDecoderTables& tables, const RegionRect& block,
                       const RegionRect& wanted, Sink& sink, int64_t* decoded) {
     FileCursor cursor(stream);
     int first = 0;
     const BlockStart start = read_block_start(cursor, &first);
     // A marker: leave the stream on its 0xFF.
-    if (start == BlockStart::empty) return std::fseek(stream, -2, SEEK_CUR) == 0 ? 0 : 1;
+    if (start == BlockStart::empty) return stream->seek(stream->tell() - 2) ? 0 : 1;
     if (start == BlockStart::failed) return 1;
     BitFeed feed(stream);
     return decode_block_bits(feed, first, tables, block, wanted, sink, decoded);
@@ -524,7 +534,7 @@ struct LeafSink {
 
 }  // namespace
 
-int decode_block_with_tables(FILE* stream, int16_t* output, const BlockDecoderTables& tables,
+int decode_block_with_tables(ByteStream* stream, int16_t* output, const BlockDecoderTables& tables,
                              const RegionRect& block, const RegionRect& wanted, int64_t* symbols) {
     QuantisedSink sink{output, int64_t{wanted.x1} - wanted.x0 + 1};
     return decode_block_core(stream, tables, block, wanted, sink, symbols);
@@ -544,7 +554,7 @@ void clear_window(const RegionRect& wanted, float* destination, int64_t pitch) {
 
 }  // namespace
 
-int decode_block_into(FILE* stream, const BlockDecoderTables& tables, const RegionRect& block,
+int decode_block_into(ByteStream* stream, const BlockDecoderTables& tables, const RegionRect& block,
                       const RegionRect& wanted, const DequantiseTable& dequantise,
                       float* destination, int64_t pitch, bool clear, int64_t* symbols) {
     if (clear) clear_window(wanted, destination, pitch);
@@ -561,7 +571,7 @@ int decode_block_into_at(FileWindow* file, int64_t offset, const BlockDecoderTab
     return decode_block_core(file, offset, tables, block, wanted, sink, symbols);
 }
 
-int decode_block(FILE* stream, int16_t* output, const CodeTable& table, const RegionRect& block,
+int decode_block(ByteStream* stream, int16_t* output, const CodeTable& table, const RegionRect& block,
                  const RegionRect& wanted) {
     if (reference_decoder_in_use()) {
         return decode_block_reference(stream, output, table, block, wanted);

@@ -5,7 +5,7 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include "format/byte_stream.h"
 
 #include "decode/code_tree.h"
 #include "decode/decode_driver.h"
@@ -37,7 +37,7 @@ int build_block_decoder_tables(const CodeTable& table, BlockDecoderTables* table
 // decode_block with tables built beforehand: same contract, same results.
 // The number of symbols taken is added to *symbols (when not null), whether the block
 // succeeds or fails.
-int decode_block_with_tables(FILE* stream, int16_t* output, const BlockDecoderTables& tables,
+int decode_block_with_tables(ByteStream* stream, int16_t* output, const BlockDecoderTables& tables,
                              const RegionRect& block, const RegionRect& wanted,
                              int64_t* symbols = nullptr);
 
@@ -45,7 +45,7 @@ int decode_block_with_tables(FILE* stream, int16_t* output, const BlockDecoderTa
 // dequantised into place (rows pitch floats apart from destination); the window's other
 // samples must be 0.0 already, or clear asks for them to be set. No dither is applied. Same
 // verdict as decode_block. The number of symbols taken is added to *symbols (when not null).
-int decode_block_into(FILE* stream, const BlockDecoderTables& tables, const RegionRect& block,
+int decode_block_into(ByteStream* stream, const BlockDecoderTables& tables, const RegionRect& block,
                       const RegionRect& wanted, const DequantiseTable& dequantise,
                       float* destination, int64_t pitch, bool clear, int64_t* symbols = nullptr);
 // decode_block_into for the block whose bytes start at offset in the file, read through file

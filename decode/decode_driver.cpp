@@ -131,7 +131,7 @@ CachedDirectory* directory_for_leaf(RegionContext* context, int32_t subband,
 
 // Reads a shared directory the first time a leaf needs it, keeping the records that meet the
 // needed rectangle of any leaf that names it.
-int load_directory(FILE* stream, RegionContext* context, CachedDirectory* directory) {
+int load_directory(ByteStream* stream, RegionContext* context, CachedDirectory* directory) {
     if (directory->loaded) return 0;
     const auto index = static_cast<int32_t>(directory - context->directories);
     auto* wanted = static_cast<RegionRect*>(
@@ -158,11 +158,11 @@ int64_t leaf_work_budget(int64_t file_size, int64_t needed_area) {
     return kWorkPerFileByte * file_size + kWorkPerNeededSample * needed_area + kWorkSlack;
 }
 
-int open_region_decode(FILE* stream, int32_t planes, const LeafNeed* leaves, int32_t leaf_count) {
+int open_region_decode(ByteStream* stream, int32_t planes, const LeafNeed* leaves, int32_t leaf_count) {
     g_region = RegionContext{};
     RegionContext context;
-    const long size = stream_size(stream);
-    if (size < 0 || planes < 1 || leaf_count < 0) return 1;
+    const int64_t size = stream->size();
+    if (planes < 1 || leaf_count < 0) return 1;
     context.planes = planes;
     context.file_size = size;
     if (leaf_count > 0) {
@@ -194,14 +194,12 @@ int open_region_decode(FILE* stream, int32_t planes, const LeafNeed* leaves, int
             context.directory_of_leaf[i] = d;
         }
     }
-    if (fileno(stream) >= 0) {
-        void* place = pool_alloc(static_cast<int32_t>(sizeof(FileWindow)));
-        if (place == nullptr) {
-            release_region_context(&context);
-            return 1;
-        }
-        context.file = new (place) FileWindow(stream);
+    void* place = pool_alloc(static_cast<int32_t>(sizeof(FileWindow)));
+    if (place == nullptr) {
+        release_region_context(&context);
+        return 1;
     }
+    context.file = new (place) FileWindow(stream->source());
     context.open = true;
     context.work = WorkBudget{0, kWorkPerFileByte * context.file_size};
     g_region = context;
@@ -236,7 +234,7 @@ namespace {
 
 // What the tiles of one leaf share while it is decoded.
 struct LeafDecode {
-    FILE* stream;
+    ByteStream* stream;
     RegionNode* leaf;
     RegionRect needed;
     int64_t needed_width;
@@ -300,7 +298,7 @@ int decode_tile_fast(const LeafDecode& d, const TileEntry& tile, bool overlapped
         if (!d.work->spend(kWorkPerBlock)) return 1;
         const RegionRect wanted = rect_intersection(d.needed, rect);
         if (block.offset < 0 ||
-            (d.file == nullptr && std::fseek(d.stream, block.offset, SEEK_SET) != 0)) {
+            (d.file == nullptr && !d.stream->seek(block.offset))) {
             return 1;
         }
         // The decoding tables are made at the first block decoded: a code table is only checked
@@ -352,7 +350,7 @@ int decode_tile_reference(const LeafDecode& d, const TileEntry& tile) {
         const int32_t wanted_width = wanted.x1 - wanted.x0 + 1;
         const int32_t wanted_height = wanted.y1 - wanted.y0 + 1;
         const int32_t count = wanted_width * wanted_height;
-        if (block.offset < 0 || std::fseek(d.stream, block.offset, SEEK_SET) != 0) return 1;
+        if (block.offset < 0 || !d.stream->seek(block.offset)) return 1;
         auto* values =
             static_cast<int16_t*>(pool_calloc(count, static_cast<int32_t>(sizeof(int16_t))));
         if (values == nullptr) return 1;
@@ -383,7 +381,7 @@ int decode_tile_reference(const LeafDecode& d, const TileEntry& tile) {
 
 }  // namespace
 
-int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scale, int32_t plane,
+int decode_subband(ByteStream* stream, RegionNode* leaf, int32_t subband, int32_t scale, int32_t plane,
                    int32_t planes) {
     const bool fast = !reference_decoder_in_use();
     const RegionRect needed{leaf->x0, leaf->x1, leaf->y0, leaf->y1};
@@ -428,8 +426,7 @@ int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scal
         work = &g_region.work;
         work->allowed += kWorkPerNeededSample * needed_area + kWorkSlack;
     } else {
-        file_size = stream_size(stream);
-        if (file_size < 0) return 1;
+        file_size = stream->size();
         own.allowed = leaf_work_budget(file_size, needed_area);
     }
     const LeafDecode d{

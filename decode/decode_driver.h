@@ -15,7 +15,7 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include "format/byte_stream.h"
 
 #include "format/region_request.h"
 
@@ -50,32 +50,32 @@ float effective_step(float step, float gain, int32_t scale);
 // Fills the leaf's coefficient array (its needed rectangle) from subband k's tiles for plane j,
 // with 0.0 where the file has no data. Fails on damaged data, on tiles that cover the needed
 // area more than eight times over, and when the work budget (below) runs out.
-int decode_subband(FILE* stream, RegionNode* leaf, int32_t subband, int32_t scale, int32_t plane,
+int decode_subband(ByteStream* stream, RegionNode* leaf, int32_t subband, int32_t scale, int32_t plane,
                    int32_t planes);
 
 // Reads the tile directory of subband k into a new tile table: every record, in directory
 // order. The table is one pool block (the entries, then their stream offsets); release it with
 // release_tile_table.
-int read_tile_directory(FILE* stream, int32_t subband, int32_t planes, TileEntry** tiles,
+int read_tile_directory(ByteStream* stream, int32_t subband, int32_t planes, TileEntry** tiles,
                         int32_t* tile_count, DitherOrigin* dither);
 // Reads the tile directory at a file offset, keeping (in directory order) only the records
 // whose rectangle meets one of the wanted_count rectangles of wanted; every record when wanted
 // is null. Every record is still read, so a directory that does not fit in the file fails
 // whatever is kept. The table is one pool block, or none when nothing is kept.
-int read_tile_directory_at(FILE* stream, int32_t offset, int32_t planes, const RegionRect* wanted,
+int read_tile_directory_at(ByteStream* stream, int32_t offset, int32_t planes, const RegionRect* wanted,
                            int32_t wanted_count, TileEntry** tiles, int32_t* tile_count,
                            DitherOrigin* dither);
 // Releases a table made by the two readers above (none is allowed).
 void release_tile_table(TileEntry* tiles);
 
 // Reads the stream header of a tile for one plane with its whole block grid.
-StreamHeaderResult read_tile_stream_header(FILE* stream, const TileEntry* tile, int32_t plane,
+StreamHeaderResult read_tile_stream_header(ByteStream* stream, const TileEntry* tile, int32_t plane,
                                            float* step, CodeTable* table, BlockEntry** blocks,
                                            int32_t* block_count);
 // As read_tile_stream_header, but lays out only the blocks that meet the needed rectangle (in
 // raster order) and reads only their offsets; the whole offset table must still fit in the
 // file, whose size in bytes the caller gives.
-StreamHeaderResult read_tile_stream_window(FILE* stream, const TileEntry* tile, int32_t plane,
+StreamHeaderResult read_tile_stream_window(ByteStream* stream, const TileEntry* tile, int32_t plane,
                                            const RegionRect& needed, int64_t file_size, float* step,
                                            CodeTable* table, BlockEntry** blocks,
                                            int32_t* block_count);
@@ -105,7 +105,7 @@ struct LeafNeed {
 // decode_subband reads its own directory and has a budget of its own (leaf_work_budget).
 // close_region_decode(true) releases what the decode kept; close_region_decode(false) forgets
 // it (after pool_free_all).
-int open_region_decode(FILE* stream, int32_t planes, const LeafNeed* leaves, int32_t leaf_count);
+int open_region_decode(ByteStream* stream, int32_t planes, const LeafNeed* leaves, int32_t leaf_count);
 void close_region_decode(bool release);
 // The work the open region decode has spent so far (for tests).
 int64_t region_work_spent();

@@ -10,12 +10,12 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include "format/byte_stream.h"
 
 #include "decode/decode_driver.h"
 #include "format/region_request.h"
 
 // Decodes the block at the stream's position into output (IW x IH values of the intersection
 // I of the block rectangle B, zero-filled by the caller). 0 on success, 1 on failure.
-int decode_block(FILE* stream, int16_t* output, const CodeTable& table, const RegionRect& block,
+int decode_block(ByteStream* stream, int16_t* output, const CodeTable& table, const RegionRect& block,
                  const RegionRect& wanted);

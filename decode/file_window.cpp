@@ -1,23 +1,32 @@
 #include "decode/file_window.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 
-FileWindow::FileWindow(FILE* stream) : descriptor_(stream == nullptr ? -1 : fileno(stream)) {}
+const uint8_t* FileWindow::in_place(int64_t offset, int64_t* available) const {
+    const uint8_t* bytes = source_->bytes();
+    const int64_t size = source_->size();
+    if (bytes == nullptr || offset < 0 || offset >= size) {
+        *available = 0;
+        return nullptr;
+    }
+    *available = size - offset;
+    return bytes + offset;
+}
 
 int32_t FileWindow::read(int64_t offset, uint8_t* out, int32_t count) {
-    if (descriptor_ < 0 || offset < 0 || count <= 0) return 0;
+    if (offset < 0 || count <= 0) return 0;
+    if (source_->bytes() != nullptr) {
+        const int64_t got = source_->read_at(offset, out, count);
+        return got > 0 ? static_cast<int32_t>(got) : 0;
+    }
     if (offset < base_ || offset >= base_ + length_) {
-        ssize_t got = 0;
-        do {
-            got = pread(descriptor_, buffer_, kSize, static_cast<off_t>(offset));
-        } while (got < 0 && errno == EINTR);
+        const int64_t got = source_->read_at(offset, buffer_, kSize);
         if (got <= 0) {
+            if (got < 0) failed_ = true;
             length_ = 0;
             return 0;
         }
+        fetched_ += got;
         base_ = offset;
         length_ = static_cast<int32_t>(got);
     }
@@ -29,25 +38,22 @@ int32_t FileWindow::read(int64_t offset, uint8_t* out, int32_t count) {
 
 bool FileCursor::seek(int64_t offset) {
     if (offset < 0) return false;
-    if (window_ == nullptr) return std::fseek(stream_, static_cast<long>(offset), SEEK_SET) == 0;
+    if (window_ == nullptr) return stream_->seek(offset);
     position_ = offset;
     return true;
 }
 
 int FileCursor::get() {
-    if (window_ == nullptr) return std::fgetc(stream_);
+    if (window_ == nullptr) return stream_->get();
     uint8_t byte = 0;
-    if (window_->read(position_, &byte, 1) != 1) return EOF;
+    if (window_->read(position_, &byte, 1) != 1) return ByteStream::kEnd;
     ++position_;
     return byte;
 }
 
 bool FileCursor::read(uint8_t* out, int64_t count) {
     if (count <= 0) return count == 0;
-    if (window_ == nullptr) {
-        return std::fread(out, 1, static_cast<size_t>(count), stream_) ==
-               static_cast<size_t>(count);
-    }
+    if (window_ == nullptr) return stream_->read(out, count) == count;
     while (count > 0) {
         const int32_t want =
             count < FileWindow::kSize ? static_cast<int32_t>(count) : FileWindow::kSize;

@@ -1,51 +1,59 @@
-// A read-ahead window onto a file's bytes at given offsets, with a buffer of its own: blocks
-// that follow one another in the file are served from one read, and reading never moves the
-// stream's position (nor asks the system for it, as every seek on a stdio stream does).
+// A read-ahead window onto a source's bytes at given offsets, with a buffer of its own: blocks
+// that follow one another in the file are served from one read, and reading never moves a
+// stream's position. A source whose bytes lie in memory is read in place, without the buffer.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+
+#include "format/byte_stream.h"
 
 class FileWindow {
   public:
     static constexpr int32_t kSize = 1 << 14;
 
-    // A window onto the file behind stream, or nothing usable (usable() is false) when the
-    // stream has no file descriptor (a stream in memory).
-    explicit FileWindow(FILE* stream);
+    explicit FileWindow(const ByteSource& source) : source_(&source) {}
 
-    bool usable() const { return descriptor_ >= 0; }
-
-    // Copies up to count bytes of the file from offset into out and returns how many: fewer
+    // Copies up to count bytes of the source from offset into out and returns how many: fewer
     // than count when the buffer ends first (the next call reads on), 0 at or beyond the end
-    // of the file, before its start, or on a read error.
+    // of the source, before its start, or on a read error.
     int32_t read(int64_t offset, uint8_t* out, int32_t count);
 
+    // The bytes from offset on that are at hand without a copy (a source in memory): their
+    // count in *available, or null when the source is not in memory or offset is outside it.
+    const uint8_t* in_place(int64_t offset, int64_t* available) const;
+
+    // Bytes fetched from the source into the buffer so far (every refill counts whole).
+    int64_t bytes_fetched() const { return fetched_; }
+    // Whether a read of the source failed (rather than ending).
+    bool failed() const { return failed_; }
+
   private:
-    int descriptor_;
+    const ByteSource* source_;
     int64_t base_ = 0;
     int32_t length_ = 0;
+    int64_t fetched_ = 0;
+    bool failed_ = false;
     uint8_t buffer_[kSize];
 };
 
-// Reads a file's bytes in order from a position: through the stream (whose position moves
+// Reads a source's bytes in order from a position: through a stream (whose position moves
 // with it), or through a window when one is given (the stream is then left alone).
 class FileCursor {
   public:
-    explicit FileCursor(FILE* stream) : stream_(stream) {}
-    FileCursor(FILE* stream, FileWindow* window) : stream_(stream), window_(window) {}
+    explicit FileCursor(ByteStream* stream) : stream_(stream) {}
+    FileCursor(ByteStream* stream, FileWindow* window) : stream_(stream), window_(window) {}
 
     // Goes to offset: false when the stream cannot go there (a negative offset).
     bool seek(int64_t offset);
-    // The next byte, or EOF at the end of the file.
+    // The next byte, or ByteStream::kEnd at the end of the source.
     int get();
-    // Reads count bytes into out: false when the file ends first.
+    // Reads count bytes into out: false when the source ends first.
     bool read(uint8_t* out, int64_t count);
     // Where the next byte is read from (through a window; the stream keeps its own).
     int64_t position() const { return position_; }
 
   private:
-    FILE* stream_;
+    ByteStream* stream_;
     FileWindow* window_ = nullptr;
     int64_t position_ = 0;
 };

@@ -13,11 +13,8 @@ constexpr int32_t kMaxTileSide = 65535;
 constexpr int64_t kStreamHeaderBytes = 30;
 
 // Bytes left in the stream from the current position, or -1 when that cannot be told.
-int64_t bytes_remaining(FILE* stream) {
-    const long position = std::ftell(stream);
-    const long size = stream_size(stream);
-    if (position < 0 || size < 0) return -1;
-    return int64_t{size} - position;
+int64_t bytes_remaining(ByteStream* stream) {
+    return stream->tell() <= stream->size() ? stream->size() - stream->tell() : 0;
 }
 
 int32_t be32_at(const uint8_t* bytes) {
@@ -91,9 +88,9 @@ RegionRect tile_rect(const TileEntry& tile) {
 }
 
 // Reads the file offset of subband k's tile directory from the pointer table.
-int read_directory_offset(FILE* stream, int32_t subband, int32_t* offset) {
+int read_directory_offset(ByteStream* stream, int32_t subband, int32_t* offset) {
     if (subband < 0) return 1;
-    if (std::fseek(stream, kHeaderSize + 4L * subband, SEEK_SET) != 0) return 1;
+    if (!stream->seek(kHeaderSize + 4L * subband)) return 1;
     return read_be32(stream, offset);
 }
 
@@ -145,7 +142,7 @@ StreamHeaderResult read_stream_start(FileCursor& cursor, int32_t offset, StreamS
     return StreamHeaderResult::read;
 }
 
-StreamHeaderResult read_stream_start(FILE* stream, int32_t offset, StreamStart* start) {
+StreamHeaderResult read_stream_start(ByteStream* stream, int32_t offset, StreamStart* start) {
     FileCursor cursor(stream);
     return read_stream_start(cursor, offset, start);
 }
@@ -219,14 +216,14 @@ int read_block_window(FileCursor& cursor, const TileEntry& tile, const StreamSta
     return 0;
 }
 
-int read_block_window(FILE* stream, const TileEntry& tile, const StreamStart& start,
+int read_block_window(ByteStream* stream, const TileEntry& tile, const StreamStart& start,
                       const RegionRect& needed, int64_t file_size, BlockEntry** blocks,
                       int32_t* block_count) {
     FileCursor cursor(stream);
     return read_block_window(cursor, tile, start, needed, file_size, blocks, block_count);
 }
 
-int read_tile_directory(FILE* stream, int32_t subband, int32_t planes, TileEntry** tiles,
+int read_tile_directory(ByteStream* stream, int32_t subband, int32_t planes, TileEntry** tiles,
                         int32_t* tile_count, DitherOrigin* dither) {
     *tiles = nullptr;
     *tile_count = 0;
@@ -235,18 +232,18 @@ int read_tile_directory(FILE* stream, int32_t subband, int32_t planes, TileEntry
     return read_tile_directory_at(stream, offset, planes, nullptr, 0, tiles, tile_count, dither);
 }
 
-int read_tile_directory_at(FILE* stream, int32_t offset, int32_t planes, const RegionRect* wanted,
+int read_tile_directory_at(ByteStream* stream, int32_t offset, int32_t planes, const RegionRect* wanted,
                            int32_t wanted_count, TileEntry** tiles, int32_t* tile_count,
                            DitherOrigin* dither) {
     *tiles = nullptr;
     *tile_count = 0;
     if (planes < 1 || planes > kMaxPlanes) return 1;
-    if (offset < 0 || std::fseek(stream, offset, SEEK_SET) != 0) return 1;
-    if (std::fgetc(stream) != 0xFF) return 1;
-    if (std::fgetc(stream) != 0xAC) return 1;
-    const int column = std::fgetc(stream);
-    const int row = std::fgetc(stream);
-    if (column == EOF || row == EOF) return 1;
+    if (offset < 0 || !stream->seek(offset)) return 1;
+    if (stream->get() != 0xFF) return 1;
+    if (stream->get() != 0xAC) return 1;
+    const int column = stream->get();
+    const int row = stream->get();
+    if (column == ByteStream::kEnd || row == ByteStream::kEnd) return 1;
     dither->column = static_cast<uint8_t>(column);
     dither->row = static_cast<uint8_t>(row);
     int32_t count = 0;
@@ -263,8 +260,7 @@ int read_tile_directory_at(FILE* stream, int32_t offset, int32_t planes, const R
     // A filtered read usually keeps few records: start small and double.
     const int32_t first_capacity = wanted == nullptr ? count : std::min(count, 64);
     for (int32_t t = 0; t < count; ++t) {
-        if (std::fread(record, 1, static_cast<std::size_t>(record_size), stream) !=
-            static_cast<std::size_t>(record_size)) {
+        if (stream->read(record, record_size) != record_size) {
             kept.release();
             return 1;
         }
@@ -342,7 +338,7 @@ int make_block_grid(int32_t tile_width, int32_t tile_height, int32_t block_width
     return 0;
 }
 
-StreamHeaderResult read_tile_stream_header(FILE* stream, const TileEntry* tile, int32_t plane,
+StreamHeaderResult read_tile_stream_header(ByteStream* stream, const TileEntry* tile, int32_t plane,
                                            float* step, CodeTable* table, BlockEntry** blocks,
                                            int32_t* block_count) {
     *blocks = nullptr;
@@ -376,7 +372,7 @@ StreamHeaderResult read_tile_stream_header(FILE* stream, const TileEntry* tile, 
     return StreamHeaderResult::read;
 }
 
-StreamHeaderResult read_tile_stream_window(FILE* stream, const TileEntry* tile, int32_t plane,
+StreamHeaderResult read_tile_stream_window(ByteStream* stream, const TileEntry* tile, int32_t plane,
                                            const RegionRect& needed, int64_t file_size, float* step,
                                            CodeTable* table, BlockEntry** blocks,
                                            int32_t* block_count) {

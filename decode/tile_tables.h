@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include "format/byte_stream.h"
 
 #include "decode/decode_driver.h"
 #include "decode/file_window.h"
@@ -20,7 +20,7 @@ struct StreamStart {
 
 // Reads a stream's markers, code table, step and block size (absent for offset 0), and
 // checks the block size. The stream is left at the first block offset.
-StreamHeaderResult read_stream_start(FILE* stream, int32_t offset, StreamStart* start);
+StreamHeaderResult read_stream_start(ByteStream* stream, int32_t offset, StreamStart* start);
 // The same through a cursor (which a read-ahead window may serve).
 StreamHeaderResult read_stream_start(FileCursor& cursor, int32_t offset, StreamStart* start);
 
@@ -30,7 +30,7 @@ bool tile_size_usable(const TileEntry& tile);
 // The blocks of a tile that meet the needed rectangle, in raster order, with their offsets read
 // from the stream's offset table (whose block rows are read only where needed). The whole
 // table must fit in the file and its grid must be one that could be held.
-int read_block_window(FILE* stream, const TileEntry& tile, const StreamStart& start,
+int read_block_window(ByteStream* stream, const TileEntry& tile, const StreamStart& start,
                       const RegionRect& needed, int64_t file_size, BlockEntry** blocks,
                       int32_t* block_count);
 int read_block_window(FileCursor& cursor, const TileEntry& tile, const StreamStart& start,
@@ -38,6 +38,6 @@ int read_block_window(FileCursor& cursor, const TileEntry& tile, const StreamSta
                       int32_t* block_count);
 
 // Reads the file offset of subband k's tile directory from the pointer table.
-int read_directory_offset(FILE* stream, int32_t subband, int32_t* offset);
+int read_directory_offset(ByteStream* stream, int32_t subband, int32_t* offset);
 
 RegionRect tile_rect(const TileEntry& tile);

@@ -32,9 +32,8 @@ ImageFile::ImageFile(const char* path) {
     if (readable) {
         std::memcpy(path_, path, length);
         ImageHeader header{};
-        readable = open_image_header(path_, &header.planes, &header.levels, &header.width,
-                                     &header.height) == 0 &&
-                   header_is_usable(header);
+        source_ = open_image_source(path_, &header);
+        readable = source_ != nullptr && header_is_usable(header);
         if (readable) {
             planes_ = header.planes;
             levels_ = header.levels;
@@ -43,6 +42,7 @@ ImageFile::ImageFile(const char* path) {
         }
     }
     if (!readable) {
+        source_.reset();
         planes_ = levels_ = width_ = height_ = 0;
         platform::MessageBeep(0);
     }
@@ -77,14 +77,22 @@ platform::Rect ImageFile::ConvertRect(int32_t left, int32_t top, int32_t right, 
 
 bool ImageFile::Decode(int32_t scale, int32_t x0, int32_t x1, int32_t y0, int32_t y1,
                        int32_t stride, uint8_t* destination) const {
+    if (source_ == nullptr) return false;
     RegionRequest* request = nullptr;
-    if (make_region_request(path_, &request, scale, x0, x1, y0, y1, stride) != 0) {
+    if (make_region_request(*source_, &request, scale, x0, x1, y0, y1, stride) != 0) {
         if (request != nullptr) free_region_request(request);
+        return false;
+    }
+    // The buffers were sized for the header read at the start: a file rewritten since with
+    // other values is not decoded.
+    if (request->planes != planes_ || request->levels < levels_ || request->width != width_ ||
+        request->height != height_) {
+        free_region_request(request);
         return false;
     }
     // A failed decode has already handed every block of the pool back, the request
     // included.
-    if (decode_region(path_, request, destination) != 0) return false;
+    if (decode_region(*source_, request, destination) != 0) return false;
     free_region_request(request);
     return true;
 }

@@ -1,6 +1,8 @@
 // One Kavel file as the plug-in and the viewer see it: its path and header values, its sizes
-// at every scale, conversions between scales, and region reads. Every read opens the file
-// anew; nothing stays open between calls.
+// at every scale, conversions between scales, and region reads. The file is opened once, when
+// the object is made, and every read goes through that descriptor: a file moved over the same
+// name later is not read, and a read whose file no longer holds the header read at the start
+// fails.
 //
 // Rectangles are (left, top, right, bottom). ReadRegion takes right and bottom as one past
 // the region; ReadRegionInto takes an inclusive window x0..x1, y0..y1.
@@ -8,6 +10,8 @@
 
 #include <cstdint>
 #include <memory>
+
+#include "format/byte_source.h"
 
 #include "platform/geometry.h"
 
@@ -59,6 +63,7 @@ class ImageFile {
                 uint8_t* destination) const;
 
     char path_[256] = {};
+    std::shared_ptr<const ByteSource> source_;
     int32_t planes_ = 0;
     int32_t levels_ = 0;
     int32_t width_ = 0;

@@ -15,7 +15,8 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+
+#include "format/byte_stream.h"
 
 constexpr long kHeaderSize = 23;
 
@@ -27,25 +28,29 @@ struct ImageHeader {
 };
 
 // Reads one big-endian 32-bit value into *destination (host byte order).
-int read_be32(FILE* stream, int32_t* destination);
+int read_be32(ByteStream* stream, int32_t* destination);
 // Reads a big-endian IEEE single (the quantisation step of a tile stream).
-int read_be32_float(FILE* stream, float* destination);
+int read_be32_float(ByteStream* stream, float* destination);
 // Checks the four magic bytes read from the current position.
-int check_magic(FILE* stream);
+int check_magic(ByteStream* stream);
 // Seeks to 0 and reads the 23-byte header; leaves the stream at offset 23. No range checks.
-int read_image_header(FILE* stream, ImageHeader* header);
-// Opens path ("rb"), reads the header, closes the file on every path. Prints
+int read_image_header(ByteStream* stream, ImageHeader* header);
+// Opens path for reading, reads the header, closes the file on every path. Prints
 // "Error opening %s for read.\n" to stderr when the file cannot be opened.
 int open_image_header(const char* path, int32_t* planes, int32_t* levels, int32_t* width,
                       int32_t* height);
+// The same, keeping the file open: the source to read the image from for as long as it is
+// used, or null (with the message above when the file cannot be opened, or when the header
+// cannot be read). No range checks.
+std::unique_ptr<ByteSource> open_image_source(const char* path, ImageHeader* header);
 
 // Limits beyond which a header makes no image this reader will decode.
 constexpr int32_t kMaxLevels = 31;
 constexpr int32_t kMaxPlanes = 255;
 
+// ceil(size / 2^scale): the width or height of the image at a scale (the size for scale <= 0).
+int32_t size_at_scale(int32_t size, int32_t scale);
+
 // True when the header describes an image: 1..kMaxPlanes planes, 0..31 levels, width and
 // height at least 1.
 bool header_is_usable(const ImageHeader& header);
-
-// Size of the stream in bytes (the position is restored), or -1.
-long stream_size(FILE* stream);

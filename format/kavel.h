@@ -6,14 +6,21 @@
 //   image->decode(/*scale*/ 0, {1000, 1000, 1255, 1255}, rgb.data(), 256 * 3, &error);
 //
 // Windows are inclusive (x0..x1, y0..y1) in pixels of the image at the chosen scale; they may
-// reach beyond the image, whose outside decodes as 0. Each decode runs on the calling thread
-// with that thread's memory pool, so different threads may decode at the same time.
+// reach beyond the image, whose outside decodes as 0. The file is opened once and read through
+// that descriptor for the image's lifetime (a file moved over the same name later is not read);
+// different threads may decode one image at the same time.
+//
+// This is the tools' older entry; it shares the decode path of the C interface
+// (include/kavel/kavel.h), whose C++ wrapper include/kavel/kavel.hpp takes over from it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+
+class ByteSource;
 
 namespace kavel {
 
@@ -46,22 +53,21 @@ public:
 
     // Decodes window at scale into buffer: rows of planes x columns bytes (planes interleaved),
     // stride bytes apart (stride >= planes x columns). On failure returns false and sets
-    // *error; the buffer is then as it was. Windows taller than strip_rows(window) rows are
-    // decoded in strips of that many rows, top to bottom, so that the decoder's working
-    // memory stays a few tens of megabytes (besides a copy of the rows it overwrites, kept
-    // to put them back if a later strip fails).
+    // *error; the buffer is then as it was. Large windows are decoded in pieces of about four
+    // million samples, so that the decoder's working memory stays a few tens of megabytes
+    // (besides a copy of the bytes it overwrites, kept to put them back if a later piece
+    // fails).
     bool decode(int32_t scale, const Window& window, uint8_t* buffer, std::size_t stride,
                 std::string* error = nullptr) const;
 
-    // Rows of the window decoded at once: about four million samples, at least 16 rows.
+    // Rows of the window decoded at once: about four million samples, and 16 rows (of fewer
+    // columns at a time) when a row is longer than that.
     int32_t strip_rows(const Window& window) const;
 
 private:
-    bool decode_rows(int32_t scale, const Window& window, uint8_t* buffer, std::size_t stride,
-                     std::string* error) const;
-
     std::string path_;
     ImageInfo info_;
+    std::shared_ptr<const ByteSource> source_;
 };
 
 }  // namespace kavel

@@ -85,7 +85,7 @@ void collect_leaves(const BandNode* band, RegionRect rect, LeafNeed* leaves, int
     }
 }
 
-int region_walk(RegionNode* node, const BandNode* band, FILE* stream, int32_t scale, int32_t plane,
+int region_walk(RegionNode* node, const BandNode* band, ByteStream* stream, int32_t scale, int32_t plane,
                 int32_t planes) {
     node->size[0] = band->size[0];
     node->size[1] = band->size[1];
@@ -120,7 +120,7 @@ int region_walk(RegionNode* node, const BandNode* band, FILE* stream, int32_t sc
 }  // namespace
 
 int plan_plane_region(RegionNode** region, const BandNode* plan, const RegionRequest* request,
-                      FILE* stream, int32_t plane, int32_t planes) {
+                      ByteStream* stream, int32_t plane, int32_t planes) {
     *region = nullptr;
     RegionNode* root = new_region_node();
     if (root == nullptr) return 1;
@@ -266,15 +266,11 @@ void store_planes(RegionNode* const* regions, int32_t planes, const RegionReques
     }
 }
 
-int decode_region(const char* path, RegionRequest* request, uint8_t* destination) {
-    FILE* stream = std::fopen(path, "rb");
-    if (stream == nullptr) {
-        pool_free_all();
-        return 1;
-    }
+int decode_region(const ByteSource& source, RegionRequest* request, uint8_t* destination) {
+    ByteStream opened(source);
+    ByteStream* stream = &opened;
     auto fail = [&]() {
         close_region_decode(false);
-        std::fclose(stream);
         pool_free_all();
         return 1;
     };
@@ -328,6 +324,5 @@ int decode_region(const char* path, RegionRequest* request, uint8_t* destination
     }
     for (int32_t j = 0; j < planes; ++j) release_region(regions[j]);
     pool_free(regions);
-    std::fclose(stream);
     return 0;
 }

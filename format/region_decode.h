@@ -2,7 +2,8 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+
+#include "format/byte_stream.h"
 
 #include "format/region_request.h"
 
@@ -12,11 +13,11 @@
 //
 // The destination must hold rows x stride bytes, and when the stride is shorter than a decoded
 // row (P x columns bytes) also the P x columns bytes that the last row writes beyond that.
-int decode_region(const char* path, RegionRequest* request, uint8_t* destination);
+int decode_region(const ByteSource& source, RegionRequest* request, uint8_t* destination);
 
 // Builds and decodes the region tree of plane j (none when the request lies beyond the image).
 int plan_plane_region(RegionNode** region, const BandNode* plan, const RegionRequest* request,
-                      FILE* stream, int32_t plane, int32_t planes);
+                      ByteStream* stream, int32_t plane, int32_t planes);
 
 // Writes the reconstructed planes into the destination (truncation, clamping to 0..255); with
 // colour, three planes of Y, I and Q are stored as R, G and B (convert_colours on the fly).

@@ -9,16 +9,14 @@
 float band_gain_low() { return std::bit_cast<float>(uint32_t{0x3F932639}); }
 float band_gain_high() { return std::bit_cast<float>(uint32_t{0x3F5EAF75}); }
 
-int make_region_request(const char* path, RegionRequest** request, int32_t scale, int32_t x0,
+int make_region_request(const ByteSource& source, RegionRequest** request, int32_t scale, int32_t x0,
                         int32_t x1, int32_t y0, int32_t y1, int32_t stride) {
     auto* record = static_cast<RegionRequest*>(pool_alloc(sizeof(RegionRequest)));
     *request = record;
     if (record == nullptr) return 1;
-    FILE* stream = std::fopen(path, "rb");
-    if (stream == nullptr) return 1;
+    ByteStream stream(source);
     ImageHeader header{};
-    const int read = read_image_header(stream, &header);
-    std::fclose(stream);
+    const int read = read_image_header(&stream, &header);
     if (read != 0 || !header_is_usable(header)) return 1;
     if (scale < 0 || scale > header.levels) return 1;
     record->levels = header.levels;

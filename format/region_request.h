@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "format/byte_source.h"
+
 struct RegionRequest {
     int32_t levels;  // level count L of the file
     int32_t scale;   // 0 <= scale <= levels
@@ -39,9 +41,10 @@ struct RegionRect {
 };
 
 // Takes the record from the pool and stores it in *request at once (so that the caller can
-// release it whatever the result); fails when the file cannot be read, the header makes no
-// image, or the scale is outside 0..L.
-int make_region_request(const char* path, RegionRequest** request, int32_t scale, int32_t x0,
+// release it whatever the result); fails when the source's header cannot be read, makes no
+// image, or the scale is outside 0..L. The header is read from the image's source (the file
+// opened once), never from a path again.
+int make_region_request(const ByteSource& source, RegionRequest** request, int32_t scale, int32_t x0,
                         int32_t x1, int32_t y0, int32_t y1, int32_t stride);
 // Hands the record back to the pool; result as pool_free.
 int free_region_request(RegionRequest* request);

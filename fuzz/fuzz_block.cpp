@@ -35,12 +35,19 @@
 
 namespace {
 
-FILE* open_block(const uint8_t* bytes, std::size_t size);
+// The block's bytes in memory and a stream on them, standing at their start.
+struct OpenBlock {
+    OpenBlock(const uint8_t* bytes, std::size_t size)
+        : source(make_memory_source(bytes, size)), stream(*source) {}
+    std::unique_ptr<ByteSource> source;
+    ByteStream stream;
+};
 
 // Decodes the block bytes with one of the decoders into a fresh zero-filled output.
 int decode_with(bool reference, const kavel_fuzz::BlockParameters& p, const uint8_t* bytes,
                 std::size_t size, std::vector<int16_t>* output) {
-    FILE* stream = open_block(bytes, size);
+    OpenBlock block_bytes(bytes, size);
+    ByteStream* stream = &block_bytes.stream;
     uint8_t counts[16];
     uint8_t symbols[256];
     std::memcpy(counts, p.counts, sizeof counts);
@@ -57,23 +64,12 @@ int decode_with(bool reference, const kavel_fuzz::BlockParameters& p, const uint
                                  : decode_block(stream, values, table, block, wanted);
     output->assign(values, values + count);
     delete[] values;
-    std::fclose(stream);
     if (result == 0) {
         FUZZ_CHECK(pool_block_count() == 0);
     } else {
         pool_free_all();  // a failed decode leaves its memory to the caller's release
     }
     return result;
-}
-
-FILE* open_block(const uint8_t* bytes, std::size_t size) {
-    static const uint8_t empty[1] = {0};
-    // An empty block is a stream with nothing in it: one byte of buffer, none readable.
-    FILE* stream = size > 0 ? fmemopen(const_cast<uint8_t*>(bytes), size, "rb")
-                            : fmemopen(const_cast<uint8_t*>(empty), 1, "rb");
-    FUZZ_CHECK(stream != nullptr);
-    if (size == 0) std::fgetc(stream);  // stand at the end
-    return stream;
 }
 
 bool same_float(float a, float b) { return a == b || (a != a && b != b); }
@@ -150,13 +146,13 @@ void check_dequantising_decode(const kavel_fuzz::BlockParameters& p, const uint8
     // The last row's pitch is not needed: an array that ends with the window's last cell.
     const std::size_t used = cells - static_cast<std::size_t>(p.pitch_extra);
     const std::vector<float> fresh = area;
-    FILE* stream = open_block(bytes, size);
+    OpenBlock block_bytes(bytes, size);
+    ByteStream* stream = &block_bytes.stream;
     int64_t taken = 0;
     const int result = decode_on_heap(&area, used, [&](float* out) {
         return decode_block_into(stream, tables, block, wanted, dequantise, out, pitch, true,
                                  &taken);
     });
-    std::fclose(stream);
     FUZZ_CHECK(result == verdict);
 
     // The same bytes in a file, through a FileWindow: at the start of the file (a fresh window),
@@ -168,8 +164,11 @@ void check_dequantising_decode(const kavel_fuzz::BlockParameters& p, const uint8
         FILE* const file = after_filler ? after_filler_file : at_start;
         const std::size_t offset = after_filler ? FileWindow::kSize - 1 - size % 32 : 0;
         place_block(file, after_filler ? kFixedFiller : 0, offset, bytes, size);
-        auto window = std::make_unique<FileWindow>(file);
-        FUZZ_CHECK(window->usable());
+        // A source opened on the file as it is now (its size is taken when it is opened).
+        const std::unique_ptr<ByteSource> source =
+            open_file_source(("/proc/self/fd/" + std::to_string(fileno(file))).c_str());
+        FUZZ_CHECK(source != nullptr);
+        auto window = std::make_unique<FileWindow>(*source);
         if (after_filler) {
             uint8_t first = 0;
             FUZZ_CHECK(window->read(0, &first, 1) == 1);

@@ -63,13 +63,14 @@ bool decode(const std::string& path, const kavel_fuzz::RegionParameters& p, cons
         FUZZ_CHECK(ok || !error.empty());
         return ok;
     }
+    const std::unique_ptr<ByteSource> source = open_file_source(path.c_str());
+    FUZZ_CHECK(source != nullptr);
     RegionRequest* request = nullptr;
-    if (make_region_request(path.c_str(), &request, p.scale, w.x0, w.x1, w.y0, w.y1, w.stride) !=
-        0) {
+    if (make_region_request(*source, &request, p.scale, w.x0, w.x1, w.y0, w.y1, w.stride) != 0) {
         if (request != nullptr) FUZZ_CHECK(free_region_request(request) == 0);
         return false;
     }
-    if (decode_region(path.c_str(), request, buffer) != 0) return false;  // pool released
+    if (decode_region(*source, request, buffer) != 0) return false;  // pool released
     FUZZ_CHECK(free_region_request(request) == 0);
     return true;
 }

@@ -5,14 +5,14 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include "format/byte_stream.h"
 
 #include "decode/decode_driver.h"
 #include "format/region_request.h"
 
 // The number of symbols taken (each symbol read, also one that fails) is added to *symbols
 // when not null, as the fast decoder counts them.
-int decode_block_reference(FILE* stream, int16_t* output, const CodeTable& table,
+int decode_block_reference(ByteStream* stream, int16_t* output, const CodeTable& table,
                            const RegionRect& block, const RegionRect& wanted,
                            int64_t* symbols = nullptr);
 void synthesise_line_reference(float* output, int32_t a, int32_t b, const float* low,

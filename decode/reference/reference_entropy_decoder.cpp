@@ -8,20 +8,20 @@ namespace {
 // fails the block, so that a truncated block always fails and the decoder always ends.
 class BitReader {
   public:
-    explicit BitReader(FILE* stream) : stream_(stream) {}
+    explicit BitReader(ByteStream* stream) : stream_(stream) {}
 
     enum class Path { code, magnitude };
 
     // The first data byte. Returns 0 to go on, 1 to fail, 2 when the block is empty (the data
     // starts with a marker; the stream has moved back onto it).
     int start(int* status_on_marker) {
-        int c = std::getc(stream_);
-        if (c == EOF) return 1;
+        int c = stream_->get();
+        if (c == ByteStream::kEnd) return 1;
         if (c == 0xFF) {
-            const int next = std::getc(stream_);
-            if (next == EOF) return 1;
+            const int next = stream_->get();
+            if (next == ByteStream::kEnd) return 1;
             if (next != 0) {
-                *status_on_marker = std::fseek(stream_, -2, SEEK_CUR) == 0 ? 0 : 1;
+                *status_on_marker = stream_->seek(stream_->tell() - 2) ? 0 : 1;
                 return 2;
             }
         }
@@ -55,8 +55,8 @@ class BitReader {
 
   private:
     int read_byte() {
-        const int c = std::getc(stream_);
-        if (c == EOF) {
+        const int c = stream_->get();
+        if (c == ByteStream::kEnd) {
             past_end_ = true;
             return 0xFF;
         }
@@ -69,11 +69,11 @@ class BitReader {
         const int next = read_byte();
         if (path == Path::magnitude && next != 0) {
             // A marker: step back so that its 0xFF is read again as the next byte.
-            std::fseek(stream_, -2, SEEK_CUR);
+            stream_->seek(stream_->tell() - 2);
         }
     }
 
-    FILE* stream_;
+    ByteStream* stream_;
     uint8_t current_ = 0;
     int position_ = 0;
     bool past_end_ = false;
@@ -140,13 +140,13 @@ struct SymbolCount {
 
 }  // namespace
 
-int decode_block_reference(FILE* stream, int16_t* output, const CodeTable& table,
+int decode_block_reference(ByteStream* stream, int16_t* output, const CodeTable& table,
                            const RegionRect& block, const RegionRect& wanted, int64_t* symbols) {
     SymbolCount taken(symbols);
     CodeTree tree;
     if (build_code_tree(table, &tree) != 0) return 1;
-    if (std::getc(stream) != 0xFF) return 1;
-    if (std::getc(stream) != 0xA3) return 1;
+    if (stream->get() != 0xFF) return 1;
+    if (stream->get() != 0xA3) return 1;
     BitReader reader(stream);
     int marker_status = 0;
     const int started = reader.start(&marker_status);

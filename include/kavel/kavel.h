@@ -12,10 +12,16 @@
  *   kavel_decode(image, 0, window, pixels, 256 * info.planes, NULL);
  *   kavel_close(image);
  *
- * Pixels are 8-bit, planes interleaved (1 grey, 3 red-green-blue), rows `stride` bytes apart.
- * Windows are inclusive (x0..x1, y0..y1) in pixels of the image at the chosen scale; they may
- * reach beyond the image, whose outside decodes as 0. A failed decode leaves the buffer as it
- * was. One image may be decoded from several threads at once.
+ * Pixels are 8-bit, planes interleaved (1 grey, 3 red-green-blue), rows `stride` bytes apart;
+ * the bytes between one row's end and the next row's start are left alone. Windows are
+ * inclusive (x0..x1, y0..y1) in pixels of the image at the chosen scale; they may reach beyond
+ * the image, whose outside decodes as 0. A failed decode leaves the buffer as it was. One image
+ * may be decoded from several threads at once.
+ *
+ * An image keeps reading the source it was opened with: a path is opened once and its
+ * descriptor held until kavel_close (a file moved over the same name later is not read). Every
+ * decode checks that the source still holds the header it was opened with, and fails with
+ * KAVEL_ERROR_SOURCE_CHANGED (the buffer untouched) when it does not.
  *
  * Valid C99 and C++. Every exported name begins with kavel_ (types) or KAVEL_ (constants).
  */
@@ -137,8 +143,11 @@ KAVEL_API kavel_status kavel_get_limits(const kavel_image* image, kavel_limits* 
 KAVEL_API kavel_status kavel_set_limits(kavel_image* image, const kavel_limits* limits);
 
 /* Decodes window at scale into buffer: rows of planes x columns bytes, stride bytes apart
- * (stride >= planes x columns). On failure returns the reason and leaves the buffer as it was.
- * The same bytes whatever the thread count. */
+ * (stride >= planes x columns); the buffer holds (rows - 1) x stride + planes x columns bytes.
+ * On failure returns the reason and leaves the buffer as it was. Large windows are decoded in
+ * pieces of a few million samples, so the decoder's working memory stays a few tens of
+ * megabytes whatever the window's shape (besides a copy of the bytes already written, kept to
+ * put them back if a later piece fails). The same bytes whatever the thread count. */
 KAVEL_API kavel_status kavel_decode(kavel_image* image, int32_t scale, kavel_window window,
                                     uint8_t* buffer, size_t stride,
                                     const kavel_decode_options* options);

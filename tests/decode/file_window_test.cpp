@@ -32,16 +32,18 @@ std::vector<uint8_t> random_bytes(std::mt19937& rng, int64_t count) {
     return bytes;
 }
 
-// A temporary file of count random bytes (from seed), and a window onto it.
+// A source of count random bytes (from seed) that gives them out by copy, as a file does, and
+// a window onto it.
 struct WindowedFile {
-    WindowedFile(unsigned seed, int64_t count) : bytes(seeded_bytes(seed, count)), file(bytes) {}
+    WindowedFile(unsigned seed, int64_t count)
+        : bytes(seeded_bytes(seed, count)), file(bytes, false) {}
     static std::vector<uint8_t> seeded_bytes(unsigned seed, int64_t count) {
         std::mt19937 rng(seed);
         return random_bytes(rng, count);
     }
     const std::vector<uint8_t> bytes;
     BlockStream file;
-    std::unique_ptr<FileWindow> window = std::make_unique<FileWindow>(file.get());
+    std::unique_ptr<FileWindow> window = std::make_unique<FileWindow>(file.source());
 };
 
 // The index of the first element where a and b differ (the shorter one's size if one is a
@@ -77,8 +79,7 @@ void expect_nothing(FileWindow& window, int64_t offset, int32_t count = 64) {
 
 TEST(FileWindow, ReadsOnAcrossTheEndOfItsBuffer) {
     WindowedFile f(1, 3 * kBuffer + 500);
-    std::fseek(f.file.get(), 1234, SEEK_SET);
-    ASSERT_TRUE(f.window->usable());
+    f.file.get()->seek(1234);
 
     // The first read fills the buffer from offset 0: a read over its end stops there, and the
     // next read goes on with the bytes that follow.
@@ -189,22 +190,31 @@ TEST(FileWindow, FileShorterThanTheBufferIsReadWhole) {
     expect_nothing(*f.window, 300);
     expect_read(*f.window, f.bytes, 10, 5, 5);
 
-    BlockStream empty(std::vector<uint8_t>{});
-    auto nothing = std::make_unique<FileWindow>(empty.get());
-    EXPECT_TRUE(nothing->usable());
+    BlockStream empty(std::vector<uint8_t>{}, false);
+    auto nothing = std::make_unique<FileWindow>(empty.source());
     expect_nothing(*nothing, 0);
 }
 
-TEST(FileWindow, StreamInMemoryIsNotUsable) {
-    char text[] = "\xFF\xA3 bytes in memory";
-    FILE* memory = fmemopen(text, sizeof text - 1, "rb");
-    ASSERT_NE(memory, nullptr);
-    auto window = std::make_unique<FileWindow>(memory);
-    EXPECT_FALSE(window->usable());
-    expect_nothing(*window, 0);
-    expect_nothing(*window, 5);
-    std::fclose(memory);
-    EXPECT_FALSE(std::make_unique<FileWindow>(nullptr)->usable());
+// Bytes in memory are read in place: no buffer limits a read, and in_place points into them.
+TEST(FileWindow, SourceInMemoryIsReadInPlace) {
+    std::mt19937 rng(5);
+    const std::vector<uint8_t> bytes = random_bytes(rng, 3 * kBuffer);
+    BlockStream memory(bytes);
+    FileWindow window(memory.source());
+    expect_read(window, bytes, 10, 2 * kBuffer, 2 * kBuffer);
+    expect_read(window, bytes, 3 * kBuffer - 7, 100, 7);
+    expect_nothing(window, 3 * kBuffer);
+    expect_nothing(window, -1);
+    int64_t available = 0;
+    const uint8_t* at = window.in_place(100, &available);
+    ASSERT_NE(at, nullptr);
+    EXPECT_EQ(available, 3 * kBuffer - 100);
+    EXPECT_EQ(std::memcmp(at, bytes.data() + 100, 16), 0);
+    EXPECT_EQ(window.in_place(3 * kBuffer, &available), nullptr);
+    EXPECT_EQ(window.bytes_fetched(), 0);
+    // A source read by copy has nothing in place.
+    BlockStream copied(bytes, false);
+    EXPECT_EQ(FileWindow(copied.source()).in_place(0, &available), nullptr);
 }
 
 // --- Blocks decoded through the window -------------------------------------------------------
@@ -386,20 +396,20 @@ std::vector<float> fresh_area(const BlockCase& c, bool clear) {
 // Decodes the block at offset in the file both ways, the stream positioned at offset and
 // through window, and checks that they agree in everything and that the window's reads leave
 // the stream where it was. Gives the stream's decode.
-Decoded expect_same_decode(FILE* stream, FileWindow* window, int64_t offset, const BlockCase& c,
+Decoded expect_same_decode(ByteStream* stream, FileWindow* window, int64_t offset, const BlockCase& c,
                            bool clear = true) {
     Decoded from_stream, through_window;
     from_stream.area = fresh_area(c, clear);
     through_window.area = from_stream.area;
-    EXPECT_EQ(std::fseek(stream, offset, SEEK_SET), 0);
+    EXPECT_TRUE(stream->seek(offset));
     from_stream.verdict =
         decode_block_into(stream, *c.tables, c.block, c.wanted, c.dequantise,
                           from_stream.area.data() + kLead, c.pitch, clear, &from_stream.symbols);
-    const long position = std::ftell(stream);
+    const long position = stream->tell();
     through_window.verdict = decode_block_into_at(window, offset, *c.tables, c.block, c.wanted,
                                                   c.dequantise, through_window.area.data() + kLead,
                                                   c.pitch, clear, &through_window.symbols);
-    EXPECT_EQ(std::ftell(stream), position);
+    EXPECT_EQ(stream->tell(), position);
 
     EXPECT_EQ(through_window.verdict, from_stream.verdict) << "block at " << offset;
     EXPECT_EQ(through_window.symbols, from_stream.symbols) << "block at " << offset;
@@ -437,8 +447,8 @@ void place(std::mt19937& rng, std::vector<uint8_t>* file, int64_t offset,
 
 // A window whose buffer holds the file from offset 0 on (when it is long enough), so that its
 // end lies at kBuffer.
-std::unique_ptr<FileWindow> window_from_start(FILE* stream) {
-    auto window = std::make_unique<FileWindow>(stream);
+std::unique_ptr<FileWindow> window_from_start(ByteStream* stream) {
+    auto window = std::make_unique<FileWindow>(stream->source());
     uint8_t byte = 0;
     EXPECT_EQ(window->read(0, &byte, 1), 1);
     return window;
@@ -477,7 +487,7 @@ TEST(DecodeBlockIntoAt, AgreesWithTheStreamWhereverTheBlockLies) {
     // The long block's data goes well beyond the first buffer and holds stuffed bytes.
     ASSERT_GT(static_cast<int64_t>(blocks[2].c.bytes.size()), 8000);
     ASSERT_TRUE(contains(blocks[2].c.bytes, {0xFF, 0x00}));
-    BlockStream stream(file);
+    BlockStream stream(file, false);
 
     auto check = [&](FileWindow* window, const Placed& b) {
         SCOPED_TRACE(b.offset);
@@ -489,11 +499,11 @@ TEST(DecodeBlockIntoAt, AgreesWithTheStreamWhereverTheBlockLies) {
         }
     };
     // One window for the blocks in file order, then in reverse order.
-    auto window = std::make_unique<FileWindow>(stream.get());
+    auto window = std::make_unique<FileWindow>(stream.source());
     for (const Placed& b : blocks) check(window.get(), b);
     for (auto b = blocks.rbegin(); b != blocks.rend(); ++b) check(window.get(), *b);
     // A fresh window for each.
-    for (const Placed& b : blocks) check(std::make_unique<FileWindow>(stream.get()).get(), b);
+    for (const Placed& b : blocks) check(std::make_unique<FileWindow>(stream.source()).get(), b);
 }
 
 TEST(DecodeBlockIntoAt, EveryCutOfABlockAtTheEndOfTheFileAgrees) {
@@ -507,7 +517,7 @@ TEST(DecodeBlockIntoAt, EveryCutOfABlockAtTheEndOfTheFileAgrees) {
         SCOPED_TRACE(cut);
         std::vector<uint8_t> file;
         place(rng, &file, offset, std::vector<uint8_t>(c.bytes.begin(), c.bytes.begin() + cut));
-        BlockStream stream(file);
+        BlockStream stream(file, false);
         const Decoded d =
             expect_same_decode(stream.get(), window_from_start(stream.get()).get(), offset, c);
         // The whole window needs every bit of the block.
@@ -550,7 +560,7 @@ TEST(DecodeBlockIntoAt, StuffedBytesAndMarkersSplitAtTheBufferEnd) {
             std::vector<uint8_t> file;
             place(rng, &file, kBuffer - split, k.bytes);
             place(rng, &file, static_cast<int64_t>(file.size()) + 5, {0xFF, 0xD9});
-            BlockStream stream(file);
+            BlockStream stream(file, false);
             const Decoded d = expect_same_decode(
                 stream.get(), window_from_start(stream.get()).get(), kBuffer - split, c);
             expect_window_values(c, d);
@@ -578,10 +588,10 @@ TEST(DecodeBlockIntoAt, MarkerAnywhereInTheDataAgrees) {
         const int64_t offset = kBuffer - 1 - static_cast<int64_t>(at);
         std::vector<uint8_t> file;
         place(rng, &file, offset, marked.bytes);
-        BlockStream stream(file);
+        BlockStream stream(file, false);
         const Decoded d =
             expect_same_decode(stream.get(), window_from_start(stream.get()).get(), offset, marked);
-        expect_same_decode(stream.get(), std::make_unique<FileWindow>(stream.get()).get(), offset,
+        expect_same_decode(stream.get(), std::make_unique<FileWindow>(stream.source()).get(), offset,
                            marked);
         // Right after 0xFF 0xA3 it makes an empty block; after the data it is the marker that
         // ends every block, and the block decodes as coded.
@@ -607,7 +617,7 @@ TEST(DecodeBlockIntoAt, LeadingMarkerMeansNoCoefficients) {
             std::vector<uint8_t> file;
             place(rng, &file, kBuffer - split, c.bytes);
             place(rng, &file, kBuffer + 10, {0xFF, 0xA3});
-            BlockStream stream(file);
+            BlockStream stream(file, false);
             const Decoded d = expect_same_decode(
                 stream.get(), window_from_start(stream.get()).get(), kBuffer - split, c, clear);
             expect_window_values(c, d);
@@ -618,9 +628,9 @@ TEST(DecodeBlockIntoAt, LeadingMarkerMeansNoCoefficients) {
         SCOPED_TRACE(cut);
         std::vector<uint8_t> file;
         place(rng, &file, 40, std::vector<uint8_t>(c.bytes.begin(), c.bytes.begin() + cut));
-        BlockStream stream(file);
+        BlockStream stream(file, false);
         const Decoded d = expect_same_decode(
-            stream.get(), std::make_unique<FileWindow>(stream.get()).get(), 40, c);
+            stream.get(), std::make_unique<FileWindow>(stream.source()).get(), 40, c);
         EXPECT_EQ(d.verdict, 1);
     }
 }
@@ -659,9 +669,9 @@ TEST(DecodeBlockIntoAt, AgreesOnArbitraryBytes) {
         std::vector<uint8_t> file;
         place(rng, &file, offset, c.bytes);
         if (rng() % 2 == 0) place(rng, &file, static_cast<int64_t>(file.size()) + 20, {});
-        BlockStream stream(file);
+        BlockStream stream(file, false);
         auto window =
-            straddle ? window_from_start(stream.get()) : std::make_unique<FileWindow>(stream.get());
+            straddle ? window_from_start(stream.get()) : std::make_unique<FileWindow>(stream.source());
         const Decoded d = expect_same_decode(stream.get(), window.get(), offset, c);
         if (d.verdict == 0 || d.verdict == 1) ++verdicts[d.verdict];
     }

@@ -16,6 +16,7 @@
 #include "format/pool.h"
 #include "format/region_decode.h"
 #include "tests/support/test_files.h"
+#include "tests/support/opened_file.h"
 
 namespace {
 
@@ -64,8 +65,9 @@ TEST(SharedDirectory, OneCopyServesEveryLeafAndPlane) {
     put_empty_records(&bytes, 3, tiles);
     kavel_test::write_bytes(path, bytes);
 
-    FILE* stream = std::fopen(path.c_str(), "rb");
-    ASSERT_NE(stream, nullptr);
+    kavel_test::OpenedFile file(path);
+    ASSERT_TRUE(file.opened());
+    ByteStream* stream = file.stream();
     const LeafNeed leaves[2] = {{0, {0, 9, 0, 9}}, {1, {20, 31, 0, 4}}};
     ASSERT_EQ(open_region_decode(stream, 3, leaves, 2), 0);
     const std::size_t blocks = pool_block_count();
@@ -88,7 +90,6 @@ TEST(SharedDirectory, OneCopyServesEveryLeafAndPlane) {
 
     close_region_decode(true);
     EXPECT_EQ(pool_block_count(), 3u);  // the three arrays
-    std::fclose(stream);
     pool_free_all();
 }
 
@@ -103,10 +104,10 @@ TEST(SharedDirectory, MemoryFollowsTheWindowNotTheDirectory) {
     kavel_test::write_bytes(path, bytes);
 
     RegionRequest* request = nullptr;
-    ASSERT_EQ(make_region_request(path.c_str(), &request, 0, 0, 63, 0, 63, 64 * 3), 0);
+    ASSERT_EQ(make_region_request(kavel_test::OpenedFile(path).source(), &request, 0, 0, 63, 0, 63, 64 * 3), 0);
     std::vector<uint8_t> pixels(64 * 64 * 3 + 3, 0xA5);
     pool_reset_peak();
-    ASSERT_EQ(decode_region(path.c_str(), request, pixels.data()), 0);
+    ASSERT_EQ(decode_region(kavel_test::OpenedFile(path).source(), request, pixels.data()), 0);
     // One copy of the whole directory would take 36 bytes per record.
     EXPECT_LT(pool_peak_bytes(), std::size_t{records} * 36 / 4);
     EXPECT_EQ(pixels[0], 0);
@@ -148,10 +149,10 @@ struct Verdict {
 
 Verdict decode_corner(const std::string& path, bool reference) {
     RegionRequest* request = nullptr;
-    EXPECT_EQ(make_region_request(path.c_str(), &request, 0, 0, 63, 0, 63, 64), 0);
+    EXPECT_EQ(make_region_request(kavel_test::OpenedFile(path).source(), &request, 0, 0, 63, 0, 63, 64), 0);
     Verdict verdict{false, std::vector<uint8_t>(64 * 64 + 1, 0xA5)};
     use_reference_decoder(reference);
-    verdict.decoded = decode_region(path.c_str(), request, verdict.pixels.data()) == 0;
+    verdict.decoded = decode_region(kavel_test::OpenedFile(path).source(), request, verdict.pixels.data()) == 0;
     use_reference_decoder(false);
     if (verdict.decoded) {
         EXPECT_EQ(free_region_request(request), 0);
@@ -182,9 +183,9 @@ TEST(WorkBudget, RefusesTilesThatDecodeOneLongBlockAgainAndAgain) {
 // The work a whole-image decode of a file spends, with the fast or the reference decoder.
 int64_t work_of_whole_decode(const std::string& path, int32_t planes, bool reference) {
     RegionRequest* request = nullptr;
-    EXPECT_EQ(make_region_request(path.c_str(), &request, 0, 0, 299, 0, 199, 300 * planes), 0);
-    FILE* stream = std::fopen(path.c_str(), "rb");
-    EXPECT_NE(stream, nullptr);
+    kavel_test::OpenedFile file(path);
+    EXPECT_EQ(make_region_request(file.source(), &request, 0, 0, 299, 0, 199, 300 * planes), 0);
+    ByteStream* stream = file.stream();
     use_reference_decoder(reference);
     EXPECT_EQ(open_region_decode(stream, planes, nullptr, 0), 0);
     for (int32_t j = 0; j < planes; ++j) {
@@ -198,7 +199,6 @@ int64_t work_of_whole_decode(const std::string& path, int32_t planes, bool refer
     use_reference_decoder(false);
     const int64_t spent = region_work_spent();
     close_region_decode(true);
-    std::fclose(stream);
     EXPECT_EQ(free_region_request(request), 0);
     EXPECT_EQ(pool_block_count(), 0u);
     return spent;
@@ -262,18 +262,17 @@ TEST(WorkBudget, BothDecodersCountTheSameSymbols) {
                                 iy0 + side(static_cast<uint32_t>(bh - iy0)) - 1};
         std::vector<int16_t> values(static_cast<std::size_t>(bw * bh));
         int64_t fast_symbols = 0, reference_symbols = 0;
-        FILE* f = std::tmpfile();
-        std::fwrite(data.data(), 1, data.size(), f);
-        std::rewind(f);
+        const std::unique_ptr<ByteSource> source = make_memory_source(data.data(), data.size());
+        ByteStream stream(*source);
+        ByteStream* f = &stream;
         const int reference_result =
             decode_block_reference(f, values.data(), table, block, wanted, &reference_symbols);
-        std::rewind(f);
+        f->seek(0);
         BlockDecoderTables tables;
         const bool built = build_block_decoder_tables(table, &tables) == 0;
         const int fast_result =
             built ? decode_block_with_tables(f, values.data(), tables, block, wanted, &fast_symbols)
                   : 1;
-        std::fclose(f);
         ASSERT_EQ(fast_result, reference_result) << "trial " << trial;
         if (fast_result == 0) {
             ++decoded;

@@ -172,50 +172,44 @@ TEST(BlockWindow, SameBlocksAsTheWholeGridThatMeetTheNeededRectangle) {
 
 // A file that is never stored: a tile stream at offset 16 with 2000 x 2000 blocks of 1 x 1
 // (16 MB of offsets, block b's offset is 0x10000000 + b), counting the bytes read from it.
-struct LargeGridFile {
+class LargeGridFile final : public ByteSource {
+  public:
     static constexpr int64_t kSide = 2000;
     static constexpr int64_t kStreamAt = 16;
-    std::vector<uint8_t> start = stream_bytes(1, 1, 0, 0);
-    int64_t size = kStreamAt + static_cast<int64_t>(start.size()) + 4 * kSide * kSide;
-    int64_t position = 0;
-    int64_t bytes_read = 0;
+    LargeGridFile() : LargeGridFile(stream_bytes(1, 1, 0, 0)) {}
+    mutable int64_t bytes_read = 0;
+
+  protected:
+    int64_t read_within(int64_t offset, void* out, int64_t count) const override {
+        auto* bytes = static_cast<uint8_t*>(out);
+        for (int64_t n = 0; n < count; ++n) bytes[n] = byte_at(offset + n);
+        bytes_read += count;
+        return count;
+    }
+
+  private:
+    explicit LargeGridFile(std::vector<uint8_t> start)
+        : ByteSource(kStreamAt + static_cast<int64_t>(start.size()) + 4 * kSide * kSide, nullptr),
+          start_(std::move(start)) {}
 
     uint8_t byte_at(int64_t at) const {
         const int64_t in_stream = at - kStreamAt;
         if (in_stream < 0) return 0;
-        if (in_stream < static_cast<int64_t>(start.size())) {
-            return start[static_cast<size_t>(in_stream)];
+        if (in_stream < static_cast<int64_t>(start_.size())) {
+            return start_[static_cast<size_t>(in_stream)];
         }
-        const int64_t in_table = in_stream - static_cast<int64_t>(start.size());
+        const int64_t in_table = in_stream - static_cast<int64_t>(start_.size());
         const auto value = static_cast<uint32_t>(0x10000000 + in_table / 4);
         return static_cast<uint8_t>(value >> (8 * (3 - in_table % 4)));
     }
-    static ssize_t read(void* cookie, char* buffer, size_t size) {
-        auto* file = static_cast<LargeGridFile*>(cookie);
-        size_t n = 0;
-        for (; n < size && file->position < file->size; ++n, ++file->position) {
-            buffer[n] = static_cast<char>(file->byte_at(file->position));
-        }
-        file->bytes_read += static_cast<int64_t>(n);
-        return static_cast<ssize_t>(n);
-    }
-    static int seek(void* cookie, off64_t* offset, int whence) {
-        auto* file = static_cast<LargeGridFile*>(cookie);
-        const int64_t base =
-            whence == SEEK_SET ? 0 : (whence == SEEK_CUR ? file->position : file->size);
-        if (base + *offset < 0) return -1;
-        file->position = base + *offset;
-        *offset = file->position;
-        return 0;
-    }
+
+    std::vector<uint8_t> start_;
 };
 
 TEST(BlockWindow, ReadsOnlyTheOffsetsOfTheNeededBlocks) {
     LargeGridFile grid;
-    FILE* stream = fopencookie(
-        &grid, "rb",
-        cookie_io_functions_t{LargeGridFile::read, nullptr, LargeGridFile::seek, nullptr});
-    ASSERT_NE(stream, nullptr);
+    ByteStream opened(grid);
+    ByteStream* stream = &opened;
     int32_t offsets[1] = {static_cast<int32_t>(LargeGridFile::kStreamAt)};
     const TileEntry tile{offsets, 0, LargeGridFile::kSide - 1, 0, LargeGridFile::kSide - 1};
     const RegionRect needed{500, 509, 700, 709};
@@ -223,7 +217,7 @@ TEST(BlockWindow, ReadsOnlyTheOffsetsOfTheNeededBlocks) {
     CodeTable table{};
     BlockEntry* blocks = nullptr;
     int32_t count = 0;
-    ASSERT_EQ(read_tile_stream_window(stream, &tile, 0, needed, grid.size, &step, &table, &blocks,
+    ASSERT_EQ(read_tile_stream_window(stream, &tile, 0, needed, grid.size(), &step, &table, &blocks,
                                       &count),
               StreamHeaderResult::read);
     ASSERT_EQ(count, 100);
@@ -240,7 +234,6 @@ TEST(BlockWindow, ReadsOnlyTheOffsetsOfTheNeededBlocks) {
     EXPECT_LT(grid.bytes_read, 200 * 1024);
     EXPECT_EQ(pool_bytes_held(), 16 + 256 + 100 * sizeof(BlockEntry));
     release_stream_header(&table, blocks);
-    std::fclose(stream);
     EXPECT_EQ(pool_block_count(), 0u);
 }
 

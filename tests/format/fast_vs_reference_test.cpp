@@ -13,6 +13,7 @@
 #include "format/region_decode.h"
 #include "format/region_request.h"
 #include "tests/support/test_files.h"
+#include "tests/support/opened_file.h"
 
 namespace {
 
@@ -149,9 +150,9 @@ TEST(FastDecoder, ShortStrideRowsOverlapAsInTheReference) {
         ReferenceMode mode(reference == 1);
         RegionRequest* request = nullptr;
         ASSERT_EQ(
-            make_region_request(path.c_str(), &request, 0, 0, columns - 1, 0, rows - 1, stride), 0);
+            make_region_request(kavel_test::OpenedFile(path).source(), &request, 0, 0, columns - 1, 0, rows - 1, stride), 0);
         out[reference].assign(static_cast<size_t>(rows) * stride + 3, 0x5C);
-        ASSERT_EQ(decode_region(path.c_str(), request, out[reference].data()), 0);
+        ASSERT_EQ(decode_region(kavel_test::OpenedFile(path).source(), request, out[reference].data()), 0);
         EXPECT_EQ(free_region_request(request), 0);
         EXPECT_EQ(pool_block_count(), 0u);
     }
@@ -220,14 +221,13 @@ TEST(FastDecoder, SameBlocksAsTheReferenceOnRandomData) {
         const RegionRect block{0, bw - 1, 0, bh - 1}, wanted{ix0, ix1, iy0, iy1};
         const size_t count = static_cast<size_t>((ix1 - ix0 + 1) * (iy1 - iy0 + 1));
         std::vector<int16_t> fast(count, 0), reference(count, 0);
-        FILE* f = std::tmpfile();
-        std::fwrite(data.data(), 1, data.size(), f);
-        std::rewind(f);
+        const std::unique_ptr<ByteSource> source = make_memory_source(data.data(), data.size());
+        ByteStream stream(*source);
+        ByteStream* f = &stream;
         const int reference_result =
             decode_block_reference(f, reference.data(), table, block, wanted);
-        std::rewind(f);
+        f->seek(0);
         const int fast_result = decode_block(f, fast.data(), table, block, wanted);
-        std::fclose(f);
         ASSERT_EQ(fast_result, reference_result) << "trial " << trial;
         if (reference_result == 0) {
             ASSERT_EQ(fast, reference) << "trial " << trial;

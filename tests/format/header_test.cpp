@@ -2,6 +2,7 @@
 
 #include "format/image_header.h"
 #include "tests/support/test_files.h"
+#include "tests/support/opened_file.h"
 
 namespace {
 
@@ -25,11 +26,10 @@ TEST(ImageHeader, ReadsExactlyTwentyThreeBytes) {
     EXPECT_EQ(w, 101);
     EXPECT_EQ(h, -75);  // no range check while reading
 
-    FILE* f = std::fopen(path.c_str(), "rb");
+    kavel_test::OpenedFile file(path);
     ImageHeader header{};
-    ASSERT_EQ(read_image_header(f, &header), 0);
-    EXPECT_EQ(std::ftell(f), 23);
-    std::fclose(f);
+    ASSERT_EQ(read_image_header(file.stream(), &header), 0);
+    EXPECT_EQ(file.stream()->tell(), 23);
 
     auto short_bytes = header_bytes(1, 0, 1, 1);
     short_bytes.pop_back();
@@ -73,7 +73,8 @@ TEST(ImageHeader, Be32ReadsSignedBigEndianAndFloats) {
     kavel_test::TempDir dir;
     const std::string path = dir.path("b");
     kavel_test::write_bytes(path, {0xFF, 0xFF, 0xFF, 0xFE, 0x3F, 0xC0, 0x00, 0x00, 0x01});
-    FILE* f = std::fopen(path.c_str(), "rb");
+    kavel_test::OpenedFile file(path);
+    ByteStream* f = file.stream();
     int32_t v = 0;
     float step = 0;
     EXPECT_EQ(read_be32(f, &v), 0);
@@ -81,7 +82,6 @@ TEST(ImageHeader, Be32ReadsSignedBigEndianAndFloats) {
     EXPECT_EQ(read_be32_float(f, &step), 0);
     EXPECT_EQ(step, 1.5f);
     EXPECT_EQ(read_be32(f, &v), 1);  // one byte left
-    std::fclose(f);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "format/pool.h"
 #include "format/region_decode.h"
 #include "tests/support/test_files.h"
+#include "tests/support/opened_file.h"
 
 namespace {
 
@@ -140,9 +141,9 @@ TEST(RegionDecode, ShortStrideWrapsTheExtraPixelOntoTheNextRow) {
     ASSERT_TRUE(decode_window(path, 0, 0, 0, 19, 11, &whole, 3));
     // A 5 x 4 raster filled from the inclusive window 2..7 x 3..7 with stride 3 x 5.
     RegionRequest* request = nullptr;
-    ASSERT_EQ(make_region_request(path.c_str(), &request, 0, 2, 7, 3, 7, 15), 0);
+    ASSERT_EQ(make_region_request(kavel_test::OpenedFile(path).source(), &request, 0, 2, 7, 3, 7, 15), 0);
     std::vector<uint8_t> raster(6 * 5 * 3, 0xEE);
-    ASSERT_EQ(decode_region(path.c_str(), request, raster.data()), 0);
+    ASSERT_EQ(decode_region(kavel_test::OpenedFile(path).source(), request, raster.data()), 0);
     EXPECT_EQ(free_region_request(request), 0);
     for (int r = 0; r < 4; ++r) {
         for (int c = 0; c < 5; ++c) {
@@ -162,12 +163,12 @@ TEST(RegionDecode, RequestsRefuseScalesOutsideTheFile) {
     write_file(random_file(1, 2, 16, 16, 14), path);
     for (int32_t scale : {-1, 3}) {
         RegionRequest* request = nullptr;
-        EXPECT_EQ(make_region_request(path.c_str(), &request, scale, 0, 3, 0, 3, 4), 1);
+        EXPECT_EQ(make_region_request(kavel_test::OpenedFile(path).source(), &request, scale, 0, 3, 0, 3, 4), 1);
         EXPECT_NE(request, nullptr);
         EXPECT_EQ(free_region_request(request), 0);
     }
     RegionRequest* request = nullptr;
-    EXPECT_EQ(make_region_request("/nonexistent.kvl", &request, 0, 0, 3, 0, 3, 4), 1);
+    EXPECT_EQ(make_region_request(kavel_test::OpenedFile("/nonexistent.kvl").source(), &request, 0, 0, 3, 0, 3, 4), 1);
     EXPECT_EQ(free_region_request(request), 0);
     EXPECT_EQ(pool_block_count(), 0u);
 }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 #include "host/module_load.h"
 #include "host/plugin_app.h"
@@ -149,10 +151,26 @@ TEST_F(ReadCycleTest, ScaleBeyondWhatTheFileObjectReadsGivesBlackTiles) {
     for (uint8_t byte : host.tiles[0].bytes) ASSERT_EQ(byte, 0);
 }
 
-TEST_F(ReadCycleTest, FileThatVanishesBeforeDeliveryIsAReadError) {
+// The image keeps the file it opened: removing the name (or moving another file over it)
+// before delivery changes nothing.
+TEST_F(ReadCycleTest, FileRemovedBeforeDeliveryIsStillRead) {
     const std::string path = MakeKavelFile(dir, "gone.kvl", 1, 0, 64, 64);
     Open(path, 0, 0, 64, 64, 0);
     std::remove(path.c_str());
+    app.DoReadStart(&host.format);
+    EXPECT_EQ(app.DoReadContinue(&host.format), 0);
+    EXPECT_FALSE(host.tiles.empty());
+}
+
+// The file the image holds rewritten with three planes: the grey buffers are not written with
+// colour pixels; the read fails.
+TEST_F(ReadCycleTest, FileRewrittenWithAnotherHeaderBeforeDeliveryIsAReadError) {
+    const std::string path = MakeKavelFile(dir, "changed.kvl", 1, 0, 64, 64);
+    const std::string colour = MakeKavelFile(dir, "colour.kvl", 3, 0, 64, 64);
+    Open(path, 0, 0, 64, 64, 0);
+    std::ifstream in(colour, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;  // the same file, rewritten
     app.DoReadStart(&host.format);
     EXPECT_EQ(app.DoReadContinue(&host.format), readErr);
     EXPECT_TRUE(host.tiles.empty());

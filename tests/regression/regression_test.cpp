@@ -23,6 +23,7 @@
 
 #include "decode/entropy_decoder.h"
 #include "decode/reference/reference_decoder.h"
+#include "format/byte_stream.h"
 #include "format/kavel.h"
 #include "format/pool.h"
 #include "fuzz/fuzz_inputs.h"
@@ -174,12 +175,11 @@ GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(RegressionFile);
 // Decodes a block input with one decoder into a fresh zero-filled output.
 int decode_block_input(const kavel_fuzz::BlockParameters& p, const std::vector<uint8_t>& bytes,
                        std::size_t start, bool reference, std::vector<int16_t>* output) {
-    std::vector<uint8_t> data(bytes.begin() + static_cast<std::ptrdiff_t>(start), bytes.end());
-    data.push_back(0);  // fmemopen needs a buffer; only the input's bytes are readable
-    const std::size_t size = data.size() > 1 ? data.size() - 1 : 1;
-    FILE* stream = fmemopen(data.data(), size, "rb");
-    if (stream == nullptr) return -1;
-    if (data.size() == 1) std::fgetc(stream);
+    const std::vector<uint8_t> data(bytes.begin() + static_cast<std::ptrdiff_t>(start), bytes.end());
+    const std::unique_ptr<ByteSource> source = make_memory_source(data.data(), data.size());
+    if (source == nullptr) return -1;
+    ByteStream opened(*source);
+    ByteStream* stream = &opened;
     uint8_t counts[16];
     uint8_t symbols[256];
     std::copy(p.counts, p.counts + 16, counts);
@@ -193,7 +193,6 @@ int decode_block_input(const kavel_fuzz::BlockParameters& p, const std::vector<u
     const int result = reference
                            ? decode_block_reference(stream, output->data(), table, block, wanted)
                            : decode_block(stream, output->data(), table, block, wanted);
-    std::fclose(stream);
     if (result == 0) {
         EXPECT_EQ(pool_block_count(), 0u) << (reference ? "reference" : "fast");
     }

@@ -1,0 +1,39 @@
+// Where an image's bytes come from: a file held open for the image's lifetime, bytes in memory,
+// or a caller's reader. Every read names its offset (there is no shared position), so several
+// threads may read one source at once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+class ByteSource {
+  public:
+    virtual ~ByteSource() = default;
+
+    // Total size in bytes, as it was when the source was opened.
+    int64_t size() const { return size_; }
+    // The source's bytes when they lie in memory (a memory source or a mapped file), else null.
+    const uint8_t* bytes() const { return bytes_; }
+
+    // Copies up to count bytes from offset into out and returns how many it copied: fewer only
+    // at the end of the source, 0 at or beyond it, -1 when the source cannot be read.
+    int64_t read_at(int64_t offset, void* out, int64_t count) const;
+
+  protected:
+    ByteSource(int64_t size, const uint8_t* bytes) : size_(size), bytes_(bytes) {}
+    // What read_at does for a source whose bytes are not in memory; offset and count lie
+    // within the source.
+    virtual int64_t read_within(int64_t offset, void* out, int64_t count) const;
+
+  private:
+    int64_t size_;
+    const uint8_t* bytes_;
+};
+
+// Opens path for reading and holds its descriptor until the source is destroyed; null when the
+// file cannot be opened or is not a regular file (*error_number then tells why, as errno).
+std::unique_ptr<ByteSource> open_file_source(const char* path, int* error_number = nullptr);
+
+// The size bytes at data, not copied: they must stay valid and unchanged while the source lives.
+std::unique_ptr<ByteSource> make_memory_source(const void* data, std::size_t size);
