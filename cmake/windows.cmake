@@ -5,8 +5,8 @@
 set(KAVEL_PLUGIN_DIR ${CMAKE_BINARY_DIR}/plugins)
 
 # What POSIX gives the library and MinGW lacks (pread), ahead of every library source.
-target_sources(kavel_reader PRIVATE ${PROJECT_SOURCE_DIR}/platform/win32/posix_compat.cpp)
-target_compile_options(kavel_reader PRIVATE
+target_sources(kavel_objects PRIVATE ${PROJECT_SOURCE_DIR}/platform/win32/posix_compat.cpp)
+target_compile_options(kavel_objects PRIVATE
   -include ${PROJECT_SOURCE_DIR}/platform/win32/posix_compat.h)
 
 add_library(kavel_platform STATIC

@@ -1,7 +1,9 @@
 # Shared part of the MinGW-w64 toolchains: set KAVEL_MINGW_TRIPLET before including it.
+# The POSIX threading flavour of the compilers: the library decodes on std::thread; its
+# thread library (winpthreads) is linked in statically like the rest of the runtime.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_C_COMPILER ${KAVEL_MINGW_TRIPLET}-gcc-win32)
-set(CMAKE_CXX_COMPILER ${KAVEL_MINGW_TRIPLET}-g++-win32)
+set(CMAKE_C_COMPILER ${KAVEL_MINGW_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KAVEL_MINGW_TRIPLET}-g++-posix)
 set(CMAKE_RC_COMPILER ${KAVEL_MINGW_TRIPLET}-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/${KAVEL_MINGW_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -4,9 +4,15 @@
 
 #ifdef _WIN32
 
+#include <fcntl.h>
 #include <sys/types.h>
 
 #include <cstddef>
+
+// Descriptors that child processes do not inherit.
+#ifndef O_CLOEXEC
+#define O_CLOEXEC O_NOINHERIT
+#endif
 
 // Reads count bytes at offset without moving the descriptor's position, as POSIX pread does.
 // Returns the bytes read, 0 at the end of the file, -1 with errno set on failure.
