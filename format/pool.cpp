@@ -4,6 +4,7 @@
 // contents, the index only speeds up the search.
 #include "format/pool.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -50,7 +51,9 @@ Pool& pool() {
     return instance;
 }
 
-std::atomic<std::size_t> g_limit{std::size_t{4} << 30};
+// 4 GiB, or all there is where sizes have 32 bits (4 << 30 would wrap to 0 there).
+std::atomic<std::size_t> g_limit{
+    static_cast<std::size_t>(std::min<uint64_t>(uint64_t{4} << 30, SIZE_MAX))};
 
 void* track(void* block, std::size_t size) {
     Pool& p = pool();

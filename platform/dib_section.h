@@ -39,6 +39,8 @@ class DibSection {
     int32_t Stride() const { return stride_; }
     uint8_t* Bits() { return bits_.data(); }
     const uint8_t* Bits() const { return bits_.data(); }
+    // The 256 entries of the colour table (grey ramp or as created; used by 8-bit bitmaps).
+    const RgbQuad* ColourTable() const { return colourTable_.data(); }
     // The colour of the pixel in displayed row y (0 = top), column x.
     uint32_t PixelRgb(int32_t x, int32_t y) const;
 

@@ -49,7 +49,16 @@ class DrawingContext {
   private:
     void Plot(int32_t x, int32_t y);
 
+    // The system's own drawing context and the pens selected into it, on platforms that
+    // draw through one (null elsewhere).
+    struct SystemContext {
+        void* dc = nullptr;
+        void* pen = nullptr;
+        void* previousPen = nullptr;
+    };
+
     NativeWindow* window_ = nullptr;
+    SystemContext system_;
     RasterOp op_ = RasterOp::CopyPen;
     Colour pen_{};
     Point position_{};

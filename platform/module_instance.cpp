@@ -1,8 +1,8 @@
 #include "platform/module_instance.h"
 
-#include <dlfcn.h>
-
 #include <memory>
+
+#include "platform/module_file.h"
 
 namespace platform {
 namespace {
@@ -22,12 +22,7 @@ const ModuleInstance*& FrameworkInstance() {
 const ModuleInstance* RecordModuleInstance(const void* address, const ResourceTable* resources) {
     auto& recorded = Recorded();
     if (!recorded) recorded = std::make_unique<ModuleInstance>();
-    Dl_info info{};
-    if (address != nullptr && dladdr(address, &info) != 0 && info.dli_fname != nullptr) {
-        recorded->path = info.dli_fname;
-    } else {
-        recorded->path.clear();
-    }
+    if (!FindModuleFile(address, &recorded->path, &recorded->handle)) recorded->path.clear();
     recorded->resources = resources;
     return recorded.get();
 }

@@ -11,6 +11,7 @@ namespace platform {
 
 struct ModuleInstance {
     std::string path;  // the module's file
+    void* handle = nullptr;  // the system's instance handle of the module, where it has one
     const ResourceTable* resources = nullptr;
 };
 

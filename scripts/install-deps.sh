@@ -11,7 +11,9 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
           python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pil python3-pytest
           gimp libgimp2.0-dev  # the GIMP plug-in and its test in GIMP
           libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
-          zlib1g-dev pngcheck)
+          zlib1g-dev pngcheck
+          g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64 wine wine64 wine32:i386
+          xvfb xauth)  # the Windows module, tested under Wine
 if [[ "${1:-}" == "--bench" ]]; then
     packages+=(libjpeg-turbo-progs libopenjp2-tools hyperfine imagemagick time netpbm strace)
 fi
@@ -24,6 +26,10 @@ if (( ${#missing[@]} > 0 )); then
     echo "Installing: ${missing[*]}"
     sudo_cmd=""
     [[ $(id -u) -ne 0 ]] && sudo_cmd="sudo"
+    # The 32-bit Windows programs run under Wine's 32-bit half, an i386 package.
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $sudo_cmd dpkg --add-architecture i386
+    fi
     $sudo_cmd apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -17,6 +17,14 @@ echo "== Build (warnings are errors) and tests"
 echo "== The library as users install it (prefix, pkg-config, find_package, Debian packages)"
 "$root/scripts/check-install.sh" "$root/build-ci"
 
+echo "== KAVEL.8bi for 32- and 64-bit Windows (MinGW-w64), tested under Wine"
+windows_start=$SECONDS
+# One Wine prefix, made afresh for this run; the build's generators and the tests share it.
+rm -rf "$root/build-windows-ci/wine-prefix"
+"$root/scripts/build-windows.sh" "$root/build-windows-ci"
+"$root/tests/windows/run_wine_tests.sh" "$root/build-windows-ci" "$root/build-ci"
+echo "Windows build and Wine tests: $((SECONDS - windows_start)) s"
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 # The desktop integrations run inside real applications (gdk-pixbuf-thumbnailer cannot load a
 # sanitized loader): they are built and tested once, in the build above.

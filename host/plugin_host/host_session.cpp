@@ -203,7 +203,8 @@ ReadOutcome RunRead(PluginEntryProc entry, const std::string& file, const HostFa
 
 int16_t RunAbout(PluginEntryProc entry) {
     PlatformData platformData{nullptr};
-    AboutRecord about{nullptr, &platformData};
+    AboutRecord about{};
+    about.platformData = &platformData;
     int32_t data = 0;
     int16_t result = noErr;
     entry(formatSelectorAbout, &about, &data, &result);

@@ -11,7 +11,11 @@
 #include "host/plugin_host/host_session.h"
 #include "host/plugin_host/module_catalogue.h"
 #include "host/plugin_host/module_loader.h"
+#ifdef _WIN32
+#include "host/plugin_host/pnm_output.h"
+#else
 #include "host/plugin_host/png_output.h"
+#endif
 
 #ifndef KAVEL_VERSION
 #define KAVEL_VERSION "unknown"
@@ -87,12 +91,6 @@ std::vector<Word> SplitWords(int argc, char** argv, int first) {
     return words;
 }
 
-bool EnvironmentHasDisplay() {
-    const char* x11 = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
-}
-
 bool OffscreenRequested() {
     const char* platform = std::getenv("QT_QPA_PLATFORM");
     return platform != nullptr && (std::strncmp(platform, "offscreen", 9) == 0 ||
@@ -149,8 +147,8 @@ int AboutCommand(int argc, char** argv) {
         return kFailure;
     }
     // The box is shown on the display; without one its text goes to the standard output.
-    if (!EnvironmentHasDisplay() && !OffscreenRequested())
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!HostHasDisplay() && !OffscreenRequested())
+        SetEnvironmentValue("QT_QPA_PLATFORM", "offscreen");
     LoadedModule loaded;
     std::string error;
     if (!LoadModule(module, &loaded, &error)) {
@@ -241,16 +239,16 @@ int OpenCommand(int argc, char** argv) {
         return kFailure;
     }
 
-    if (!accept && !cancel && !EnvironmentHasDisplay()) {
+    if (!accept && !cancel && !HostHasDisplay()) {
         std::fprintf(stderr,
                      "plugin-host: no display to show the viewer dialog on; use --accept or "
                      "--cancel\n");
         return kFailure;
     }
     if (accept || cancel) {
-        setenv("KAVEL_DIALOG_ANSWER", accept ? "accept" : "cancel", 1);
-        if (!EnvironmentHasDisplay() && !OffscreenRequested()) {
-            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        SetEnvironmentValue("KAVEL_DIALOG_ANSWER", accept ? "accept" : "cancel");
+        if (!HostHasDisplay() && !OffscreenRequested()) {
+            SetEnvironmentValue("QT_QPA_PLATFORM", "offscreen");
         }
     }
 
@@ -273,7 +271,12 @@ int OpenCommand(int argc, char** argv) {
                      DescribeResult(outcome.result).c_str());
         return kFailure;
     }
-    if (!WriteDocumentPng(document, output, &error)) {
+#ifdef _WIN32
+    const bool written = WriteDocumentPnm(document, output, &error);
+#else
+    const bool written = WriteDocumentPng(document, output, &error);
+#endif
+    if (!written) {
         std::fprintf(stderr, "plugin-host: %s: %s\n", output.c_str(), error.c_str());
         return kFailure;
     }

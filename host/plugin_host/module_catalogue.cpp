@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "host/plugin_host/elf_section.h"
+#include "host/plugin_host/property_list_source.h"
 
 namespace fs = std::filesystem;
 
@@ -11,7 +11,7 @@ CatalogueEntry ReadModule(const std::string& path) {
     CatalogueEntry entry;
     entry.path = path;
     std::vector<uint8_t> bytes;
-    if (!ReadElfSection(path, ".pipl", &bytes, &entry.problem)) return entry;
+    if (!ReadModulePropertyList(path, &bytes, &entry.problem)) return entry;
     if (!ParsePropertyList(bytes, &entry.properties, &entry.problem)) return entry;
     entry.usable = true;
     return entry;

@@ -1,4 +1,4 @@
-// Loading a registered module and finding its entry point.
+// Loading a module to call it, and the process environment the module reads.
 #pragma once
 
 #include <string>
@@ -17,5 +17,11 @@ struct LoadedModule {
 };
 
 // Loads the module and looks up the entry point its property list names. On failure returns
-// false and says why in *error.
+// false, leaves *loaded empty and says why in *error.
 bool LoadModule(const CatalogueEntry& module, LoadedModule* loaded, std::string* error);
+
+// Sets an environment variable of this process (the module reads it when it runs).
+void SetEnvironmentValue(const char* name, const char* value);
+
+// True when there is a screen to show dialogs on.
+bool HostHasDisplay();

@@ -8,6 +8,14 @@ namespace {
 
 constexpr uint32_t kMaxProperties = 1024;
 
+// The code property that names the entry point for this host's processor: 64-bit Windows
+// hosts look for '8664', the others for 'wx86'.
+#ifdef _WIN64
+constexpr const char* kEntryPointKey = "8664";
+#else
+constexpr const char* kEntryPointKey = "wx86";
+#endif
+
 uint32_t Le32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
@@ -87,7 +95,7 @@ bool ParsePropertyList(std::span<const uint8_t> bytes, ModuleProperties* propert
         } else if (key == "vers") {
             if (!need(4)) return false;
             properties->version = Le32(value);
-        } else if (key == "wx86") {
+        } else if (key == kEntryPointKey) {
             const auto* text = reinterpret_cast<const char*>(value);
             properties->entryPoint.assign(text, strnlen(text, length));
         } else if (key == "RdTy") {

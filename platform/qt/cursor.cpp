@@ -10,6 +10,7 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/cursor_masks.h"
 #include "platform/module_instance.h"
 #include "platform/resources.h"
 
@@ -33,38 +34,6 @@ CursorHandle& CurrentCursor() {
     return current;
 }
 
-// Both masks from the picture rows; false when a row is missing or not 32 characters.
-bool MasksFromRows(const CursorResource& resource, CursorBits* bits) {
-    for (int y = 0; y < 32; ++y) {
-        const char* row = resource.rows[y];
-        if (row == nullptr || std::strlen(row) != 32) return false;
-        uint32_t andBits = 0;
-        uint32_t xorBits = 0;
-        for (int x = 0; x < 32; ++x) {
-            const uint32_t bit = 0x80000000u >> x;
-            switch (row[x]) {
-                case '#':
-                    break;
-                case 'o':
-                    xorBits |= bit;
-                    break;
-                case '~':
-                    andBits |= bit;
-                    xorBits |= bit;
-                    break;
-                default:
-                    andBits |= bit;
-                    break;
-            }
-        }
-        bits->andMask[y] = andBits;
-        bits->xorMask[y] = xorBits;
-    }
-    bits->hotSpotX = resource.hotSpotX;
-    bits->hotSpotY = resource.hotSpotY;
-    return true;
-}
-
 }  // namespace
 
 // The widget that is choosing its pointer at the moment (set by the dialog backend).
@@ -77,7 +46,7 @@ CursorHandle LoadCursorResource(const ModuleInstance* instance, uint16_t id) {
     const CursorResource* resource = FindCursorResource(instance, id);
     if (resource == nullptr || !EnsureWindowingSystem()) return nullptr;
     auto* cursor = new NativeCursor();
-    if (!MasksFromRows(*resource, &cursor->bits)) {
+    if (!CursorMasksFromRows(*resource, &cursor->bits)) {
         delete cursor;
         return nullptr;
     }

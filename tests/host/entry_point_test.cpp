@@ -53,7 +53,8 @@ TEST_F(EntryPointTest, SelectorsOutsideTheReadCycleAreAcceptedOrRefused) {
 
 TEST_F(EntryPointTest, AboutShowsTheModulesTextAndCaption) {
     PlatformData platformData{nullptr};
-    AboutRecord about{nullptr, &platformData};
+    AboutRecord about{};
+    about.platformData = &platformData;
     int16_t result = 7;
     ENTRYPOINT(formatSelectorAbout, &about, nullptr, &result);
     EXPECT_EQ(result, 0);

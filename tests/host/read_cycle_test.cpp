@@ -83,7 +83,7 @@ TEST_F(ReadCycleTest, RegionOf1000By600GoesOutAsTwelveTilesInRows) {
     EXPECT_EQ(host.tiles[11].rect.bottom, 768);
     EXPECT_EQ(host.allocations, 1);
     EXPECT_EQ(host.frees, 1);
-    EXPECT_EQ(host.format.data, nullptr);
+    EXPECT_TRUE(host.format.data == nullptr);  // by value: the field is packed
     EXPECT_EQ(app.DoReadFinish(&host.format), 0);
 }
 
@@ -117,7 +117,7 @@ TEST_F(ReadCycleTest, RefusedFirstTileStopsTheReadAndIsTheResult) {
     ASSERT_EQ(host.progress.size(), 1u);
     EXPECT_EQ(host.progress[0], std::make_pair(1, 12));
     EXPECT_EQ(host.frees, 1);
-    EXPECT_EQ(host.format.data, nullptr);
+    EXPECT_TRUE(host.format.data == nullptr);  // by value: the field is packed
     EXPECT_EQ(app.DoReadFinish(&host.format), -128);
 }
 
@@ -139,7 +139,7 @@ TEST_F(ReadCycleTest, UnusableBufferSuiteDeliversNothing) {
     EXPECT_TRUE(host.tiles.empty());
     EXPECT_TRUE(host.progress.empty());
     EXPECT_EQ(host.allocations, 0);
-    EXPECT_EQ(host.format.data, nullptr);
+    EXPECT_TRUE(host.format.data == nullptr);  // by value: the field is packed
     EXPECT_EQ(app.DoReadFinish(&host.format), memFullErr);
 }
 

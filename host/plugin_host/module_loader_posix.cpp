@@ -1,6 +1,8 @@
-#include "host/plugin_host/module_loader.h"
-
 #include <dlfcn.h>
+
+#include <cstdlib>
+
+#include "host/plugin_host/module_loader.h"
 
 LoadedModule::~LoadedModule() {
     if (handle != nullptr) dlclose(handle);
@@ -21,4 +23,12 @@ bool LoadModule(const CatalogueEntry& module, LoadedModule* loaded, std::string*
     }
     loaded->entry = reinterpret_cast<PluginEntryProc>(symbol);
     return true;
+}
+
+void SetEnvironmentValue(const char* name, const char* value) { setenv(name, value, 1); }
+
+bool HostHasDisplay() {
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
 }
