@@ -33,6 +33,8 @@ constexpr int64_t kWorkSlack = 65536;
 constexpr int64_t kWorkPerTile = 1;
 constexpr int64_t kWorkPerStream = 256;
 constexpr int64_t kWorkPerBlock = 24;
+// Bytes the file window reads per unit of work.
+constexpr int64_t kBytesPerWorkUnit = 16;
 // Tile-against-tile overlap checks one leaf may make; beyond them, a tile that meets what the
 // leaf's earlier tiles wrote is taken as overlapping (its blocks then clear their window).
 constexpr int64_t kMaxOverlapChecks = int64_t{1} << 20;
@@ -72,11 +74,35 @@ class OverlapCheck {
 struct WorkBudget {
     int64_t spent;
     int64_t allowed;
+    DecodeContext* context = nullptr;  // told when the budget runs out
     // Adds work; false when the budget is exceeded.
     bool spend(int64_t amount) {
         spent += amount;
-        return spent <= allowed;
+        if (spent <= allowed) return true;
+        if (context != nullptr) {
+            context->fail(DecodeStatus::limit,
+                          context->place() + "the decode's work passed its allowance of " +
+                              std::to_string(allowed) + " (the file, " +
+                              "its data named again and again, costs more than the work factor " +
+                              "allows)");
+        }
+        return false;
     }
+    // Charges the reading of a block's bytes as the file window reads them: a block that starts
+    // outside the window's last read makes it read FileWindow::kSize bytes (fewer at the end of
+    // the file) again, however often the same bytes were read before, and every 16 bytes of
+    // such a read cost one unit (copying 16 bytes costs less than decoding a symbol). Both
+    // decoders charge the same blocks at the same places, so they decide alike.
+    bool charge_block_read(int64_t offset, int64_t file_size) {
+        if (offset < 0) return true;  // refused as the block is read
+        if (window_base >= 0 && offset >= window_base && offset < window_base + FileWindow::kSize) {
+            return true;
+        }
+        window_base = FileWindow::refill_start(offset, window_base);
+        const int64_t bytes = std::clamp<int64_t>(file_size - window_base, 0, FileWindow::kSize);
+        return spend((bytes + kBytesPerWorkUnit - 1) / kBytesPerWorkUnit);
+    }
+    int64_t window_base = -1;  // where the window's last read started (-1: none yet)
 };
 
 // One distinct tile directory of a region decode.
@@ -87,6 +113,8 @@ struct CachedDirectory {
     int32_t tile_count;
     DitherOrigin dither;
 };
+
+}  // namespace
 
 // What the leaves of the open region decode share (see open_region_decode).
 struct RegionContext {
@@ -99,10 +127,11 @@ struct RegionContext {
     CachedDirectory* directories = nullptr;
     int32_t directory_count = 0;
     WorkBudget work{0, 0};
-    // Block bytes are read through this window (none for a stream without a file).
+    // Block bytes are read through this window.
     FileWindow* file = nullptr;
 };
-thread_local RegionContext g_region;
+
+namespace {
 
 void release_region_context(RegionContext* context) {
     for (int32_t d = 0; d < context->directory_count; ++d) {
@@ -113,6 +142,12 @@ void release_region_context(RegionContext* context) {
     if (context->leaves != nullptr) pool_free(context->leaves);
     if (context->file != nullptr) pool_free(context->file);
     *context = RegionContext{};
+}
+
+// The region decode open on the stream's context, or none.
+RegionContext* open_region(ByteStream* stream) {
+    RegionContext* region = stream->context()->region;
+    return region != nullptr && region->open ? region : nullptr;
 }
 
 // The directory of the open region decode that serves this leaf, or none when the leaf is not
@@ -159,7 +194,7 @@ int64_t leaf_work_budget(int64_t file_size, int64_t needed_area) {
 }
 
 int open_region_decode(ByteStream* stream, int32_t planes, const LeafNeed* leaves, int32_t leaf_count) {
-    g_region = RegionContext{};
+    close_region_decode(stream, false);
     RegionContext context;
     const int64_t size = stream->size();
     if (planes < 1 || leaf_count < 0) return 1;
@@ -199,18 +234,42 @@ int open_region_decode(ByteStream* stream, int32_t planes, const LeafNeed* leave
         release_region_context(&context);
         return 1;
     }
-    context.file = new (place) FileWindow(stream->source());
+    context.file = new (place) FileWindow(stream->source(), stream->context());
     context.open = true;
-    context.work = WorkBudget{0, kWorkPerFileByte * context.file_size};
-    g_region = context;
+    // The allowance of the whole decode, granted once: so much per byte of the file, and for
+    // each distinct leaf (whatever the number of planes) so much per needed sample and a slack.
+    const double factor = stream->context()->work_factor;
+    const double per_file = factor * static_cast<double>(context.file_size);
+    int64_t allowed = per_file >= 9.0e18 ? INT64_MAX / 2 : static_cast<int64_t>(per_file);
+    for (int32_t i = 0; i < leaf_count; ++i) {
+        const RegionRect& n = leaves[i].needed;
+        const int64_t area = (int64_t{n.x1} - n.x0 + 1) * (int64_t{n.y1} - n.y0 + 1);
+        allowed += kWorkPerNeededSample * std::max<int64_t>(area, 0) + kWorkSlack;
+        allowed = std::min(allowed, INT64_MAX / 2);
+    }
+    context.work = WorkBudget{0, allowed, stream->context()};
+    void* record = pool_alloc(static_cast<int32_t>(sizeof(RegionContext)));
+    if (record == nullptr) {
+        release_region_context(&context);
+        return 1;
+    }
+    stream->context()->region = new (record) RegionContext(context);
     return 0;
 }
 
-int64_t region_work_spent() { return g_region.work.spent; }
+int64_t region_work_spent(ByteStream* stream) {
+    const RegionContext* region = stream->context()->region;
+    return region != nullptr ? region->work.spent : 0;
+}
 
-void close_region_decode(bool release) {
-    if (release && g_region.open) release_region_context(&g_region);
-    g_region = RegionContext{};
+void close_region_decode(ByteStream* stream, bool release) {
+    RegionContext* region = stream->context()->region;
+    stream->context()->region = nullptr;
+    if (region == nullptr) return;
+    if (release) {
+        if (region->open) release_region_context(region);
+        pool_free(region);
+    }
 }
 
 double scale_step_divisor() { return std::bit_cast<double>(uint64_t{0x3FF83698F805389E}); }
@@ -244,6 +303,7 @@ struct LeafDecode {
     int64_t file_size;
     WorkBudget* work;
     FileWindow* file;  // block bytes come through it when there is one
+
 
     // Where the intersection of the leaf with a block starts in the leaf's array.
     float* destination(const RegionRect& wanted) const {
@@ -295,7 +355,9 @@ int decode_tile_fast(const LeafDecode& d, const TileEntry& tile, bool overlapped
         // x0 + column + width - 1 <= x1, so grouping the block terms first cannot overflow.
         const RegionRect rect{tile.x0 + block.column, tile.x0 + (block.column + block.width - 1),
                               tile.y0 + block.row, tile.y0 + (block.row + block.height - 1)};
-        if (!d.work->spend(kWorkPerBlock)) return 1;
+        if (!d.work->spend(kWorkPerBlock) || !d.work->charge_block_read(block.offset, d.file_size)) {
+            return 1;
+        }
         const RegionRect wanted = rect_intersection(d.needed, rect);
         if (block.offset < 0 ||
             (d.file == nullptr && !d.stream->seek(block.offset))) {
@@ -320,7 +382,15 @@ int decode_tile_fast(const LeafDecode& d, const TileEntry& tile, bool overlapped
                                        &symbols)
                 : decode_block_into(d.stream, *held->tables, rect, wanted, held->dequantise,
                                     destination, d.needed_width, overlapped, &symbols);
-        if (decoded != 0 || !d.work->spend(symbols)) return 1;
+        if (decoded != 0) {
+            DecodeContext* context = d.stream->context();
+            context->fail(DecodeStatus::damaged,
+                          context->place() + "the block at offset " + std::to_string(block.offset) +
+                              " of the tile stream at offset " + std::to_string(offset) +
+                              " is damaged (its code does not decode, or it ends early)");
+            return 1;
+        }
+        if (!d.work->spend(symbols)) return 1;
         if (d.plane == 0 && !held->dequantise.zero) {
             subtract_dither_rows(destination, d.needed_width, held->delta, wanted, &d.dither);
         }
@@ -345,7 +415,9 @@ int decode_tile_reference(const LeafDecode& d, const TileEntry& tile) {
         const RegionRect rect{tile.x0 + block.column, tile.x0 + (block.column + block.width - 1),
                               tile.y0 + block.row, tile.y0 + (block.row + block.height - 1)};
         if (!rects_meet(rect, d.needed)) continue;
-        if (!d.work->spend(kWorkPerBlock)) return 1;
+        if (!d.work->spend(kWorkPerBlock) || !d.work->charge_block_read(block.offset, d.file_size)) {
+            return 1;
+        }
         const RegionRect wanted = rect_intersection(d.needed, rect);
         const int32_t wanted_width = wanted.x1 - wanted.x0 + 1;
         const int32_t wanted_height = wanted.y1 - wanted.y0 + 1;
@@ -385,6 +457,10 @@ int decode_subband(ByteStream* stream, RegionNode* leaf, int32_t subband, int32_
                    int32_t planes) {
     const bool fast = !reference_decoder_in_use();
     const RegionRect needed{leaf->x0, leaf->x1, leaf->y0, leaf->y1};
+    DecodeContext* context = stream->context();
+    context->subband = subband;
+    context->plane = plane;
+    RegionContext* region = open_region(stream);
     // The tile directory: the fast path keeps only the records that meet the needed rectangle
     // (shared between the leaves and planes of an open region decode); the reference path
     // reads every record, for every leaf.
@@ -392,9 +468,9 @@ int decode_subband(ByteStream* stream, RegionNode* leaf, int32_t subband, int32_
     int32_t tile_count = 0;
     DitherOrigin dither{};
     CachedDirectory* cached =
-        fast && g_region.open ? directory_for_leaf(&g_region, subband, needed) : nullptr;
+        fast && region != nullptr ? directory_for_leaf(region, subband, needed) : nullptr;
     if (cached != nullptr) {
-        if (load_directory(stream, &g_region, cached) != 0) return 1;
+        if (load_directory(stream, region, cached) != 0) return 1;
         tiles = cached->tiles;
         tile_count = cached->tile_count;
         dither = cached->dither;
@@ -410,28 +486,36 @@ int decode_subband(ByteStream* stream, RegionNode* leaf, int32_t subband, int32_
     }
     const int64_t needed_width = int64_t{needed.x1} - needed.x0 + 1;
     const int64_t needed_height = int64_t{needed.y1} - needed.y0 + 1;
-    if (needed_width <= 0 || needed_height <= 0 || needed_width * needed_height > INT32_MAX) {
+    if (needed_width <= 0 || needed_height <= 0) return 1;
+    const int64_t needed_area = needed_width * needed_height;
+    if (needed_area * int64_t{sizeof(float)} > INT32_MAX) {
+        context->fail(DecodeStatus::limit, context->place() + "the window needs " +
+                                               std::to_string(needed_area) +
+                                               " coefficients at once, more than a piece may hold");
         return 1;
     }
-    const int64_t needed_area = needed_width * needed_height;
     leaf->coefficients = static_cast<float*>(
         pool_calloc(static_cast<int32_t>(needed_area), static_cast<int32_t>(sizeof(float))));
     if (leaf->coefficients == nullptr) return 1;
-    // The work budget: the region decode's, grown by this leaf's share, or the leaf's own.
+    // The work budget: the region decode's (granted for its leaves when it was opened; a leaf
+    // it was not opened with adds its share now), or the leaf's own.
     int64_t file_size = 0;
-    WorkBudget own{0, 0};
+    WorkBudget own{0, 0, context};
     WorkBudget* work = &own;
-    if (g_region.open) {
-        file_size = g_region.file_size;
-        work = &g_region.work;
-        work->allowed += kWorkPerNeededSample * needed_area + kWorkSlack;
+    if (region != nullptr) {
+        file_size = region->file_size;
+        work = &region->work;
+        if (directory_for_leaf(region, subband, needed) == nullptr) {
+            work->allowed += kWorkPerNeededSample * needed_area + kWorkSlack;
+        }
     } else {
         file_size = stream->size();
         own.allowed = leaf_work_budget(file_size, needed_area);
     }
-    const LeafDecode d{
-        stream, leaf,   needed,    needed_width, scale,
-        plane,  dither, file_size, work,         g_region.open ? g_region.file : nullptr};
+    FileWindow* window = region != nullptr ? region->file : nullptr;
+    const LeafDecode d{stream, leaf,   needed,    needed_width, scale,
+                       plane,  dither, file_size, work,         window};
+
     int64_t covered = 0;
     OverlapCheck overlaps;
     HeldStream held;
@@ -446,7 +530,12 @@ int decode_subband(ByteStream* stream, RegionNode* leaf, int32_t subband, int32_
         const int64_t met_width = int64_t{met.x1} - met.x0 + 1;
         const int64_t met_height = int64_t{met.y1} - met.y0 + 1;
         if (met_width > 0 && met_height > 0) covered += met_width * met_height;
-        if (covered > kMaxCoverage * needed_area + kCoverageSlack) return 1;
+        if (covered > kMaxCoverage * needed_area + kCoverageSlack) {
+            context->fail(DecodeStatus::damaged,
+                          context->place() + "the tiles of the directory cover the needed area " +
+                              "more than " + std::to_string(kMaxCoverage) + " times over");
+            return 1;
+        }
         if (!work->spend(kWorkPerTile)) return 1;
         if (tile.offsets[plane] == 0) continue;  // no stream: the tile's area keeps 0.0
         if (!work->spend(kWorkPerStream)) return 1;

@@ -90,25 +90,30 @@ struct LeafNeed {
     RegionRect needed;
 };
 
-// What the leaves of one region decode share on this thread while it is open:
+// What the leaves of one region decode share while it is open (held by the stream's
+// DecodeContext, so that decodes on several threads or several streams never meet):
 // - the tile directories: each distinct directory (by file offset) is read once, when the
 //   first leaf naming it is decoded, and keeps only the records that meet the needed rectangle
 //   of some leaf naming it (the planes of a colour image share it too);
-// - a work budget. The symbols decoded and the tile records, tile streams and blocks met by
-//   all its leaves may cost 16 x the file's size in bytes, plus 4 x the needed area + 65536
-//   for every leaf decoded so far; the leaf that goes beyond fails, and with it the decode.
-//   A valid file decodes each block once per decode and spends at least a bit per symbol,
-//   so it stays well within; a file that names the same long data again and again (from many
-//   tile records, many subbands or many planes) is refused instead of taking time that grows
-//   faster than its size.
-// The leaves are those the region walk will decode. Without an open region decode, each
-// decode_subband reads its own directory and has a budget of its own (leaf_work_budget).
-// close_region_decode(true) releases what the decode kept; close_region_decode(false) forgets
-// it (after pool_free_all).
-int open_region_decode(ByteStream* stream, int32_t planes, const LeafNeed* leaves, int32_t leaf_count);
-void close_region_decode(bool release);
-// The work the open region decode has spent so far (for tests).
-int64_t region_work_spent();
+// - one work account for the whole decode, granted when it is opened: the work factor (16 by
+//   default) x the file's size in bytes, plus for each leaf it is opened with (once, whatever
+//   the number of planes) 4 x its needed area + 65536. Decoded symbols cost 1 each, a tile
+//   record met 1, a tile stream 256, a block 24, and every byte fetched from the source 1 (a
+//   block that makes the file window read 16 KB again costs 16 KB again). The leaf that goes
+//   beyond fails, and with it the decode. A valid file decodes each block once per decode and
+//   spends at least a bit per symbol, so it stays well within; a file that names the same long
+//   data again and again (from many tile records, many subbands or many planes) is refused
+//   instead of taking time that grows faster than its size.
+// The leaves are those the region walk will decode; a leaf decoded without being named adds
+// its share when it is decoded. Without an open region decode, each decode_subband reads its
+// own directory and has a budget of its own (leaf_work_budget).
+// close_region_decode(stream, true) releases what the decode kept; (stream, false) forgets it
+// (after pool_free_all).
+int open_region_decode(ByteStream* stream, int32_t planes, const LeafNeed* leaves,
+                       int32_t leaf_count);
+void close_region_decode(ByteStream* stream, bool release);
+// The work the region decode open on the stream has spent so far (for tests).
+int64_t region_work_spent(ByteStream* stream);
 
 // The work a leaf decoded alone may spend: 16 x file size + 4 x needed area + 65536.
 int64_t leaf_work_budget(int64_t file_size, int64_t needed_area);

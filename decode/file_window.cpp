@@ -1,6 +1,7 @@
 #include "decode/file_window.h"
 
 #include <cstring>
+#include <string>
 
 const uint8_t* FileWindow::in_place(int64_t offset, int64_t* available) const {
     const uint8_t* bytes = source_->bytes();
@@ -19,16 +20,25 @@ int32_t FileWindow::read(int64_t offset, uint8_t* out, int32_t count) {
         const int64_t got = source_->read_at(offset, out, count);
         return got > 0 ? static_cast<int32_t>(got) : 0;
     }
-    if (offset < base_ || offset >= base_ + length_) {
-        const int64_t got = source_->read_at(offset, buffer_, kSize);
+    if (base_ < 0 || offset < base_ || offset >= base_ + length_) {
+        const int64_t start = refill_start(offset, base_);
+        const int64_t got = source_->read_at(start, buffer_, kSize);
         if (got <= 0) {
-            if (got < 0) failed_ = true;
+            if (got < 0) {
+                failed_ = true;
+                if (context_ != nullptr) {
+                    context_->fail(DecodeStatus::io, context_->place() +
+                                                         "the source cannot be read at offset " +
+                                                         std::to_string(offset));
+                }
+            }
             length_ = 0;
             return 0;
         }
         fetched_ += got;
-        base_ = offset;
+        base_ = start;
         length_ = static_cast<int32_t>(got);
+        if (offset >= base_ + length_) return 0;  // the source ends before offset
     }
     const int64_t available = base_ + length_ - offset;
     const int32_t taken = count < available ? count : static_cast<int32_t>(available);

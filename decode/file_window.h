@@ -10,8 +10,22 @@
 class FileWindow {
   public:
     static constexpr int32_t kSize = 1 << 14;
+    // Bytes a read that jumps backwards keeps after its offset: the rest of the buffer holds
+    // the bytes before it, so that blocks laid out from the end of the file backwards are
+    // served from one read for every kSize - kAhead bytes.
+    static constexpr int32_t kAhead = 1 << 12;
 
-    explicit FileWindow(const ByteSource& source) : source_(&source) {}
+    // Where the buffer's next read starts for a read at offset outside the buffer whose last
+    // read started at base (-1: none yet).
+    static int64_t refill_start(int64_t offset, int64_t base) {
+        if (base < 0 || offset >= base) return offset;
+        const int64_t start = offset - (kSize - kAhead);
+        return start > 0 ? start : 0;
+    }
+
+    // A read that fails is recorded in context (when given) as the decode's failure.
+    explicit FileWindow(const ByteSource& source, DecodeContext* context = nullptr)
+        : source_(&source), context_(context) {}
 
     // Copies up to count bytes of the source from offset into out and returns how many: fewer
     // than count when the buffer ends first (the next call reads on), 0 at or beyond the end
@@ -29,7 +43,8 @@ class FileWindow {
 
   private:
     const ByteSource* source_;
-    int64_t base_ = 0;
+    DecodeContext* context_;
+    int64_t base_ = -1;
     int32_t length_ = 0;
     int64_t fetched_ = 0;
     bool failed_ = false;
@@ -51,6 +66,8 @@ class FileCursor {
     bool read(uint8_t* out, int64_t count);
     // Where the next byte is read from (through a window; the stream keeps its own).
     int64_t position() const { return position_; }
+    // The decode the cursor reads for (none for a window without a stream).
+    DecodeContext* context() const { return stream_ != nullptr ? stream_->context() : nullptr; }
 
   private:
     ByteStream* stream_;

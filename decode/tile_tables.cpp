@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "format/image_header.h"
 #include "format/pool.h"
@@ -15,6 +16,16 @@ constexpr int64_t kStreamHeaderBytes = 30;
 // Bytes left in the stream from the current position, or -1 when that cannot be told.
 int64_t bytes_remaining(ByteStream* stream) {
     return stream->tell() <= stream->size() ? stream->size() - stream->tell() : 0;
+}
+
+// Records why the decode fails (the first reason stays) and gives the failure result.
+int note(DecodeContext* context, const std::string& what) {
+    if (context != nullptr) context->fail(DecodeStatus::damaged, context->place() + what);
+    return 1;
+}
+StreamHeaderResult note_stream(DecodeContext* context, int32_t offset, const std::string& what) {
+    note(context, "tile stream at offset " + std::to_string(offset) + ": " + what);
+    return StreamHeaderResult::failed;
 }
 
 int32_t be32_at(const uint8_t* bytes) {
@@ -90,8 +101,14 @@ RegionRect tile_rect(const TileEntry& tile) {
 // Reads the file offset of subband k's tile directory from the pointer table.
 int read_directory_offset(ByteStream* stream, int32_t subband, int32_t* offset) {
     if (subband < 0) return 1;
-    if (!stream->seek(kHeaderSize + 4L * subband)) return 1;
-    return read_be32(stream, offset);
+    const int64_t at = kHeaderSize + 4L * subband;
+    if (!stream->seek(at) || read_be32(stream, offset) != 0) {
+        return note(stream->context(),
+                    "the subband pointer table entry of subband " + std::to_string(subband) +
+                        " at offset " + std::to_string(at) + " lies beyond the end of the file (" +
+                        std::to_string(stream->size()) + " bytes)");
+    }
+    return 0;
 }
 
 namespace {
@@ -118,9 +135,13 @@ StreamHeaderResult read_stream_start(FileCursor& cursor, int32_t offset, StreamS
     table->symbols = nullptr;
     start->offset = offset;
     if (offset == 0) return StreamHeaderResult::absent;
-    if (offset < 0 || !cursor.seek(offset)) return StreamHeaderResult::failed;
-    if (cursor.get() != 0xFF) return StreamHeaderResult::failed;
-    if (cursor.get() != 0xAA) return StreamHeaderResult::failed;
+    DecodeContext* context = cursor.context();
+    if (offset < 0 || !cursor.seek(offset)) {
+        return note_stream(context, offset, "a negative offset");
+    }
+    if (cursor.get() != 0xFF || cursor.get() != 0xAA) {
+        return note_stream(context, offset, "no 0xFF 0xAA at its start");
+    }
     const auto failed = [table]() {
         release_stream_header(table, nullptr);
         return StreamHeaderResult::failed;
@@ -128,16 +149,28 @@ StreamHeaderResult read_stream_start(FileCursor& cursor, int32_t offset, StreamS
     table->counts = static_cast<uint8_t*>(pool_alloc(16));
     table->symbols = static_cast<uint8_t*>(pool_calloc(256, 1));
     if (table->counts == nullptr || table->symbols == nullptr) return failed();
-    if (!cursor.read(table->counts, 16)) return failed();
+    const auto cut_short = [&]() {
+        note_stream(context, offset, "its start is cut short by the end of the file");
+        return failed();
+    };
+    if (!cursor.read(table->counts, 16)) return cut_short();
     int32_t symbols = 0;
     for (int i = 0; i < 16; ++i) symbols += table->counts[i];
-    if (symbols > 256) return failed();
-    if (!cursor.read(table->symbols, symbols)) return failed();
-    if (read_be32_float(cursor, &start->step) != 0 || read_be32(cursor, &start->block_width) != 0 ||
-        read_be32(cursor, &start->block_height) != 0) {
+    if (symbols > 256) {
+        note_stream(context, offset, std::to_string(symbols) + " code lengths, more than 256");
         return failed();
     }
-    if (start->block_width <= 0 || start->block_height <= 0) return failed();
+    if (!cursor.read(table->symbols, symbols)) return cut_short();
+    if (read_be32_float(cursor, &start->step) != 0 || read_be32(cursor, &start->block_width) != 0 ||
+        read_be32(cursor, &start->block_height) != 0) {
+        return cut_short();
+    }
+    if (start->block_width <= 0 || start->block_height <= 0) {
+        note_stream(context, offset,
+                    "blocks of " + std::to_string(start->block_width) + " x " +
+                        std::to_string(start->block_height));
+        return failed();
+    }
     start->symbol_count = symbols;
     return StreamHeaderResult::read;
 }
@@ -164,8 +197,12 @@ int read_block_window(FileCursor& cursor, const TileEntry& tile, const StreamSta
     const int64_t rows = (tile_height + start.block_height - 1) / start.block_height;
     const int64_t count = columns * rows;
     const int64_t table_at = int64_t{start.offset} + kStreamHeaderBytes + start.symbol_count;
-    if (count * 4 > file_size - table_at) return 1;
-    if (count * static_cast<int64_t>(sizeof(BlockEntry)) > INT32_MAX) return 1;
+    if (count * 4 > file_size - table_at || count * static_cast<int64_t>(sizeof(BlockEntry)) > INT32_MAX) {
+        note_stream(cursor.context(), start.offset,
+                    "the offsets of its " + std::to_string(count) +
+                        " blocks do not fit in the file");
+        return 1;
+    }
     // The tile's part of the needed rectangle, from the tile's corner.
     const int64_t left = std::max(needed.x0, tile.x0) - int64_t{tile.x0};
     const int64_t right = std::min(needed.x1, tile.x1) - int64_t{tile.x0};
@@ -238,21 +275,30 @@ int read_tile_directory_at(ByteStream* stream, int32_t offset, int32_t planes, c
     *tiles = nullptr;
     *tile_count = 0;
     if (planes < 1 || planes > kMaxPlanes) return 1;
-    if (offset < 0 || !stream->seek(offset)) return 1;
-    if (stream->get() != 0xFF) return 1;
-    if (stream->get() != 0xAC) return 1;
+    DecodeContext* context = stream->context();
+    const std::string where = "tile directory at offset " + std::to_string(offset) + ": ";
+    if (offset < 0 || !stream->seek(offset)) return note(context, where + "a negative offset");
+    if (stream->get() != 0xFF || stream->get() != 0xAC) {
+        return note(context, where + "no 0xFF 0xAC at its start");
+    }
     const int column = stream->get();
     const int row = stream->get();
-    if (column == ByteStream::kEnd || row == ByteStream::kEnd) return 1;
+    if (column == ByteStream::kEnd || row == ByteStream::kEnd) {
+        return note(context, where + "cut short by the end of the file");
+    }
     dither->column = static_cast<uint8_t>(column);
     dither->row = static_cast<uint8_t>(row);
     int32_t count = 0;
-    if (read_be32(stream, &count) != 0) return 1;
+    if (read_be32(stream, &count) != 0) {
+        return note(context, where + "cut short by the end of the file");
+    }
     // Refuse a count whose records could not fit in what is left of the file before taking
     // memory for them.
     const int64_t record_size = 4 * int64_t{planes} + 16;
     const int64_t remaining = bytes_remaining(stream);
-    if (count < 0 || remaining < 0 || int64_t{count} * record_size > remaining) return 1;
+    if (count < 0 || remaining < 0 || int64_t{count} * record_size > remaining) {
+        return note(context, where + std::to_string(count) + " records do not fit in the file");
+    }
     if (count == 0) return 0;
     uint8_t record[4 * kMaxPlanes + 16];
     RecordBuffer kept;

@@ -117,13 +117,14 @@ void put_be32(std::vector<uint8_t>* out, int32_t value) {
 
 // --- Layout ---------------------------------------------------------------------------------
 
-enum class ItemKind { empty_block, directory, stream_header, stream_blocks };
+enum class ItemKind { empty_block, directory, stream_header, stream_blocks, block };
 
 struct Item {
     ItemKind kind;
     std::size_t subband = 0, tile = 0, plane = 0;
     uint64_t size = 0;
     uint64_t offset = 0;
+    std::size_t block = 0;  // ItemKind::block: the block's number in its stream
 };
 
 constexpr uint8_t kEmptyBlockBytes[4] = {0xFF, 0xA3, 0xFF, 0xFF};
@@ -201,6 +202,76 @@ bool check_file(const EncodedFile& file, std::string* error) {
     return true;
 }
 
+// The end of block b's data in its stream (the start of the next block that has data).
+uint64_t block_end(const EncodedStream& stream, std::size_t b) {
+    for (std::size_t next = b + 1; next < stream.block_start.size(); ++next)
+        if (stream.block_start[next] != EncodedStream::kEmptyBlock)
+            return stream.block_start[next];
+    return stream.data.size();
+}
+
+// Interleaves the bits of x and y (x in the even bits): the Z order of a square.
+uint64_t z_order(uint32_t x, uint32_t y) {
+    uint64_t z = 0;
+    for (int i = 0; i < 32; ++i)
+        z |= (uint64_t((x >> i) & 1u) << (2 * i)) | (uint64_t((y >> i) & 1u) << (2 * i + 1));
+    return z;
+}
+
+// Every block with data, larger pixel squares first (the square of 2^k pixels, k the least
+// with 2^k at least the block's larger side in pixels: the coarser levels, which an overview
+// reads whole, form the start), and among equal squares by the picture area they cover (Z
+// order of the square that holds the block's corner), then subband, block and plane: the
+// blocks of every subband and plane over one square lie together.
+std::vector<Item> blocks_by_place(const EncodedFile& file) {
+    struct Keyed {
+        uint64_t place;
+        int side;
+        Item item;
+    };
+    std::vector<Keyed> keyed;
+    for (std::size_t k = 0; k < file.subbands.size(); ++k) {
+        const int level = subband_position(int32_t(k), file.levels).level;
+        for (std::size_t t = 0; t < file.subbands[k].tiles.size(); ++t) {
+            const EncodedTile& tile = file.subbands[k].tiles[t];
+            for (std::size_t p = 0; p < tile.planes.size(); ++p) {
+                if (!tile.planes[p]) continue;
+                const EncodedStream& stream = *tile.planes[p];
+                const int64_t across =
+                    (int64_t(tile.x1) - tile.x0 + stream.block_width) / stream.block_width;
+                for (std::size_t b = 0; b + 1 < stream.block_start.size(); ++b) {
+                    if (stream.block_start[b] == EncodedStream::kEmptyBlock) continue;
+                    const int64_t column =
+                        int64_t(tile.x0) + int64_t(b % uint64_t(across)) * stream.block_width;
+                    const int64_t row =
+                        int64_t(tile.y0) + int64_t(b / uint64_t(across)) * stream.block_height;
+                    const int64_t extent =
+                        int64_t(std::max(stream.block_width, stream.block_height)) << level;
+                    int side = 0;
+                    while (side < 31 && (int64_t(1) << side) < extent) ++side;
+                    const auto square = [&](int64_t v) {
+                        return uint32_t(std::clamp<int64_t>((v << level) >> side, 0, 0xFFFFFFFF));
+                    };
+                    keyed.push_back({z_order(square(column), square(row)), side,
+                                     {ItemKind::block, k, t, p,
+                                      block_end(stream, b) - stream.block_start[b], 0, b}});
+                }
+            }
+        }
+    }
+    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+        if (a.side != b.side) return a.side > b.side;
+        if (a.place != b.place) return a.place < b.place;
+        if (a.item.subband != b.item.subband) return a.item.subband < b.item.subband;
+        if (a.item.tile != b.item.tile) return a.item.tile < b.item.tile;
+        return a.item.block < b.item.block;  // then plane: the order they were made in
+    });
+    std::vector<Item> items;
+    items.reserve(keyed.size());
+    for (const Keyed& k : keyed) items.push_back(k.item);
+    return items;
+}
+
 std::vector<Item> plan_items(const EncodedFile& file) {
     std::vector<Item> natural;
     bool any_empty = false;
@@ -241,6 +312,14 @@ std::vector<Item> plan_items(const EncodedFile& file) {
                 for (const Item& item : natural)
                     if (item.kind == kind) items.push_back(item);
             break;
+        case LayoutOrder::by_place: {
+            for (ItemKind kind : {ItemKind::directory, ItemKind::stream_header})
+                for (const Item& item : natural)
+                    if (item.kind == kind) items.push_back(item);
+            std::vector<Item> blocks = blocks_by_place(file);
+            items.insert(items.end(), blocks.begin(), blocks.end());
+            break;
+        }
     }
     return items;
 }
@@ -250,6 +329,8 @@ struct Offsets {
     std::vector<uint64_t> directory;                         // by subband
     std::vector<std::vector<std::vector<uint64_t>>> header;  // [k][t][p]
     std::vector<std::vector<std::vector<uint64_t>>> blocks;  // [k][t][p]
+    // Blocks placed one by one (LayoutOrder::by_place): [k][t][p][b], 0 where not placed.
+    std::vector<std::vector<std::vector<std::vector<uint64_t>>>> block;
 };
 
 bool serialise(const EncodedFile& file, Sink* sink, std::string* error) {
@@ -265,6 +346,16 @@ bool serialise(const EncodedFile& file, Sink* sink, std::string* error) {
         offsets.header[k].assign(file.subbands[k].tiles.size(),
                                  std::vector<uint64_t>(std::size_t(file.planes), 0));
         offsets.blocks[k] = offsets.header[k];
+    }
+    if (file.layout.order == LayoutOrder::by_place) {
+        offsets.block.resize(file.subbands.size());
+        for (std::size_t k = 0; k < file.subbands.size(); ++k)
+            for (const EncodedTile& tile : file.subbands[k].tiles) {
+                offsets.block[k].emplace_back();
+                for (const auto& stream : tile.planes)
+                    offsets.block[k].back().emplace_back(
+                        stream ? stream->block_start.size() : 0, 0);
+            }
     }
     uint64_t position = table_end;
     for (Item& item : items) {
@@ -283,6 +374,9 @@ bool serialise(const EncodedFile& file, Sink* sink, std::string* error) {
                 break;
             case ItemKind::stream_blocks:
                 offsets.blocks[item.subband][item.tile][item.plane] = item.offset;
+                break;
+            case ItemKind::block:
+                offsets.block[item.subband][item.tile][item.plane][item.block] = item.offset;
                 break;
         }
     }
@@ -350,9 +444,12 @@ bool serialise(const EncodedFile& file, Sink* sink, std::string* error) {
                 const uint64_t base = offsets.blocks[item.subband][item.tile][item.plane];
                 for (int32_t b = 0; b < stream.block_count(); ++b) {
                     const uint64_t start = stream.block_start[std::size_t(b)];
-                    put_be32(&buffer, static_cast<uint32_t>(start == EncodedStream::kEmptyBlock
-                                                                ? offsets.empty_block
-                                                                : base + start));
+                    const uint64_t at =
+                        start == EncodedStream::kEmptyBlock ? offsets.empty_block
+                        : offsets.block.empty()
+                            ? base + start
+                            : offsets.block[item.subband][item.tile][item.plane][std::size_t(b)];
+                    put_be32(&buffer, static_cast<uint32_t>(at));
                 }
                 data = buffer.data();
                 size = buffer.size();
@@ -363,6 +460,13 @@ bool serialise(const EncodedFile& file, Sink* sink, std::string* error) {
                     *file.subbands[item.subband].tiles[item.tile].planes[item.plane];
                 data = stream.data.data();
                 size = stream.data.size();
+                break;
+            }
+            case ItemKind::block: {
+                const EncodedStream& stream =
+                    *file.subbands[item.subband].tiles[item.tile].planes[item.plane];
+                data = stream.data.data() + stream.block_start[item.block];
+                size = std::size_t(item.size);
                 break;
             }
         }

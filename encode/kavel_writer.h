@@ -143,6 +143,11 @@ enum class LayoutOrder {
     // together near the start of the file, so that a reader of a remote file gets it in a
     // few requests.
     index_first,
+    // As index_first, and the blocks sorted coarse levels first and, within a level, by the
+    // part of the picture they cover (Z order), the blocks of every subband and plane over one
+    // place side by side: the blocks one window needs lie in a few runs, and an overview reads
+    // the start of the file. A whole-image read at full size jumps about the file.
+    by_place,
 };
 
 struct LayoutOptions {

@@ -36,16 +36,15 @@ class FileSource final : public ByteSource {
   protected:
     int64_t read_within(int64_t offset, void* out, int64_t count) const override {
         auto* bytes = static_cast<uint8_t*>(out);
-        int64_t done = 0;
-        while (done < count) {
-            const ssize_t got = ::pread(descriptor_, bytes + done, static_cast<size_t>(count - done),
-                                        static_cast<off_t>(offset + done));
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0) return done > 0 ? done : -1;
-            if (got == 0) break;  // the file has become shorter since it was opened
-            done += got;
-        }
-        return done;
+        // A file that has become shorter since it was opened reads short.
+        return read_repeatedly(count, [&](int64_t done) -> int64_t {
+            ssize_t got = 0;
+            do {
+                got = ::pread(descriptor_, bytes + done, static_cast<size_t>(count - done),
+                              static_cast<off_t>(offset + done));
+            } while (got < 0 && errno == EINTR);
+            return got;
+        });
     }
 
   private:

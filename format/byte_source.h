@@ -26,6 +26,21 @@ class ByteSource {
     // within the source.
     virtual int64_t read_within(int64_t offset, void* out, int64_t count) const;
 
+    // Calls read_some(done) (which reads at most count - done bytes at offset + done and returns
+    // how many, 0 at the end, -1 on failure) until count bytes are read or it reads no more:
+    // the bytes read, or -1 when the first call fails.
+    template <typename ReadSome>
+    static int64_t read_repeatedly(int64_t count, ReadSome read_some) {
+        int64_t done = 0;
+        while (done < count) {
+            const int64_t got = read_some(done);
+            if (got < 0 || got > count - done) return done > 0 ? done : -1;
+            if (got == 0) break;
+            done += got;
+        }
+        return done;
+    }
+
   private:
     int64_t size_;
     const uint8_t* bytes_;

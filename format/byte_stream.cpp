@@ -21,10 +21,15 @@ bool ByteStream::fill() {
     }
     const int64_t got = source_->read_at(position_, buffer_, kBufferSize);
     if (got <= 0) {
-        if (got < 0) failed_ = true;
+        if (got < 0) {
+            failed_ = true;
+            context_->fail(DecodeStatus::io, context_->place() + "the source cannot be read at offset " +
+                                                 std::to_string(position_));
+        }
         length_ = 0;
         return false;
     }
+    fetched_ += got;
     data_ = buffer_;
     base_ = position_;
     length_ = got;

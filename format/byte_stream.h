@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "format/byte_source.h"
+#include "format/decode_context.h"
 
 class ByteStream {
   public:
@@ -14,6 +15,9 @@ class ByteStream {
     static constexpr int kEnd = -1;  // what get() returns at the end of the source
 
     explicit ByteStream(const ByteSource& source) : source_(&source) {}
+    // A stream of a decode that records its failures and account in context.
+    ByteStream(const ByteSource& source, DecodeContext* context)
+        : source_(&source), context_(context != nullptr ? context : &own_context_) {}
     ByteStream(const ByteStream&) = delete;
     ByteStream& operator=(const ByteStream&) = delete;
 
@@ -35,6 +39,11 @@ class ByteStream {
 
     // Whether a read of the source failed (rather than ending).
     bool failed() const { return failed_; }
+    // Bytes fetched from a source that is not in memory so far (each refill counts whole).
+    int64_t bytes_fetched() const { return fetched_; }
+
+    // The decode this stream reads for (a context of its own when none was given).
+    DecodeContext* context() { return context_; }
 
   private:
     int get_slow();
@@ -48,5 +57,8 @@ class ByteStream {
     int64_t base_ = 0;
     int64_t length_ = 0;
     bool failed_ = false;
+    int64_t fetched_ = 0;
+    DecodeContext own_context_;
+    DecodeContext* context_ = &own_context_;
     uint8_t buffer_[kBufferSize];
 };

@@ -40,6 +40,7 @@ struct Pool {
     std::size_t bytes = 0;
     std::size_t peak = 0;
     bool refused = false;
+    std::size_t thread_limit = 0;  // 0: the limit of every pool
 };
 
 // Each thread has a pool of its own, so that decodes on different threads never share one;
@@ -82,7 +83,8 @@ void* track(void* block, std::size_t size) {
 
 bool within_limit(std::size_t size) {
     Pool& p = pool();
-    const std::size_t limit = g_limit.load(std::memory_order_relaxed);
+    const std::size_t limit =
+        p.thread_limit != 0 ? p.thread_limit : g_limit.load(std::memory_order_relaxed);
     if (size <= limit && p.bytes <= limit - size) return true;
     p.refused = true;
     return false;
@@ -100,7 +102,10 @@ void* pool_alloc(int32_t size) {
     std::size_t bytes = size == 0 ? 1 : static_cast<std::size_t>(size);
     if (!within_limit(bytes)) return nullptr;
     void* block = std::malloc(bytes);
-    if (block == nullptr) return nullptr;
+    if (block == nullptr) {
+        pool().refused = true;
+        return nullptr;
+    }
     return track(block, bytes);
 }
 
@@ -111,7 +116,10 @@ void* pool_calloc(int32_t count, int32_t size) {
     if (product > INT32_MAX) return nullptr;
     if (!within_limit(static_cast<std::size_t>(product))) return nullptr;
     void* block = std::calloc(static_cast<std::size_t>(count), static_cast<std::size_t>(size));
-    if (block == nullptr) return nullptr;
+    if (block == nullptr) {
+        pool().refused = true;
+        return nullptr;
+    }
     return track(block, static_cast<std::size_t>(product));
 }
 
@@ -162,4 +170,9 @@ void pool_reset_peak() { pool().peak = pool().bytes; }
 void pool_set_limit(std::size_t bytes) { g_limit.store(bytes, std::memory_order_relaxed); }
 std::size_t pool_limit() { return g_limit.load(std::memory_order_relaxed); }
 bool pool_limit_reached() { return pool().refused; }
+std::size_t pool_set_thread_limit(std::size_t bytes) {
+    const std::size_t previous = pool().thread_limit;
+    pool().thread_limit = bytes;
+    return previous;
+}
 void pool_clear_limit_reached() { pool().refused = false; }

@@ -28,6 +28,10 @@ void pool_reset_peak();
 // allocations beyond it fail.
 void pool_set_limit(std::size_t bytes);
 std::size_t pool_limit();
-// Whether an allocation of this thread was refused for the limit since the flag was cleared.
+// The limit of this thread's pool alone (0: the limit above), for the decode it runs now;
+// returns the one it replaces.
+std::size_t pool_set_thread_limit(std::size_t bytes);
+// Whether an allocation of this thread was refused (for the limit, or because the system had
+// no memory) since the flag was cleared.
 bool pool_limit_reached();
 void pool_clear_limit_reached();

@@ -266,11 +266,12 @@ void store_planes(RegionNode* const* regions, int32_t planes, const RegionReques
     }
 }
 
-int decode_region(const ByteSource& source, RegionRequest* request, uint8_t* destination) {
-    ByteStream opened(source);
+int decode_region(const ByteSource& source, RegionRequest* request, uint8_t* destination,
+                  DecodeContext* context) {
+    ByteStream opened(source, context);
     ByteStream* stream = &opened;
     auto fail = [&]() {
-        close_region_decode(false);
+        close_region_decode(stream, false);
         pool_free_all();
         return 1;
     };
@@ -313,7 +314,7 @@ int decode_region(const ByteSource& source, RegionRequest* request, uint8_t* des
             fused && split ? reconstruct_children(regions[j]) : reconstruct_region(regions[j]);
         if (reconstructed != 0) return fail();
     }
-    close_region_decode(true);
+    close_region_decode(stream, true);
     // Three planes are Y, I and Q: the colour transform is made as the pixels are stored.
     if (fused && split) {
         if (synthesise_and_store(regions, planes, request, destination, planes == 3) != 0) {

@@ -13,7 +13,10 @@
 //
 // The destination must hold rows x stride bytes, and when the stride is shorter than a decoded
 // row (P x columns bytes) also the P x columns bytes that the last row writes beyond that.
-int decode_region(const ByteSource& source, RegionRequest* request, uint8_t* destination);
+// The decode's failures (their class and reason) and its work account go to context, which
+// also holds its work factor; the decode uses one of its own when none is given.
+int decode_region(const ByteSource& source, RegionRequest* request, uint8_t* destination,
+                  DecodeContext* context = nullptr);
 
 // Builds and decodes the region tree of plane j (none when the request lies beyond the image).
 int plan_plane_region(RegionNode** region, const BandNode* plan, const RegionRequest* request,

@@ -56,9 +56,24 @@ DecodeStatus check_unchanged(const ByteSource& source, const ImageHeader& opened
 
 // One piece into rows of exactly its width: a request made from the source, checked against
 // the opened header, decoded.
+// The memory limit of one decode on this thread's pool, for as long as it runs.
+class ThreadPoolLimit {
+  public:
+    explicit ThreadPoolLimit(uint64_t bytes)
+        : previous_(pool_set_thread_limit(static_cast<std::size_t>(bytes))) {}
+    ~ThreadPoolLimit() { pool_set_thread_limit(previous_); }
+    ThreadPoolLimit(const ThreadPoolLimit&) = delete;
+    ThreadPoolLimit& operator=(const ThreadPoolLimit&) = delete;
+
+  private:
+    std::size_t previous_;
+};
+
 DecodeStatus decode_piece_rows(const ByteSource& source, const ImageHeader& opened, int32_t scale,
-                               const PixelWindow& piece, uint8_t* buffer, std::string* message) {
+                               const PixelWindow& piece, uint8_t* buffer,
+                               const WindowDecodeSettings& settings, std::string* message) {
     const auto stride = static_cast<int32_t>(piece.columns() * opened.planes);
+    const ThreadPoolLimit memory(settings.memory);
     pool_clear_limit_reached();
     RegionRequest* request = nullptr;
     const int made = make_region_request(source, &request, scale, piece.x0, piece.x1, piece.y0,
@@ -76,16 +91,26 @@ DecodeStatus decode_piece_rows(const ByteSource& source, const ImageHeader& open
         free_region_request(request);
         return check_unchanged(source, opened, message);
     }
-    if (decode_region(source, request, buffer) != 0) {
+    DecodeContext context;
+    context.work_factor = settings.work_factor;
+    if (decode_region(source, request, buffer, &context) != 0) {
         // The pool has been released, and the request with it.
         if (pool_limit_reached()) {
+            const std::string where = context.place();
             return fail(DecodeStatus::out_of_memory, message,
-                        "out of memory: the decode needs more than the memory pool's limit");
+                        where + "out of memory: the decode needs more than " +
+                            (settings.memory != 0 ? "the memory limit of " +
+                                                        std::to_string(settings.memory) + " bytes"
+                                                  : std::string("the memory there is")));
         }
         // Data that a change of the source has made unreadable is not damaged data.
         const DecodeStatus changed = check_unchanged(source, opened, message);
         if (changed != DecodeStatus::ok) return changed;
-        return fail(DecodeStatus::damaged, message, "the file's data is damaged or unreadable");
+        if (context.status() != DecodeStatus::ok) {
+            return fail(context.status(), message, context.message());
+        }
+        return fail(DecodeStatus::damaged, message,
+                    context.place() + "the file's data is damaged or unreadable");
     }
     free_region_request(request);
     return DecodeStatus::ok;
@@ -97,16 +122,19 @@ DecodeStatus decode_piece_rows(const ByteSource& source, const ImageHeader& open
 // is decoded into rows of its own and copied: the caller's other bytes are never written.
 DecodeStatus decode_piece(const ByteSource& source, const ImageHeader& opened, int32_t scale,
                           const PixelWindow& piece, uint8_t* buffer, std::size_t stride,
-                          std::string* message) {
+                          const WindowDecodeSettings& settings, std::string* message) {
     const auto row_bytes = static_cast<std::size_t>(piece.columns() * opened.planes);
-    if (row_bytes == stride) return decode_piece_rows(source, opened, scale, piece, buffer, message);
+    if (row_bytes == stride) {
+        return decode_piece_rows(source, opened, scale, piece, buffer, settings, message);
+    }
     std::vector<uint8_t> rows;
     try {
         rows.resize(row_bytes * static_cast<std::size_t>(piece.rows()));
     } catch (const std::bad_alloc&) {
         return fail(DecodeStatus::out_of_memory, message, "out of memory");
     }
-    const DecodeStatus status = decode_piece_rows(source, opened, scale, piece, rows.data(), message);
+    const DecodeStatus status =
+        decode_piece_rows(source, opened, scale, piece, rows.data(), settings, message);
     if (status != DecodeStatus::ok) return status;
     for (int64_t r = 0; r < piece.rows(); ++r) {
         std::memcpy(buffer + static_cast<std::size_t>(r) * stride,
@@ -136,9 +164,10 @@ class PieceRun {
   public:
     PieceRun(const ByteSource& source, const ImageHeader& opened, int32_t scale,
              const PixelWindow& window, uint8_t* buffer, std::size_t stride,
-             std::vector<PixelWindow> pieces)
+             const WindowDecodeSettings& settings, std::vector<PixelWindow> pieces)
         : source_(source), opened_(opened), scale_(scale), window_(window), buffer_(buffer),
-          stride_(stride), pieces_(std::move(pieces)), saved_(pieces_.size()) {}
+          stride_(stride), settings_(settings), pieces_(std::move(pieces)),
+          saved_(pieces_.size()) {}
 
     // Decodes every piece on `threads` threads (the calling one among them).
     DecodeStatus run(int32_t threads, std::string* message) {
@@ -193,7 +222,7 @@ class PieceRun {
             return fail(DecodeStatus::out_of_memory, message,
                         "out of memory: no room for a copy of the rows a piece overwrites");
         }
-        return decode_piece(source_, opened_, scale_, piece, start, stride_, message);
+        return decode_piece(source_, opened_, scale_, piece, start, stride_, settings_, message);
     }
 
     void record_failure(std::size_t index, DecodeStatus status, std::string message) {
@@ -226,6 +255,7 @@ class PieceRun {
     const PixelWindow window_;
     uint8_t* const buffer_;
     const std::size_t stride_;
+    const WindowDecodeSettings settings_;
     const std::vector<PixelWindow> pieces_;
     std::vector<std::vector<uint8_t>> saved_;
     std::atomic<std::size_t> next_{0};
@@ -304,12 +334,12 @@ DecodeStatus decode_window(const ByteSource& source, const ImageHeader& opened, 
     try {
         const PieceSize size = piece_size(opened.planes, window, settings.threads);
         if (size.rows >= window.rows() && size.columns >= window.columns()) {
-            return decode_piece(source, opened, scale, window, buffer, stride, message);
+            return decode_piece(source, opened, scale, window, buffer, stride, settings, message);
         }
         std::vector<PixelWindow> pieces = cut_into_pieces(window, size);
         const auto threads = static_cast<int32_t>(std::clamp<int64_t>(
             settings.threads, 1, std::min<int64_t>(kMaxThreads, static_cast<int64_t>(pieces.size()))));
-        PieceRun run(source, opened, scale, window, buffer, stride, std::move(pieces));
+        PieceRun run(source, opened, scale, window, buffer, stride, settings, std::move(pieces));
         return run.run(threads, message);
     } catch (const std::bad_alloc&) {
         return fail(DecodeStatus::out_of_memory, message, "out of memory");

@@ -9,20 +9,8 @@
 #include <string>
 
 #include "format/byte_source.h"
+#include "format/decode_context.h"
 #include "format/image_header.h"
-
-// Why a decode or an open failed. The values are those of the public kavel_status.
-enum class DecodeStatus : int {
-    ok = 0,
-    io = 1,
-    not_kavel = 2,
-    bad_header = 3,
-    damaged = 4,
-    out_of_memory = 5,
-    limit = 6,
-    argument = 7,
-    source_changed = 8,
-};
 
 // An inclusive window in pixels of the image at some scale.
 struct PixelWindow {
@@ -38,6 +26,8 @@ DecodeStatus read_source_header(const ByteSource& source, ImageHeader* header,
 struct WindowDecodeSettings {
     int32_t threads = 1;      // pieces decoded at once (0 or 1: the calling thread only)
     uint64_t max_pixels = 0;  // largest window, in pixels (0: no limit)
+    uint64_t memory = 0;      // bytes a piece's decode may hold at once (0: the pool's limit)
+    double work_factor = DecodeContext::kDefaultWorkFactor;  // work per byte of the file
 };
 
 // Decodes window at scale into buffer (rows of planes x columns bytes, stride bytes apart,

@@ -5,15 +5,12 @@
 
 #include "encode/encoder.h"
 #include "encode/kavel_writer.h"
+#include "gimp/plugin_error.h"
 
 namespace {
 
-GQuark ErrorDomain() { return g_quark_from_static_string("file-kavel-error-quark"); }
-
 void SetError(GError** error, const char* filename, const std::string& reason) {
-    gchar* name = g_filename_display_name(filename);
-    g_set_error(error, ErrorDomain(), 0, "Could not export '%s': %s", name, reason.c_str());
-    g_free(name);
+    SetFileError(error, "export", filename, reason.c_str());
 }
 
 }  // namespace

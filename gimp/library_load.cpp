@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "gimp/new_gimp_image.h"
+#include "gimp/plugin_error.h"
 #include "kavel/kavel.h"
 
 namespace {
@@ -21,12 +22,8 @@ struct ImageCloser {
 };
 using ImageHandle = std::unique_ptr<kavel_image, ImageCloser>;
 
-GQuark ErrorDomain() { return g_quark_from_static_string("file-kavel-error-quark"); }
-
 void SetError(GError** error, const char* filename, const char* reason) {
-    gchar* name = g_filename_display_name(filename);
-    g_set_error(error, ErrorDomain(), 0, "Could not open '%s': %s", name, reason);
-    g_free(name);
+    SetFileError(error, "open", filename, reason);
 }
 
 // Opens the file and checks that GIMP can take its planes.

@@ -5,6 +5,7 @@
 
 #include "gimp/dialog_parent.h"
 #include "gimp/new_gimp_image.h"
+#include "gimp/plugin_error.h"
 #include "host/plugin_host/host_session.h"
 #include "host/plugin_host/module_catalogue.h"
 #include "host/plugin_host/module_loader.h"
@@ -14,8 +15,6 @@
 #endif
 
 namespace {
-
-GQuark ErrorDomain() { return g_quark_from_static_string("file-kavel-error-quark"); }
 
 std::vector<std::string> ModuleFolders() {
     std::vector<std::string> folders;
@@ -31,17 +30,23 @@ std::vector<std::string> ModuleFolders() {
     return folders;
 }
 
-// The module that reads .kvl files from the first folder that has one.
-bool FindModule(CatalogueEntry* found, std::string* searched) {
+// Loads the first module that reads .kvl files and loads, looking through the folders in
+// order; otherwise says what was searched and what failed.
+bool LoadKavelModule(LoadedModule* loaded, std::string* problem) {
+    std::string searched;
     for (const std::string& folder : ModuleFolders()) {
         if (!g_file_test(folder.c_str(), G_FILE_TEST_IS_DIR)) continue;
         const std::vector<CatalogueEntry> catalogue = ReadCatalogue(folder);
-        if (const CatalogueEntry* module = FindReader(catalogue, "kvl"); module != nullptr) {
-            *found = *module;
-            return true;
+        for (const CatalogueEntry* module : FindReaders(catalogue, "kvl")) {
+            std::string reason;
+            if (LoadModule(*module, loaded, &reason)) return true;
+            *problem += reason + "; ";
         }
-        *searched += (searched->empty() ? "" : ", ") + folder;
+        searched += (searched.empty() ? "" : ", ") + folder;
     }
+    *problem += "no module that reads Kavel files (KAVEL.8bi) loads from " +
+                (searched.empty() ? std::string("any folder") : searched) +
+                "; it belongs next to file-kavel in GIMP's plug-in folder";
     return false;
 }
 
@@ -50,21 +55,12 @@ bool FindModule(CatalogueEntry* found, std::string* searched) {
 ViewerLoadResult LoadThroughViewer(const char* filename, uint32_t parentWindow, gint32* image,
                                    GError** error) {
     *image = -1;
-    CatalogueEntry module;
-    std::string searched;
-    if (!FindModule(&module, &searched)) {
-        g_set_error(error, ErrorDomain(), 0,
-                    "No module that reads Kavel files (KAVEL.8bi) in %s; it belongs next to "
-                    "file-kavel in GIMP's plug-in folder",
-                    searched.empty() ? "any folder" : searched.c_str());
-        return ViewerLoadResult::failed;
-    }
     // Made before the module is loaded and gone after it is unloaded.
     DialogParent dialogParent(parentWindow);
     LoadedModule loaded;
     std::string reason;
-    if (!LoadModule(module, &loaded, &reason)) {
-        g_set_error(error, ErrorDomain(), 0, "%s", reason.c_str());
+    if (!LoadKavelModule(&loaded, &reason)) {
+        g_set_error(error, PluginErrorQuark(), 0, "%s", reason.c_str());
         return ViewerLoadResult::failed;
     }
     HostDocument document;
@@ -72,15 +68,13 @@ ViewerLoadResult LoadThroughViewer(const char* filename, uint32_t parentWindow, 
     // A positive result: the user cancelled, or the module has already said why it stopped.
     if (outcome.result > 0) return ViewerLoadResult::cancelled;
     if (outcome.result != 0) {
-        gchar* name = g_filename_display_name(filename);
-        g_set_error(error, ErrorDomain(), 0, "Could not open '%s': %s: %s", name, outcome.stage,
-                    DescribeResult(outcome.result).c_str());
-        g_free(name);
+        reason = std::string(outcome.stage) + ": " + DescribeResult(outcome.result);
+        SetFileError(error, "open", filename, reason.c_str());
         return ViewerLoadResult::failed;
     }
     NewGimpImage target(document.columns, document.rows, document.planes, filename);
     if (!target.valid()) {
-        g_set_error(error, ErrorDomain(), 0, "GIMP could not make a %d x %d image",
+        g_set_error(error, PluginErrorQuark(), 0, "GIMP could not make a %d x %d image",
                     document.columns, document.rows);
         return ViewerLoadResult::failed;
     }

@@ -15,7 +15,7 @@
 namespace {
 
 constexpr uint64_t kDefaultMemory = uint64_t{4} << 30;
-constexpr double kDefaultWorkFactor = 16.0;
+constexpr double kDefaultWorkFactor = DecodeContext::kDefaultWorkFactor;
 
 kavel_status status_of(DecodeStatus status) { return static_cast<kavel_status>(status); }
 
@@ -162,6 +162,8 @@ kavel_status kavel_decode(kavel_image* image, int32_t scale, kavel_window window
         settings.threads = options->threads;
     }
     settings.max_pixels = image->limits.max_pixels;
+    settings.memory = image->limits.memory;
+    settings.work_factor = image->limits.work_factor;
     try {
         std::string message;
         const DecodeStatus status =

@@ -21,16 +21,11 @@ class ReaderSource final : public ByteSource {
   protected:
     int64_t read_within(int64_t offset, void* out, int64_t count) const override {
         auto* bytes = static_cast<uint8_t*>(out);
-        int64_t done = 0;
         // A reader may return fewer bytes than asked before its end: ask again for the rest.
-        while (done < count) {
-            const int64_t got = reader_.read_at(reader_.context, static_cast<uint64_t>(offset + done),
-                                                bytes + done, static_cast<size_t>(count - done));
-            if (got < 0 || got > count - done) return done > 0 ? done : -1;
-            if (got == 0) break;
-            done += got;
-        }
-        return done;
+        return read_repeatedly(count, [&](int64_t done) {
+            return reader_.read_at(reader_.context, static_cast<uint64_t>(offset + done),
+                                   bytes + done, static_cast<size_t>(count - done));
+        });
     }
 
   private:

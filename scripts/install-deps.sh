@@ -10,7 +10,8 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config
           libgdal-dev gdal-bin python3-gdal python3-rasterio
           python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pil python3-pytest
           gimp libgimp2.0-dev  # the GIMP plug-in and its test in GIMP
-          libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info)
+          libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info
+          zlib1g-dev pngcheck)
 if [[ "${1:-}" == "--bench" ]]; then
     packages+=(libjpeg-turbo-progs libopenjp2-tools hyperfine imagemagick time netpbm strace)
 fi

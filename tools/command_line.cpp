@@ -10,23 +10,23 @@ namespace kavel_tools {
 
 namespace {
 
-const OptionSpec* find_long(const std::vector<OptionSpec>& specs, const std::string& name) {
-    for (const OptionSpec& spec : specs) {
-        if (name == spec.name) return &spec;
+const OptionDefinition* find_long(const std::vector<OptionDefinition>& definitions, const std::string& name) {
+    for (const OptionDefinition& definition : definitions) {
+        if (name == definition.name) return &definition;
     }
     return nullptr;
 }
 
-const OptionSpec* find_short(const std::vector<OptionSpec>& specs, char letter) {
-    for (const OptionSpec& spec : specs) {
-        if (spec.letter != 0 && spec.letter == letter) return &spec;
+const OptionDefinition* find_short(const std::vector<OptionDefinition>& definitions, char letter) {
+    for (const OptionDefinition& definition : definitions) {
+        if (definition.letter != 0 && definition.letter == letter) return &definition;
     }
     return nullptr;
 }
 
 }  // namespace
 
-bool CommandLine::parse(int argc, char** argv, const std::vector<OptionSpec>& specs,
+bool CommandLine::parse(int argc, char** argv, const std::vector<OptionDefinition>& definitions,
                         std::string* error) {
     bool options_ended = false;
     for (int i = 1; i < argc; ++i) {
@@ -39,42 +39,42 @@ bool CommandLine::parse(int argc, char** argv, const std::vector<OptionSpec>& sp
             options_ended = true;
             continue;
         }
-        const OptionSpec* spec = nullptr;
+        const OptionDefinition* definition = nullptr;
         std::string shown;  // the option as the user wrote it
         std::string value;
         bool has_value = false;
         if (argument[1] == '-') {
             const std::size_t equals = argument.find('=');
             shown = argument.substr(0, equals);
-            spec = find_long(specs, shown.substr(2));
+            definition = find_long(definitions, shown.substr(2));
             if (equals != std::string::npos) {
                 value = argument.substr(equals + 1);
                 has_value = true;
             }
         } else {
             shown = argument.substr(0, 2);
-            spec = find_short(specs, argument[1]);
+            definition = find_short(definitions, argument[1]);
             if (argument.size() > 2) {
-                if (spec != nullptr && !spec->takes_value) spec = nullptr;  // not -qv
+                if (definition != nullptr && !definition->takes_value) definition = nullptr;  // not -qv
                 value = argument.substr(2);
                 has_value = true;
             }
         }
-        if (spec == nullptr) {
+        if (definition == nullptr) {
             *error = "unknown option '" + (argument[1] == '-' ? shown : argument) + "'";
             return false;
         }
-        if (spec->takes_value && !has_value) {
+        if (definition->takes_value && !has_value) {
             if (i + 1 >= argc) {
                 *error = shown + " needs a value";
                 return false;
             }
             value = argv[++i];
-        } else if (!spec->takes_value && has_value) {
+        } else if (!definition->takes_value && has_value) {
             *error = shown + " takes no value";
             return false;
         }
-        values_[spec->name] = value;
+        values_[definition->name] = value;
     }
     return true;
 }
@@ -84,12 +84,12 @@ std::string CommandLine::value(const std::string& name, const std::string& fallb
     return found == values_.end() ? fallback : found->second;
 }
 
-std::vector<OptionSpec> with_common_options(std::vector<OptionSpec> specs) {
-    specs.push_back({"help", 'h', false});
-    specs.push_back({"version", 0, false});
-    specs.push_back({"quiet", 'q', false});
-    specs.push_back({"verbose", 'v', false});
-    return specs;
+std::vector<OptionDefinition> with_common_options(std::vector<OptionDefinition> definitions) {
+    definitions.push_back({"help", 'h', false});
+    definitions.push_back({"version", 0, false});
+    definitions.push_back({"quiet", 'q', false});
+    definitions.push_back({"verbose", 'v', false});
+    return definitions;
 }
 
 bool answered_help_or_version(const CommandLine& line, void (*print_help)()) {

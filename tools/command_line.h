@@ -9,7 +9,7 @@
 
 namespace kavel_tools {
 
-struct OptionSpec {
+struct OptionDefinition {
     const char* name;    // long name without the dashes ("scale")
     char letter;         // short form (0 for none)
     bool takes_value;
@@ -17,8 +17,8 @@ struct OptionSpec {
 
 class CommandLine {
 public:
-    // Parses arguments [1, argc) against specs. False with *error naming the argument.
-    bool parse(int argc, char** argv, const std::vector<OptionSpec>& specs, std::string* error);
+    // Parses arguments [1, argc) against definitions. False with *error naming the argument.
+    bool parse(int argc, char** argv, const std::vector<OptionDefinition>& definitions, std::string* error);
 
     bool has(const std::string& name) const { return values_.count(name) != 0; }
     // The value last given for name, or fallback.
@@ -31,7 +31,7 @@ private:
 };
 
 // The options every command knows: help, version, quiet, verbose.
-std::vector<OptionSpec> with_common_options(std::vector<OptionSpec> specs);
+std::vector<OptionDefinition> with_common_options(std::vector<OptionDefinition> definitions);
 
 // Prints the command's help or the version when the line asks for either; true if it did.
 bool answered_help_or_version(const CommandLine& line, void (*print_help)());

@@ -2,16 +2,18 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "format/kavel.h"
+#include "kavel/kavel.hpp"
 #include "tools/command_line.h"
 #include "tools/commands.h"
 #include "tools/common/atomic_output.h"
 #include "tools/common/number_parsing.h"
 #include "tools/input_file.h"
+#include "tools/library_messages.h"
 #include "tools/picture_writer.h"
 #include "tools/progress_bar.h"
 #include "tools/strip_decoder.h"
@@ -66,7 +68,8 @@ double share_inside(const kavel::Window& window, const kavel::Window& bounds) {
     const int64_t rows = std::min<int64_t>(window.y1, bounds.y1) -
                          std::max<int64_t>(window.y0, bounds.y0) + 1;
     if (columns <= 0 || rows <= 0) return 0;
-    return double(columns) * double(rows) / (double(window.columns()) * double(window.rows()));
+    return double(columns) * double(rows) /
+           (double(kavel::columns(window)) * double(kavel::rows(window)));
 }
 
 std::string gigabytes(int64_t bytes) {
@@ -133,29 +136,34 @@ int run_decode_command(int argc, char** argv) {
     }
     if (same_file(input.path(), output))
         return decode_failure(output, "is the input file; choose another output");
-    const auto image = kavel::Image::open(input.path(), &error);
-    if (!image) return decode_failure(input.shown(), error);
-    const kavel::ImageInfo& info = image->info();
+    std::optional<kavel::Image> opened;
+    try {
+        opened.emplace(kavel::Image::open(input.path()));
+    } catch (const kavel::Error& failure) {
+        return decode_failure(input.shown(), reason_of(failure, input.path()));
+    }
+    const kavel::Image& image = *opened;
+    const kavel::Info info = image.info();
     if (scale > info.levels) {
         return decode_failure(input.shown(), "scale " + std::to_string(scale) +
                                                  " is not present (0.." +
                                                  std::to_string(info.levels) + ")");
     }
     const int32_t s = static_cast<int32_t>(scale);
-    const kavel::Window bounds = image->bounds_at(s);
+    const kavel::Window bounds = image.bounds_at(s);
     kavel::Window window = bounds;
     if (!window_values.empty()) {
         window = kavel::Window{
             static_cast<int32_t>(window_values[0]), static_cast<int32_t>(window_values[1]),
             static_cast<int32_t>(window_values[2]), static_cast<int32_t>(window_values[3])};
     }
-    const int64_t columns = window.columns();
-    const int64_t rows = window.rows();
+    const int64_t columns = kavel::columns(window);
+    const int64_t rows = kavel::rows(window);
     const int64_t output_bytes = columns * rows * info.planes;
     if (!quiet) {
         const double inside = share_inside(window, bounds);
-        const std::string size = std::to_string(bounds.columns()) + " x " +
-                                 std::to_string(bounds.rows()) + " image at scale " +
+        const std::string size = std::to_string(kavel::columns(bounds)) + " x " +
+                                 std::to_string(kavel::rows(bounds)) + " image at scale " +
                                  std::to_string(s);
         if (inside == 0) {
             std::fprintf(stderr,
@@ -189,9 +197,7 @@ int run_decode_command(int argc, char** argv) {
     auto writer = make_row_writer(format, file.stream(), columns, rows, info.planes, png, &error);
     if (!writer) return decode_failure(output == "-" ? "standard output" : output, error);
 
-    // No taller than the library decodes in one piece: a taller strip would be split again,
-    // with a copy of its rows kept against a failure.
-    const PiecePlan plan = plan_pieces(columns, info.planes, image->strip_rows(window));
+    const PiecePlan plan = plan_pieces(columns, info.planes, 1024);
     if (verbose) {
         std::fprintf(stderr,
                      "kavel decode: %s: %lld x %lld pixels at scale %d in pieces of %lld x %lld "
@@ -203,7 +209,7 @@ int run_decode_command(int argc, char** argv) {
     }
     ProgressBar progress("kavel decode", !quiet);
     bool failed_in_output = false;
-    if (!decode_in_strips(*image, s, window, plan, threads, *writer, &error, &failed_in_output,
+    if (!decode_in_strips(image, s, window, plan, threads, *writer, &error, &failed_in_output,
                           [&](int64_t done, int64_t total) { progress.update(done, total); })) {
         return decode_failure(failed_in_output ? output : input.shown(), error);
     }

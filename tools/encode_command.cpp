@@ -15,7 +15,7 @@
 
 #include "encode/encoder.h"
 #include "encode/kavel_writer.h"
-#include "format/kavel.h"
+#include "kavel/kavel.h"
 #include "tools/command_line.h"
 #include "tools/common/atomic_output.h"
 #include "tools/common/number_parsing.h"
@@ -27,7 +27,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kavel encode IN OUT.kvl [--levels L] [--quality Q | --step S | --bpp B]\n"
-    "                    [--tile N] [--block N] [--layout index-first|natural]\n"
+    "                    [--tile N] [--block N] [--layout index-first|by-place|natural]\n"
     "                    [--max-pixels N] [--force] [-q] [-v]\n";
 
 // What the encoder holds per sample at its peak (the picture, its float planes and the
@@ -64,7 +64,9 @@ void print_help() {
         "  --block N     block side in coefficients (default: %d in the finest subbands,\n"
         "                halved with every coarser level down to %d)\n"
         "  --layout L    index-first (default: directories and stream headers before all\n"
-        "                blocks, for remote reading) or natural (each tile's blocks after it)\n"
+        "                blocks, for remote reading), by-place (index first, blocks sorted\n"
+        "                by the picture area they cover: windows of remote files in fewer\n"
+        "                requests) or natural (each tile's blocks after it)\n"
         "  --max-pixels N\n"
         "                refuse pictures of more than N pixels before reading their pixels\n"
         "                (default: what fits in this machine's memory, physical memory /\n"
@@ -89,7 +91,10 @@ bool holds_other_data(const std::string& path) {
     struct stat status {};
     if (path == "-" || ::stat(path.c_str(), &status) != 0) return false;
     if (!S_ISREG(status.st_mode) || status.st_size == 0) return S_ISDIR(status.st_mode);
-    return !kavel::Image::open(path);
+    kavel_image* image = nullptr;
+    const kavel_status opened = kavel_open_path(path.c_str(), &image);
+    kavel_close(image);
+    return opened != KAVEL_OK;
 }
 
 }  // namespace
@@ -134,12 +139,13 @@ int run_encode_command(int argc, char** argv) {
     }
     if (line.has("layout")) {
         const std::string layout = line.value("layout");
-        if (layout != "natural" && layout != "index-first") {
+        if (layout != "natural" && layout != "index-first" && layout != "by-place") {
             return kavel_tools::usage_error(
-                "encode", "--layout: wants index-first or natural, not '" + layout + "'");
+                "encode", "--layout: wants index-first, by-place or natural, not '" + layout + "'");
         }
-        options.layout.order =
-            layout == "natural" ? kavel::LayoutOrder::natural : kavel::LayoutOrder::index_first;
+        options.layout.order = layout == "natural"       ? kavel::LayoutOrder::natural
+                               : layout == "index-first" ? kavel::LayoutOrder::index_first
+                                                         : kavel::LayoutOrder::by_place;
     }
     if (line.has("quality")) {
         if (!parse_real(line.value("quality"), 1, 100, &options.quality, &why))

@@ -1,5 +1,7 @@
 #include "tools/strip_decoder.h"
 
+#include "tools/library_messages.h"
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -42,8 +44,8 @@ bool decode_in_strips(const kavel::Image& image, int32_t scale, const kavel::Win
                       bool* failed_in_output,
                       const std::function<void(int64_t, int64_t)>& progress) {
     *failed_in_output = false;
-    const int64_t columns = window.columns();
-    const int64_t rows = window.rows();
+    const int64_t columns = kavel::columns(window);
+    const int64_t rows = kavel::rows(window);
     const int64_t planes = image.info().planes;
     const int64_t part = std::clamp<int64_t>(plan.columns, 1, columns);
     // Rows cut across the width go one at a time, so that the bytes stay in order.
@@ -86,8 +88,10 @@ bool decode_in_strips(const kavel::Image& image, int32_t scale, const kavel::Win
             bool ok = false;
             try {
                 slot.pixels.resize(static_cast<size_t>(width * planes * count));
-                ok = image.decode(scale, piece, slot.pixels.data(),
-                                  static_cast<size_t>(width * planes), &reason);
+                image.decode(scale, piece, slot.pixels, static_cast<size_t>(width * planes));
+                ok = true;
+            } catch (const kavel::Error& failure) {
+                reason = kavel_tools::reason_of(failure, "");
             } catch (const std::bad_alloc&) {
                 reason = "out of memory";
             }

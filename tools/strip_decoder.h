@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "format/kavel.h"
+#include "kavel/kavel.hpp"
 #include "tools/picture_writer.h"
 
 // Samples (pixels x planes) in one piece: a few megabytes per thread, whatever the shape.

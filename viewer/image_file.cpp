@@ -19,12 +19,6 @@ constexpr int32_t kMaxSteps = 64;
 // Region rasters beyond this many bytes are refused rather than allocated.
 constexpr int64_t kMaxRasterBytes = int64_t(1) << 30;
 
-int32_t SizeAtScale(int32_t size, int32_t scale) {
-    double value = size;
-    for (int32_t step = 0; step < scale && step < kMaxSteps; ++step) value = (value + 1) * 0.5;
-    return TruncateToInt32(value);
-}
-
 }  // namespace
 
 ImageFile::ImageFile(const char* path) {
@@ -49,9 +43,11 @@ ImageFile::ImageFile(const char* path) {
     }
 }
 
-int32_t ImageFile::GetWidthAtScale(int32_t scale) const { return SizeAtScale(width_, scale); }
+// Halving (v + 1) x 0.5 in double and truncating gives ceil(v / 2) for every v >= 0: the
+// library's size at a scale.
+int32_t ImageFile::GetWidthAtScale(int32_t scale) const { return size_at_scale(width_, scale); }
 
-int32_t ImageFile::GetHeightAtScale(int32_t scale) const { return SizeAtScale(height_, scale); }
+int32_t ImageFile::GetHeightAtScale(int32_t scale) const { return size_at_scale(height_, scale); }
 
 platform::Rect ImageFile::GetBoundsAtScale(int32_t scale) const {
     return {0, 0, GetWidthAtScale(scale), GetHeightAtScale(scale)};
@@ -100,12 +96,8 @@ bool ImageFile::Decode(int32_t scale, int32_t x0, int32_t x1, int32_t y0, int32_
 
 std::unique_ptr<PixelRaster> ImageFile::ReadThumbnail() const {
     const int32_t scale = levels_;
-    int32_t w = width_;
-    int32_t h = height_;
-    for (int32_t step = 0; step < scale && step < kMaxSteps; ++step) {
-        w = static_cast<int32_t>((int64_t(w) + 1) / 2);
-        h = static_cast<int32_t>((int64_t(h) + 1) / 2);
-    }
+    const int32_t w = GetWidthAtScale(scale);
+    const int32_t h = GetHeightAtScale(scale);
     if (!HasPixelLayout() || w <= 0 || h <= 0) return nullptr;
     if ((int64_t(h) + 1) * (int64_t(w) + 1) * planes_ > kMaxRasterBytes) return nullptr;
     auto raster = std::make_unique<PixelRaster>(h, w, planes_ == 1);

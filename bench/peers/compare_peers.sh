@@ -179,13 +179,12 @@ for kind in grey colour; do
 done
 
 # --- timing ---------------------------------------------------------------------------------
-# time_command RUNS WARMUP COMMAND...: sets $t (median seconds, or "failed").
-time_command() {
-  local count=$1 warm=$2 line=""
-  shift 2
-  for word in "$@"; do line+="$(printf '%q' "$word") "; done
-  if hyperfine -N --style none --warmup "$warm" --runs "$count" --export-json "$scratch/h.json" \
-       "$line" > "$scratch/hyperfine.log" 2>&1; then
+# run_hyperfine LINE HYPERFINE-OPTIONS...: sets $t to the median seconds of LINE (or "failed").
+run_hyperfine() {
+  local line=$1
+  shift
+  if hyperfine --style none "$@" --export-json "$scratch/h.json" "$line" \
+       > "$scratch/hyperfine.log" 2>&1; then
     t=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["results"][0]["median"])' \
       "$scratch/h.json")
   else
@@ -195,19 +194,15 @@ time_command() {
   fi
   rm -f "$scratch"/out.*
 }
-# time_shell RUNS COMMAND-LINE: the same for a shell pipeline.
-time_shell() {
-  if hyperfine --style none --runs "$1" --export-json "$scratch/h.json" "$2" \
-       > "$scratch/hyperfine.log" 2>&1; then
-    t=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["results"][0]["median"])' \
-      "$scratch/h.json")
-  else
-    echo "compare_peers: failed: $2" >&2
-    tail -5 "$scratch/hyperfine.log" >&2
-    t=failed
-  fi
-  rm -f "$scratch"/out.*
+# time_command RUNS WARMUP COMMAND...: a command without a shell.
+time_command() {
+  local count=$1 warm=$2 line=""
+  shift 2
+  for word in "$@"; do line+="$(printf '%q' "$word") "; done
+  run_hyperfine "$line" -N --warmup "$warm" --runs "$count"
 }
+# time_shell RUNS COMMAND-LINE: a shell pipeline.
+time_shell() { run_hyperfine "$2" --runs "$1"; }
 cell() {  # cell TIME REFERENCE: "T (xR)"
   if [[ $1 == failed ]]; then echo failed
   elif [[ -z "${2:-}" || $2 == failed ]]; then seconds "$1"

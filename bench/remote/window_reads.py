@@ -3,11 +3,16 @@
 
     bench/remote/window_reads.py KAVEL FILE.kvl [decode options...]
 
-Runs `KAVEL decode FILE.kvl -o /dev/null.ppm-like scratch [options]` under strace (Debian
-package strace), follows the file's descriptor through openat, lseek, read and pread64, and
-prints:
+Runs `KAVEL decode FILE.kvl -o SCRATCH.ppm [options]` under strace (Debian package strace),
+follows the file's descriptor through openat, lseek, read and pread64, and prints what it read.
+The decoder reads blocks through a 16 KiB read-ahead buffer, which would count bytes it never
+uses; so a small preloaded library (compiled here with cc) makes every pread return at most
+512 bytes (a short read, which the decoder takes in its stride), and the bytes read are then
+close to the bytes needed. Prints:
   reads       the system calls that read the file, and the bytes they returned
   distinct    the bytes of the file read at least once
+  ranges      the distinct bytes as ranges of consecutive bytes (reads that touch or overlap
+              joined): what a reader that fetches exactly the needed ranges asks for
   16K chunks  the file cut in 16 KiB chunks (the unit a /vsicurl/-style reader fetches):
               chunks touched, their bytes, and the runs of consecutive chunks (one HTTP range
               request each when the reader asks for neighbouring chunks together)
@@ -20,6 +25,21 @@ import sys
 import tempfile
 
 CHUNK = 16384
+SHORT_READ = 512
+
+SHIM = r"""
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <sys/types.h>
+static ssize_t (*real)(int, void*, size_t, off_t);
+ssize_t pread64(int fd, void* buffer, size_t count, off_t offset) {
+    if (!real) real = (ssize_t (*)(int, void*, size_t, off_t))dlsym(RTLD_NEXT, "pread64");
+    return real(fd, buffer, count > %d ? %d : count, offset);
+}
+ssize_t pread(int fd, void* buffer, size_t count, off_t offset) {
+    return pread64(fd, buffer, count, offset);
+}
+""" % (SHORT_READ, SHORT_READ)
 
 
 def main():
@@ -30,7 +50,12 @@ def main():
     with tempfile.TemporaryDirectory() as scratch:
         trace = os.path.join(scratch, "trace")
         out = os.path.join(scratch, "out.ppm")
+        shim = os.path.join(scratch, "short_reads.so")
+        with open(shim + ".c", "w") as source:
+            source.write(SHIM)
+        subprocess.run(["cc", "-shared", "-fPIC", "-O2", "-o", shim, shim + ".c", "-ldl"], check=True)
         subprocess.run(["strace", "-f", "-qq", "-e", "trace=openat,read,pread64,lseek,close",
+                        "-E", "LD_PRELOAD=" + shim,
                         "-o", trace, kavel, "decode", path, "-o", out] + sys.argv[3:],
                        check=True, stdout=subprocess.DEVNULL)
         lines = open(trace).read().splitlines()
@@ -69,9 +94,11 @@ def main():
         covered.update(range(start, start + n)) if n < 1 << 22 else None
         chunks.update(range(start // CHUNK, (start + n - 1) // CHUNK + 1))
     runs = sum(1 for c in chunks if c - 1 not in chunks)
+    joined = sum(1 for b in covered if b - 1 not in covered)
     print("file: %d bytes" % size)
     print("reads: %d calls, %d bytes (%.2f %% of the file)" % (len(ranges), read_bytes, 100.0 * read_bytes / size))
     print("distinct: %d bytes (%.2f %%)" % (len(covered), 100.0 * len(covered) / size))
+    print("ranges: %d ranges of consecutive bytes" % joined)
     print("16K chunks: %d chunks, %d bytes (%.2f %%), %d runs of consecutive chunks"
           % (len(chunks), len(chunks) * CHUNK, 100.0 * len(chunks) * CHUNK / size, runs))
 

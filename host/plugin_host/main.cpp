@@ -32,7 +32,8 @@ void PrintUsage(FILE* out) {
                  "       plugin-host open FILE -o OUT.png [--plugins DIR] [--accept | --cancel]\n"
                  "       plugin-host --help | --version\n"
                  "\n"
-                 "Options take their value as the next word or after '=' (--plugins=DIR).\n"
+                 "Options take their value as the next word or after '=' (--plugins=DIR);\n"
+                 "-o is also --output.\n"
                  "Messages go to the standard error; list writes the registration it reads.\n"
                  "\n"
                  "open picks the module whose readable extension matches FILE (from DIR,\n"
@@ -255,8 +256,8 @@ int OpenCommand(int argc, char** argv) {
 
     // The first module that loads reads the file; one that does not is skipped.
     LoadedModule loaded;
+    std::string error;
     for (const CatalogueEntry* module : readers) {
-        std::string error;
         if (LoadModule(*module, &loaded, &error)) break;
         std::fprintf(stderr, "plugin-host: %s; skipping %s\n", error.c_str(), module->path.c_str());
     }

@@ -14,6 +14,19 @@ static gboolean fail_errno(GError** error, const char* what) {
     return FALSE;
 }
 
+gint64 read_descriptor_at(int fd, guint64 offset, void* buffer, gsize length) {
+    gsize done = 0;
+    while (done < length) {
+        const ssize_t got =
+            pread(fd, (guint8*)buffer + done, length - done, (off_t)(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += (gsize)got;
+    }
+    return (gint64)done;
+}
+
 gboolean byte_spool_init(ByteSpool* spool, GError** error) {
     spool->fd = -1;
     spool->heap = NULL;
@@ -72,14 +85,7 @@ gboolean byte_spool_read_at(const ByteSpool* spool, gsize offset, guint8* buffer
         memcpy(buffer, spool->heap->data + offset, length);
         return TRUE;
     }
-    gsize done = 0;
-    while (done < length) {
-        const ssize_t got = pread(spool->fd, buffer + done, length - done, (off_t)(offset + done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return FALSE;
-        done += (gsize)got;
-    }
-    return TRUE;
+    return read_descriptor_at(spool->fd, offset, buffer, length) == (gint64)length;
 }
 
 gboolean byte_spool_view(ByteSpool* spool, const guint8** data, gsize* size, GError** error) {

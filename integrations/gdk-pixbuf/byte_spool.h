@@ -16,6 +16,10 @@ typedef struct ByteSpool {
     void* map;        /* the memory file mapped by byte_spool_view, or NULL */
 } ByteSpool;
 
+/* Reads up to length bytes at offset of the file fd (pread, retried when interrupted) and returns
+ * how many it read, fewer only at the end of the file, or -1 on failure. */
+gint64 read_descriptor_at(int fd, guint64 offset, void* buffer, gsize length);
+
 /* An empty spool. FALSE (with error set) only when no buffer can be made at all. */
 gboolean byte_spool_init(ByteSpool* spool, GError** error);
 

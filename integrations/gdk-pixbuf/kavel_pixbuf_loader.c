@@ -54,17 +54,8 @@ typedef struct LoadContext {
 
 /* --- the whole file, read through its descriptor --------------------------------------------- */
 
-static int64_t read_descriptor_at(void* context, uint64_t offset, void* buffer, size_t length) {
-    const int fd = *(const int*)context;
-    size_t done = 0;
-    while (done < length) {
-        const ssize_t got = pread(fd, (char*)buffer + done, length - done, (off_t)(offset + done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return -1;
-        if (got == 0) break;
-        done += (size_t)got;
-    }
-    return (int64_t)done;
+static int64_t read_file_at(void* context, uint64_t offset, void* buffer, size_t length) {
+    return read_descriptor_at(*(const int*)context, offset, buffer, length);
 }
 
 /* Decodes image at the scale the application wants (size_func may be NULL: full size). */
@@ -101,7 +92,7 @@ static GdkPixbuf* load_file(FILE* file, GError** error) {
         kavel_reader reader;
         memset(&reader, 0, sizeof reader);
         reader.context = &fd;
-        reader.read_at = read_descriptor_at;
+        reader.read_at = read_file_at;
         reader.size = (uint64_t)file_stat.st_size;
         kavel_image* image = NULL;
         const kavel_status status = kavel_open_reader(&reader, &image);

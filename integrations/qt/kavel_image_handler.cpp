@@ -76,9 +76,7 @@ bool KavelImageHandler::read(QImage* image) {
     kavel_info info{};
     kavel_get_info(kavel, &info);
     if (info.planes != 1 && info.planes != 3) {
-        qCWarning(kavelImageFormat,
-                  "Kavel image: images of %d planes cannot be read (only grey "
-                  "and colour)",
+        qCWarning(kavelImageFormat, "Kavel image: %d planes (only grey and colour are read)",
                   int(info.planes));
         return false;
     }
@@ -93,15 +91,13 @@ bool KavelImageHandler::read(QImage* image) {
         scaled ? kavel_scale_for_size(kavel, scaled_.width(), scaled_.height()) : 0;
     const ReadPlan plan = plan_read(whole.size(), info.levels, clip, scaled_, whole_scale);
 
-    // allocateImage keeps to QImageReader::allocationLimit (256 MB unless the application
-    // changes it): a header may claim any size up to 2^31 - 1 square in a few bytes.
+    // allocateImage keeps to QImageReader::allocationLimit (128 MB by default in Qt 6.4; the
+    // application may change it): a header may claim up to 2^31 - 1 square in a few bytes.
     QImage decoded;
     QImage output;
     if (!allocateImage(plan.window.size(), format_of(info.planes), &decoded) ||
         (!plan.exact() && !allocateImage(plan.output, format_of(info.planes), &output))) {
-        qCWarning(kavelImageFormat,
-                  "Kavel image: %d x %d pixels are over the allocation limit "
-                  "or do not fit in memory",
+        qCWarning(kavelImageFormat, "Kavel image: %d x %d pixels are over the allocation limit",
                   plan.window.width(), plan.window.height());
         return false;
     }

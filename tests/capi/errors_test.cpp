@@ -103,13 +103,36 @@ TEST(Errors, DecodeFailuresNameTheirClassAndLeaveTheBuffer) {
     EXPECT_EQ(kavel_set_limits(image, &limits), KAVEL_ERROR_ARGUMENT);
     kavel_close(image);
 
-    // The first tile directory's marker broken: damaged data.
+    // Limits: a tiny memory limit, a tiny work factor.
+    ASSERT_EQ(kavel_open_memory(bytes.data(), bytes.size(), &image), KAVEL_OK);
+    kavel_default_limits(&limits);
+    limits.memory = 2000;
+    ASSERT_EQ(kavel_set_limits(image, &limits), KAVEL_OK);
+    expect(KAVEL_ERROR_OUT_OF_MEMORY, 0, whole, 192, nullptr, "memory limit of 2000 bytes");
+    kavel_close(image);
+
+    // The first tile directory's marker broken, then its tile count: damaged data, and the
+    // message names the subband and the directory's offset.
     const uint32_t directory = (uint32_t{bytes[23]} << 24) | (uint32_t{bytes[24]} << 16) |
                                (uint32_t{bytes[25]} << 8) | bytes[26];
-    ASSERT_LT(directory + 1, bytes.size());
-    bytes[directory + 1] = 0x00;
-    ASSERT_EQ(kavel_open_memory(bytes.data(), bytes.size(), &image), KAVEL_OK);
-    expect(KAVEL_ERROR_DAMAGED, 0, whole, 192, nullptr, "damaged");
+    ASSERT_LT(directory + 8, bytes.size());
+    const std::string where = "subband 0, plane 0: tile directory at offset " +
+                              std::to_string(directory) + ": ";
+    std::vector<uint8_t> broken = bytes;
+    broken[directory + 1] = 0x00;
+    ASSERT_EQ(kavel_open_memory(broken.data(), broken.size(), &image), KAVEL_OK);
+    expect(KAVEL_ERROR_DAMAGED, 0, whole, 192, nullptr, (where + "no 0xFF 0xAC").c_str());
+    kavel_close(image);
+    broken = bytes;
+    broken[directory + 4] = 0x00;
+    broken[directory + 5] = 0x01;  // 65536 + n records
+    ASSERT_EQ(kavel_open_memory(broken.data(), broken.size(), &image), KAVEL_OK);
+    expect(KAVEL_ERROR_DAMAGED, 0, whole, 192, nullptr, "records do not fit in the file");
+    EXPECT_TRUE(mentions(where.c_str())) << kavel_last_error();
+    kavel_close(image);
+    // The file cut after its pointer table.
+    ASSERT_EQ(kavel_open_memory(bytes.data(), 30, &image), KAVEL_OK);
+    expect(KAVEL_ERROR_DAMAGED, 0, whole, 192, nullptr, "pointer table entry of subband");
     kavel_close(image);
 
     // A source that cannot be read.

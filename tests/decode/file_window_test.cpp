@@ -86,8 +86,9 @@ TEST(FileWindow, ReadsOnAcrossTheEndOfItsBuffer) {
     expect_read(*f.window, f.bytes, 0, 100, 100);
     expect_read(*f.window, f.bytes, kBuffer - 10, 100, 10);
     expect_read(*f.window, f.bytes, kBuffer, 90, 90);
-    // More than the buffer holds comes back as one buffer's worth.
-    expect_read(*f.window, f.bytes, 5, 2 * kBuffer, kBuffer);
+    // More than the buffer holds comes back as one buffer's worth (a read backwards fills the
+    // buffer from before its offset: from the file's start here).
+    expect_read(*f.window, f.bytes, 5, 2 * kBuffer, kBuffer - 5);
 
     // Reads of odd sizes, each going on where the last one stopped, give the whole file.
     std::vector<uint8_t> all;
@@ -148,19 +149,22 @@ TEST(FileWindow, JumpsBackwardsAndForwards) {
         int64_t offset;
         int32_t count, expected;
     };
-    // A read outside the buffer fills it from its own offset; one inside is served from it.
+    // A read forwards outside the buffer fills it from its own offset, one backwards from
+    // kSize - kAhead bytes before it (so that it keeps kAhead bytes from its offset on); one
+    // inside is served from it.
+    constexpr int64_t kBack = kBuffer - FileWindow::kAhead;
     const Read reads[] = {
-        {3 * kBuffer, 64, 64},            // far forwards: [3k, 4k)
-        {100, 64, 64},                    // far backwards: [100, 100 + k)
-        {100 + kBuffer - 1, 64, 1},       // the buffer's last byte
-        {99, 64, 64},                     // one byte before the buffer: [99, 99 + k)
-        {120, kBuffer, kBuffer - 21},     // within it, to its end
-        {2 * kBuffer + 7, 64, 64},        // forwards again: [2k + 7, 3k + 7)
-        {2 * kBuffer + 7 + 500, 64, 64},  // a little further, in the buffer
-        {2 * kBuffer + 7 + 100, 64, 64},  // a little back, in the buffer
-        {2 * kBuffer, 64, 64},            // a little back, before the buffer
-        {4 * kBuffer - 5, 64, 5},         // the file's last bytes
-        {0, 64, 64},                      // and its first
+        {3 * kBuffer, 64, 64},                           // far forwards: [3k, 4k)
+        {100, 64, 64},                                   // far backwards: [0, k)
+        {kBuffer - 1, 64, 1},                            // the buffer's last byte
+        {2 * kBuffer + 7, 64, 64},                       // forwards again: [2k + 7, 3k + 7)
+        {2 * kBuffer + 7 + 500, 64, 64},                 // a little further, in the buffer
+        {2 * kBuffer + 7 + 100, 64, 64},                 // a little back, in the buffer
+        {2 * kBuffer, 64, 64},                           // before the buffer: [2k - kBack, ...)
+        {2 * kBuffer + FileWindow::kAhead - 1, 64, 1},   // the last byte kept ahead
+        {2 * kBuffer - kBack, 64, 64},                   // the first byte kept behind
+        {4 * kBuffer - 5, 64, 5},                        // the file's last bytes
+        {0, 64, 64},                                     // and its first
     };
     for (const Read& r : reads) expect_read(*f.window, f.bytes, r.offset, r.count, r.expected);
 }

@@ -88,7 +88,7 @@ TEST(SharedDirectory, OneCopyServesEveryLeafAndPlane) {
     EXPECT_EQ(pool_block_count(), blocks + 4);
     EXPECT_EQ(pool_bytes_held(), bytes_held + table_bytes + (200 + 60) * sizeof(float));
 
-    close_region_decode(true);
+    close_region_decode(stream, true);
     EXPECT_EQ(pool_block_count(), 3u);  // the three arrays
     pool_free_all();
 }
@@ -192,13 +192,14 @@ int64_t work_of_whole_decode(const std::string& path, int32_t planes, bool refer
         BandNode* plan = nullptr;
         RegionNode* region = nullptr;
         EXPECT_EQ(build_band_plan(&plan, request), 0);
-        EXPECT_EQ(plan_plane_region(&region, plan, request, stream, j, planes), 0);
+        EXPECT_EQ(plan_plane_region(&region, plan, request, stream, j, planes), 0)
+            << stream->context()->message();
         release_band_plan(plan);
         release_region(region);
     }
     use_reference_decoder(false);
-    const int64_t spent = region_work_spent();
-    close_region_decode(true);
+    const int64_t spent = region_work_spent(stream);
+    close_region_decode(stream, true);
     EXPECT_EQ(free_region_request(request), 0);
     EXPECT_EQ(pool_block_count(), 0u);
     return spent;

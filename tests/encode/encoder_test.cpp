@@ -8,6 +8,7 @@
 
 #include "decode/reference/reference_decoder.h"
 #include "format/kavel.h"
+#include "tests/encode/picture_crop.h"
 #include "tests/support/test_files.h"
 #include "tools/picture_reader.h"
 
@@ -25,21 +26,6 @@ const Picture& photo(const std::string& name) {
         it = cache.emplace(name, std::move(picture)).first;
     }
     return it->second;
-}
-
-Picture crop(const Picture& picture, int32_t x0, int32_t y0, int32_t width, int32_t height) {
-    Picture out;
-    out.width = width;
-    out.height = height;
-    out.channels = picture.channels;
-    for (int32_t y = y0; y < y0 + height; ++y) {
-        const auto* row = picture.samples.data() +
-                          (std::size_t(y) * std::size_t(picture.width) + std::size_t(x0)) *
-                              std::size_t(picture.channels);
-        out.samples.insert(out.samples.end(), row,
-                           row + std::size_t(width) * std::size_t(picture.channels));
-    }
-    return out;
 }
 
 double psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
@@ -219,12 +205,14 @@ TEST_F(EncoderRoundTrip, TileAndBlockLayoutsAllDecode) {
 TEST_F(EncoderRoundTrip, LayoutOrderDoesNotChangeThePixels) {
     const Picture part = crop(photo("chelsea.png"), 0, 0, 120, 90);
     std::vector<uint8_t> first;
-    for (LayoutOrder order : {LayoutOrder::natural, LayoutOrder::directories_last,
-                              LayoutOrder::reversed, LayoutOrder::index_first}) {
+    for (LayoutOrder order :
+         {LayoutOrder::natural, LayoutOrder::directories_last, LayoutOrder::reversed,
+          LayoutOrder::index_first, LayoutOrder::by_place}) {
         SCOPED_TRACE(int(order));
         EncoderOptions options;
         options.layout = {order, 2};
         options.tile_size = 32;
+        options.block_size = 8;  // several blocks per tile, to be sorted by place
         const auto pixels = round_trip(part, options);
         if (first.empty()) first = pixels;
         EXPECT_EQ(pixels, first);

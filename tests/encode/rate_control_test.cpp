@@ -7,26 +7,17 @@
 
 #include "encode/encoder.h"
 #include "encode/rate_model.h"
+#include "tests/encode/picture_crop.h"
 #include "tools/picture_reader.h"
 
 namespace kavel {
 namespace {
 
 Picture read_photo(const char* name, int32_t x0, int32_t y0, int32_t width, int32_t height) {
-    Picture whole, part;
+    Picture whole;
     std::string error;
     EXPECT_TRUE(read_picture(std::string(KAVEL_DATA_DIR) + "/" + name, &whole, &error)) << error;
-    part.width = width;
-    part.height = height;
-    part.channels = whole.channels;
-    for (int32_t y = y0; y < y0 + height; ++y) {
-        const auto* row = whole.samples.data() +
-                          (std::size_t(y) * std::size_t(whole.width) + std::size_t(x0)) *
-                              std::size_t(whole.channels);
-        part.samples.insert(part.samples.end(), row,
-                            row + std::size_t(width) * std::size_t(whole.channels));
-    }
-    return part;
+    return crop(whole, x0, y0, width, height);
 }
 
 // A smooth gradient with noise on one half and sharp-edged bars (like text) on the other.

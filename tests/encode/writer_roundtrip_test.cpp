@@ -199,7 +199,7 @@ TEST_F(WriterRoundTrip, ColourWithAPlaneWithoutStream) {
 TEST_F(WriterRoundTrip, EveryLayoutOrderReadsTheSame) {
     for (LayoutOrder order :
          {LayoutOrder::natural, LayoutOrder::directories_last, LayoutOrder::reversed,
-          LayoutOrder::index_first}) {
+          LayoutOrder::index_first, LayoutOrder::by_place}) {
         SCOPED_TRACE(int(order));
         FileInput file = base(3, 16, 16);
         file.layout = {order, 3};

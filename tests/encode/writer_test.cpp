@@ -298,7 +298,7 @@ TEST(Layout, EveryOrderLeadsEveryOffsetToItsMarker) {
     std::map<LayoutOrder, std::vector<uint8_t>> files;
     for (LayoutOrder order :
          {LayoutOrder::natural, LayoutOrder::directories_last, LayoutOrder::reversed,
-          LayoutOrder::index_first}) {
+          LayoutOrder::index_first, LayoutOrder::by_place}) {
         for (uint32_t gap : {0u, 5u}) {
             SCOPED_TRACE(int(order) * 10 + int(gap));
             const FileInput file = sample_file(order, gap);
@@ -435,6 +435,54 @@ TEST(FileWriting, WritesAtomicallyAndLeavesNothingOnFailure) {
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir)) ++entries;
     EXPECT_EQ(entries, 1);
     std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace kavel
+
+namespace kavel {
+namespace {
+
+TEST(Layout, BlocksByPlaceFollowTheZOrderOfThePicture) {
+    // 16 x 16 colour, one level: four 8 x 8 subbands, each one tile of 2 x 2 blocks of 4 x 4,
+    // so that every block covers an 8 x 8 square of the picture. By place, the blocks of every
+    // subband and plane over one square lie together, the squares in Z order.
+    FileInput file;
+    file.planes = 3;
+    file.levels = 1;
+    file.width = 16;
+    file.height = 16;
+    file.layout.order = LayoutOrder::by_place;
+    file.subbands.resize(4);
+    for (auto& dir : file.subbands) {
+        TileInput tile{0, 0, 7, 7, {}};
+        for (int p = 0; p < 3; ++p) {
+            StreamInput stream;
+            stream.block_width = 4;
+            stream.block_height = 4;
+            stream.coefficients.assign(64, 5 + p);
+            tile.planes.push_back(stream);
+        }
+        dir.tiles.push_back(tile);
+    }
+    std::vector<uint8_t> bytes;
+    std::string error;
+    ASSERT_TRUE(write_kavel(file, &bytes, &error)) << error;
+    std::vector<std::pair<int32_t, int>> blocks;  // offset, square (= block number here)
+    for (std::size_t k = 0; k < 4; ++k) {
+        const std::size_t dir = std::size_t(be32(bytes, 23 + 4 * k));
+        for (std::size_t p = 0; p < 3; ++p) {
+            const std::size_t header = std::size_t(be32(bytes, dir + 8 + 4 * p));
+            std::size_t symbols = 0;
+            for (int i = 0; i < 16; ++i) symbols += bytes[header + 2 + std::size_t(i)];
+            for (int b = 0; b < 4; ++b)
+                blocks.push_back({be32(bytes, header + 30 + symbols + 4 * std::size_t(b)), b});
+        }
+    }
+    std::sort(blocks.begin(), blocks.end());
+    for (std::size_t i = 0; i < blocks.size(); ++i) EXPECT_EQ(blocks[i].second, int(i / 12)) << i;
+    // Every header lies before every block, as with the index first.
+    EXPECT_LT(std::size_t(be32(bytes, 23 + 12)), std::size_t(blocks.front().first));
 }
 
 }  // namespace

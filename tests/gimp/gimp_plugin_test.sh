@@ -41,6 +41,8 @@ PY
 # A 40-pixel thumbnail of a 301-pixel-wide image: scale 2 (76 x 51) is the coarsest that is
 # large enough.
 "$kavel" decode "$work/colour.kvl" --scale 2 -o "$work/thumb-expected.ppm"
+# The header and the start of the data, without the rest.
+head -c 3000 "$work/colour.kvl" > "$work/damaged.kvl"
 # The viewer dialog confirmed with its first values: what plugin-host delivers.
 QT_QPA_PLATFORM=offscreen "$plugin_host" open "$work/colour.kvl" -o "$work/viewer-expected.png" \
   --accept --plugins "$(dirname "$module")" > /dev/null 2>&1
@@ -75,6 +77,12 @@ script="
   (note (string-append \"viewer-resolution \"
                        (number->string (car (gimp-image-get-resolution viewed))))))
 "
+# Failures come back as GIMP errors with the reason, and GIMP goes on.
+failing_script="
+(catch #f (file-kavel-load-region RUN-NONINTERACTIVE \"$w/colour.kvl\" 9 0 0 9 9))
+(catch #f (gimp-file-load RUN-NONINTERACTIVE \"$w/damaged.kvl\" \"damaged.kvl\"))
+(gimp-message (string-append \"images-after-failures \" (number->string (car (gimp-image-list)))))
+"
 cancel_script="
 (gimp-file-load RUN-INTERACTIVE \"$w/colour.kvl\" \"colour.kvl\")
 (gimp-message (string-append \"images-after-cancel \" (number->string (car (gimp-image-list)))))
@@ -82,7 +90,8 @@ cancel_script="
 # No display: the module shows its dialog on Qt's offscreen platform.
 unset DISPLAY WAYLAND_DISPLAY
 start=$(date +%s)
-KAVEL_DIALOG_ANSWER=accept gimp-console-2.10 -i -d -f --no-shm -b "$script" -b '(gimp-quit 0)' \
+KAVEL_DIALOG_ANSWER=accept gimp-console-2.10 -i -d -f --no-shm -b "$script" -b "$failing_script" \
+  -b '(gimp-quit 0)' \
   > "$work/gimp.log" 2>&1 || {
   cat "$work/gimp.log"; echo "gimp_plugin_test: gimp-console failed" >&2; exit 1; }
 KAVEL_DIALOG_ANSWER=cancel gimp-console-2.10 -i -d -f --no-shm -b "$cancel_script" \
@@ -119,6 +128,9 @@ check "viewer dialog confirmed: the region plugin-host delivers" same_pixels "$w
 check "viewer dialog confirmed: the resolution chosen in it (72)" grep -q "viewer-resolution 72" "$work/gimp.log"
 check "viewer dialog cancelled: no image" grep -q "images-after-cancel 0" "$work/gimp-cancel.log"
 check "viewer dialog cancelled: no error" bash -c "! grep -qi error '$work/gimp-cancel.log'"
+check "a scale the file lacks is an error that says so" grep -q "scale 9 is not in the file" "$work/gimp.log"
+check "a damaged file is an error naming it" grep -q "Could not open '$w/damaged.kvl'" "$work/gimp.log"
+check "failed loads leave no image behind (the six opened before)" grep -q "images-after-failures 6" "$work/gimp.log"
 check "gimp-file-save exports with the defaults" cmp "$w/export-default.kvl" "$w/export-default-expected.kvl"
 if (( fail )); then
   echo "--- gimp-console output"; cat "$work/gimp.log" "$work/gimp-cancel.log"

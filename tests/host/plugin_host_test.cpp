@@ -167,8 +167,8 @@ TEST(PluginHostTest, OptionsTakeTheirValueEitherWayAndMistakesAreNamed) {
     kavel_test::TempDir dir;
     const std::string file = MakeKavelFile(dir, "picture.kvl", 1, 3, 600, 600);
     const std::string out = dir.path("out.png");
-    const HostRun equals =
-        PluginHost("open " + file + " --output=" + out + " --plugins=" KAVEL_PLUGIN_DIR " --accept");
+    const HostRun equals = PluginHost("open " + file + " --output=" + out +
+                                      " --plugins=" KAVEL_PLUGIN_DIR " --accept");
     EXPECT_EQ(equals.status, 0) << equals.output;
     EXPECT_EQ(ReadPng(out).width, 300u);
     // Every message goes to the standard error, the summary and refusals included.
@@ -181,12 +181,9 @@ TEST(PluginHostTest, OptionsTakeTheirValueEitherWayAndMistakesAreNamed) {
         const char* arguments;
         const char* named;
     } mistakes[] = {
-        {"--fail-advance-at=zero", "'zero'"},
-        {"--fail-advance-at zero", "'zero'"},
-        {"--bogus", "unknown option --bogus"},
-        {"-v", "unknown option -v"},
-        {"--accept=yes", "--accept takes no value"},
-        {"--buffer-suite-version=99999", "'99999'"},
+        {"--fail-advance-at=zero", "'zero'"},        {"--fail-advance-at zero", "'zero'"},
+        {"--bogus", "unknown option --bogus"},       {"-v", "unknown option -v"},
+        {"--accept=yes", "--accept takes no value"}, {"--buffer-suite-version=99999", "'99999'"},
     };
     for (const auto& mistake : mistakes) {
         const HostRun run = PluginHost("open " + file + " -o " + out + " " + mistake.arguments);
@@ -226,8 +223,8 @@ TEST(PluginHostTest, TheModuleFolderTakesOnlyRegularFilesAndSkipsModulesThatFail
 
     const std::string file = MakeKavelFile(dir, "picture.kvl", 3, 3, 600, 600);
     const std::string out = dir.path("out.png");
-    const HostRun open = PluginHost("open " + file + " -o " + out + " --plugins " + plugins +
-                                    " --accept");
+    const HostRun open =
+        PluginHost("open " + file + " -o " + out + " --plugins " + plugins + " --accept");
     EXPECT_EQ(open.status, 0) << open.output;
     EXPECT_NE(open.output.find("skipping " + plugins + "/A-broken.8bi"), std::string::npos)
         << open.output;

@@ -109,8 +109,8 @@ TEST(WholeImageTest, MaxAndTheInitialCropDeliverExactlyTheImage) {
     const struct {
         int32_t planes, levels, width, height;
     } shapes[] = {
-        {1, 0, 1, 1},     {3, 2, 40, 30},    {1, 3, 333, 257},
-        {3, 2, 71, 45},   {1, 3, 4000, 300}, {3, 3, 300, 4000},
+        {1, 0, 1, 1},   {3, 2, 40, 30},    {1, 3, 333, 257},
+        {3, 2, 71, 45}, {1, 2, 4000, 300}, {1, 2, 300, 4000},
     };
     for (const auto& shape : shapes) {
         const std::string name = std::to_string(shape.width) + "x" + std::to_string(shape.height);

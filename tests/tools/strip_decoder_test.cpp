@@ -36,24 +36,23 @@ TEST(DecodeInStrips, RowsMatchOneDecodeForAnyStripAndThreadCount) {
     TempDir dir;
     const std::string path = dir.path("c.kvl");
     kavel_test::write_file(kavel_test::random_file(3, 3, 61, 83, 4), path);
-    const auto image = kavel::Image::open(path);
-    ASSERT_TRUE(image);
+    const kavel::Image image = kavel::Image::open(path);
     for (const int32_t scale : {0, 1}) {
         const kavel::Window window =
-            scale == 0 ? kavel::Window{-3, 2, 57, 82} : image->bounds_at(scale);
+            scale == 0 ? kavel::Window{-3, 2, 57, 82} : image.bounds_at(scale);
         std::vector<uint8_t> expected;
         ASSERT_TRUE(kavel_test::decode_window(path, scale, window.x0, window.y0, window.x1,
                                               window.y1, &expected, 3));
         // Strips of whole rows, and rows cut across the width into pieces of 23 columns
         // (rows are then taken one at a time, whatever the plan's row count).
-        const PiecePlan plans[] = {{1, window.columns()}, {7, window.columns()},
-                                   {16, window.columns()}, {1000, window.columns()}, {4, 23}};
+        const int64_t width = kavel::columns(window);
+        const PiecePlan plans[] = {{1, width}, {7, width}, {16, width}, {1000, width}, {4, 23}};
         for (const PiecePlan& plan : plans) {
             for (const int threads : {1, 2, 3}) {
-                CollectingWriter writer(static_cast<size_t>(window.columns()) * 3);
+                CollectingWriter writer(static_cast<size_t>(width) * 3);
                 std::string error;
                 bool in_output = true;
-                ASSERT_TRUE(decode_in_strips(*image, scale, window, plan, threads, writer,
+                ASSERT_TRUE(decode_in_strips(image, scale, window, plan, threads, writer,
                                              &error, &in_output))
                     << error;
                 EXPECT_FALSE(in_output);
@@ -69,15 +68,14 @@ TEST(DecodeInStrips, FailuresStopTheRowsAndSayWhere) {
     TempDir dir;
     const std::string path = dir.path("g.kvl");
     const auto bytes = kavel_test::write_file(kavel_test::random_file(1, 2, 40, 64, 9), path);
-    const auto image = kavel::Image::open(path);
-    ASSERT_TRUE(image);
-    const kavel::Window window = image->bounds_at(0);
+    const kavel::Image image = kavel::Image::open(path);
+    const kavel::Window window = image.bounds_at(0);
 
     // The writer fails at row 20: strips after it are not written.
     CollectingWriter refusing(40, 20);
     std::string error;
     bool in_output = false;
-    EXPECT_FALSE(decode_in_strips(*image, 0, window, {8, 40}, 2, refusing, &error, &in_output));
+    EXPECT_FALSE(decode_in_strips(image, 0, window, {8, 40}, 2, refusing, &error, &in_output));
     EXPECT_TRUE(in_output);
     EXPECT_EQ(error, "disk full");
     EXPECT_EQ(refusing.pixels.size(), size_t{16 * 40});
@@ -89,7 +87,7 @@ TEST(DecodeInStrips, FailuresStopTheRowsAndSayWhere) {
     kavel_test::write_bytes(path, cut);
     CollectingWriter writer(40);
     error.clear();
-    EXPECT_FALSE(decode_in_strips(*image, 0, window, {8, 40}, 2, writer, &error, &in_output));
+    EXPECT_FALSE(decode_in_strips(image, 0, window, {8, 40}, 2, writer, &error, &in_output));
     EXPECT_FALSE(in_output);
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(writer.pixels.size() % (8 * 40), size_t{0});

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "host/module_load.h"
-#include "viewer/image_file.h"
 #include "host/resource_ids.h"
 #include "platform/cursor.h"
 #include "platform/drawing_context.h"
@@ -23,6 +22,7 @@
 #include "platform/qt/native_window.h"
 #include "tests/support/test_files.h"
 #include "viewer/dib_display.h"
+#include "viewer/image_file.h"
 #include "viewer/pixel_raster.h"
 #include "viewer/screenshots/sample_files.h"
 #include "viewer/viewer_dialog.h"
@@ -363,7 +363,43 @@ TEST_F(FullViewTest, AReleaseOutsideThePaneEndsTheDragWithTheBoxesRedrawn) {
     ExpectRedFrame(RedBox());
 }
 
-TEST_F(FullViewTest, DoubleClickZoomsInAroundThePointAndBeepsAt1To1) {
+TEST_F(FullViewTest, WheelAndDoubleClickZoomAroundThePointAndBeepAt1To1) {
+    // The wheel: one ratio per notch around the pointer; the crop does not move.
+    const Point output = dialog->m_outputCentre;
+    const QPoint at = InDialog(IDC_PREVIEW_PANE, {250, 100});
+    const Point screen = dialog->ClientToScreen({at.x(), at.y()});
+    const Point before = dialog->PreviewPointAtScale(screen);
+    auto turn = [&](int delta) {
+        QWheelEvent wheel(QPointF(at), QPointF(widget->mapToGlobal(at)), QPoint(), QPoint(0, delta),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(widget, &wheel);
+    };
+    turn(120);  // one notch away from the user: closer
+    EXPECT_EQ(dialog->m_scale, 1);
+    EXPECT_EQ(dialog->ComboGetCurSel(IDC_RATIO_LIST), 1);
+    EXPECT_EQ(dialog->m_outputCentre, output);
+    // The point under the pointer is still under it, up to a thumbnail pixel (16 pixels at
+    // 1:2).
+    const Point after = dialog->PreviewPointAtScale(screen);
+    const Point kept = ImageFile::ConvertPoint(before.x, before.y, 2, 1);
+    EXPECT_NEAR(after.x, kept.x, 24);
+    EXPECT_NEAR(after.y, kept.y, 24);
+    // Half notches add up; back out one ratio.
+    turn(-60);
+    EXPECT_EQ(dialog->m_scale, 1);
+    turn(-60);
+    EXPECT_EQ(dialog->m_scale, 2);
+    // 1:4 is the last ratio listed (the thumbnail scale 3 is not): the wheel stops there.
+    turn(-120);
+    EXPECT_EQ(dialog->m_scale, 2);
+    EXPECT_EQ(dialog->ComboGetCurSel(IDC_RATIO_LIST), 2);
+    // Over the full view the wheel does nothing.
+    QWheelEvent wheel(QPointF(FullView({60, 60})), QPointF(), QPoint(), QPoint(0, 120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(widget, &wheel);
+    EXPECT_EQ(dialog->m_scale, 2);
+
+    // The double-click: one ratio closer, both boxes recentred on the point.
     const QPoint click = InDialog(IDC_PREVIEW_PANE, {250, 100});
     const Point atScale =
         dialog->PreviewPointAtScale(dialog->ClientToScreen({click.x(), click.y()}));
@@ -446,7 +482,7 @@ TEST_F(FullViewTest, TheRightButtonMenuListsTheRatiosWithTheCurrentOneChecked) {
     EXPECT_FALSE(shown[2].checked);
 }
 
-TEST_F(FullViewTest, TheStatusLineReadsFullResolutionCoordinatesInBothPanes) {
+TEST_F(FullViewTest, TheStatusLineReadsFullResolutionCoordinatesOfTheImageInBothPanes) {
     const Point red = dialog->m_redCentre;
     Move(FullView(red));
     const Point inFullView = StatusPoint();
@@ -474,9 +510,7 @@ TEST_F(FullViewTest, TheStatusLineReadsFullResolutionCoordinatesInBothPanes) {
     EXPECT_EQ(Status(), "14 x, 14 y");
     Move(InDialog(IDC_PREVIEW_PANE, {inPane.x + 4, inPane.y}));
     EXPECT_EQ(StatusPoint().x, inPreview.x + 16);
-}
-
-TEST_F(FullViewTest, TheStatusLineShowsOnlyPointsOfTheImage) {
+    // Only points of the image are shown; anywhere else the line is empty.
     Move(FullView(dialog->m_redCentre));
     EXPECT_FALSE(Status().empty());
     // Above the thumbnail (the pane's top band is outside the 225 x 150 picture).
@@ -487,7 +521,7 @@ TEST_F(FullViewTest, TheStatusLineShowsOnlyPointsOfTheImage) {
     const Point corner = StatusPoint();
     EXPECT_LE(corner.x, 1799);
     EXPECT_LE(corner.y, 1199);
-    // Onto a label of the dialog, then out of the window: cleared each time.
+    // Onto the dialog beside the panes, then out of the window: cleared each time.
     Move(InDialog(IDC_PREVIEW_PANE, {20, 20}));
     EXPECT_FALSE(Status().empty());
     Move(QPoint(widget->width() - 5, 5));
@@ -502,49 +536,10 @@ TEST_F(FullViewTest, TheStatusLineShowsOnlyPointsOfTheImage) {
     const Rect shown = dialog->FullViewMapping().DisplayedRect();
     dialog->m_redCentre = Point{shown.right - 1, shown.bottom - 1};
     dialog->RefreshPanes();
-    const Rect region = dialog->PreviewRegion();
-    ASSERT_GT(region.right, 1800);
-    platform::Window* preview = dialog->GetDlgItem(IDC_PREVIEW_PANE);
+    ASSERT_GT(dialog->PreviewRegion().right, 1800);
     const Rect client = preview->GetClientRect();
     Move(InDialog(IDC_PREVIEW_PANE, {client.right - 2, client.bottom / 2}));
     EXPECT_EQ(Status(), "");
-}
-
-TEST_F(FullViewTest, TheWheelZoomsOneRatioAroundThePointerWithoutMovingTheCrop) {
-    const Point output = dialog->m_outputCentre;
-    const QPoint at = InDialog(IDC_PREVIEW_PANE, {250, 100});
-    const Point screen = dialog->ClientToScreen({at.x(), at.y()});
-    const Point before = dialog->PreviewPointAtScale(screen);
-    auto turn = [&](int delta) {
-        QWheelEvent wheel(QPointF(at), QPointF(widget->mapToGlobal(at)), QPoint(),
-                          QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
-                          false);
-        QCoreApplication::sendEvent(widget, &wheel);
-    };
-    turn(120);  // one notch away from the user: closer
-    EXPECT_EQ(dialog->m_scale, 1);
-    EXPECT_EQ(dialog->ComboGetCurSel(IDC_RATIO_LIST), 1);
-    EXPECT_EQ(dialog->m_outputCentre, output);
-    // The point under the pointer is still under it, up to a thumbnail pixel (16 pixels at
-    // 1:2).
-    const Point after = dialog->PreviewPointAtScale(screen);
-    const Point expected = ImageFile::ConvertPoint(before.x, before.y, 2, 1);
-    EXPECT_NEAR(after.x, expected.x, 24);
-    EXPECT_NEAR(after.y, expected.y, 24);
-    // Half notches add up; back out one ratio.
-    turn(-60);
-    EXPECT_EQ(dialog->m_scale, 1);
-    turn(-60);
-    EXPECT_EQ(dialog->m_scale, 2);
-    // 1:4 is the last ratio listed (the thumbnail scale 3 is not): the wheel stops there.
-    turn(-120);
-    EXPECT_EQ(dialog->m_scale, 2);
-    EXPECT_EQ(dialog->ComboGetCurSel(IDC_RATIO_LIST), 2);
-    // Over the full view the wheel does nothing.
-    QWheelEvent wheel(QPointF(FullView({60, 60})), QPointF(), QPoint(), QPoint(0, 120),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-    QCoreApplication::sendEvent(widget, &wheel);
-    EXPECT_EQ(dialog->m_scale, 2);
 }
 
 TEST_F(FullViewTest, ThePointerShapeFollowsWhatItIsOver) {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <cstring>
 
 #include "platform/message_box.h"

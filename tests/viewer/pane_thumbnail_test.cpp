@@ -44,11 +44,11 @@ TEST(PaneThumbnailTest, StripsGiveThePixelsOfTheWholeThumbnailAtThePanesScale) {
     const struct {
         int32_t planes, levels, width, height, thumbnailScale, paneWidth, paneHeight;
     } cases[] = {
-        {3, 3, 301, 203, 1, 133, 133},   // reduced
-        {1, 3, 301, 203, 2, 300, 300},   // enlarged
-        {3, 2, 120, 90, 0, 120, 120},    // one image pixel per pane pixel
-        {1, 0, 300, 3000, 0, 40, 40},   // needed rows further apart than a strip's gap
-        {3, 1, 400, 1200, 0, 133, 133},
+        {3, 3, 301, 203, 1, 133, 133},  // reduced
+        {1, 3, 301, 203, 2, 300, 300},  // enlarged
+        {3, 2, 120, 90, 0, 120, 120},   // one image pixel per pane pixel
+        {1, 0, 288, 1400, 0, 20, 20},   // needed rows further apart than a strip's gap
+        {3, 1, 200, 600, 0, 133, 133},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
