@@ -13,9 +13,10 @@ gdal_translate process (nothing cached):
   overview   the whole image as 512 x 512 (-outsize 512 512: GDAL takes the overview at the
              coarsest sufficient scale)
 
-reporting the requests and bytes the server answered, as a share of the file, and, for
-comparison, the bytes the library itself asked for (through kavel.open on a file object that
-counts its reads). Each --variant encodes a second file with extra encoder options (for
+reporting the requests and bytes the server answered, as a share of the file, whether the
+pixels equal the local decode of the same window or scale (kavel.read), and, for comparison,
+the bytes the library itself asked for (through kavel.open on a file object that counts its
+reads). Each --variant encodes a second file with extra encoder options (for
 example --variant natural="--layout natural") and measures it the same way.
 
 Needs the build's kavel, gdal_KAVEL.so and Python package (default build dir: build), gdal-bin,
@@ -56,13 +57,22 @@ class CountingFile(io.FileIO):
 
 
 def library_reads(path, scale, window):
+    """(reads, bytes) of the library for the read, and its pixels as GDAL lays them out."""
     import kavel
+    import numpy as np
 
     f = CountingFile(path)
     image = kavel.open(f)
     f.seeks = f.bytes = 0  # the header is read at open
-    image.read(scale=scale, window=window)
-    return f.seeks, f.bytes
+    pixels = image.read(scale=scale, window=window)
+    return f.seeks, f.bytes, np.moveaxis(pixels, -1, 0) if pixels.ndim == 3 else pixels
+
+
+def same_pixels(out, expected):
+    from osgeo import gdal
+    import numpy as np
+
+    return np.array_equal(gdal.Open(out).ReadAsArray(), expected)
 
 
 def gdal_environment(build):
@@ -94,8 +104,8 @@ def main():
     os.makedirs(options.work, exist_ok=True)
     variants = [("default", "")] + [v.split("=", 1) for v in options.variant]
 
-    print("| file | bytes | read | requests | bytes fetched | share | library asked | time |")
-    print("|---|---|---|---|---|---|---|---|")
+    print("| file | bytes | read | requests | bytes fetched | share | equal | library asked | time |")
+    print("|---|---|---|---|---|---|---|---|---|")
     for size in options.sizes:
         mosaic = os.path.join(options.work, f"mosaic{size}.ppm")
         if not os.path.exists(mosaic):
@@ -120,9 +130,10 @@ def main():
                     out = os.path.join(options.work, "out.tif")
                     requests, fetched, seconds = measure(server, options.build, name, size,
                                                          arguments, out)
-                    seeks, asked = library_reads(path, scale, window)
+                    seeks, asked, expected = library_reads(path, scale, window)
+                    equal = "yes" if same_pixels(out, expected) else "NO"
                     print(f"| {size}² {variant} | {file_size} | {label} | {requests} | "
-                          f"{fetched} | {100 * fetched / file_size:.2f} % | "
+                          f"{fetched} | {100 * fetched / file_size:.2f} % | {equal} | "
                           f"{asked} in {seeks} reads | {seconds:.2f} s |", flush=True)
                     os.unlink(out)
 
