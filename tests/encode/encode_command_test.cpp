@@ -106,6 +106,28 @@ TEST_F(EncodeCommand, SettingsReachTheFile) {
     std::filesystem::remove(dir_.path("in.ppm"));
 }
 
+TEST_F(EncodeCommand, EveryLayoutGivesTheSamePicture) {
+    // The same codes in three orders: same size, other bytes, same pixels.
+    std::vector<std::vector<uint8_t>> files, pixels;
+    for (const char* layout : {"index-first", "by-place", "natural"}) {
+        SCOPED_TRACE(layout);
+        ASSERT_EQ(encode({photo("coffee.png"), out_, "--step", "12", "--layout", layout}).status, 0);
+        files.push_back(kavel_test::read_bytes(out_));
+        const auto image = kavel::Image::open(out_);
+        ASSERT_TRUE(image);
+        pixels.emplace_back(size_t(image->info().width) * size_t(image->info().height) * 3);
+        EXPECT_TRUE(image->decode(0, {0, 0, image->info().width - 1, image->info().height - 1},
+                                  pixels.back().data(), image->info().width * 3));
+    }
+    EXPECT_EQ(files[0].size(), files[2].size());
+    EXPECT_NE(files[0], files[1]);
+    EXPECT_NE(files[0], files[2]);
+    EXPECT_EQ(pixels[0], pixels[1]);
+    EXPECT_EQ(pixels[0], pixels[2]);
+    std::filesystem::remove(out_);
+    expect_usage_error({photo("coffee.png"), out_, "--layout", "sideways"});
+}
+
 TEST_F(EncodeCommand, HelpExplainsTheOptions) {
     const CommandRun run = encode({"--help"});
     EXPECT_EQ(run.status, 0);
