@@ -5,9 +5,9 @@
 set(KAVEL_PLUGIN_DIR ${CMAKE_BINARY_DIR}/plugins)
 
 # What POSIX gives the library and MinGW lacks (pread), ahead of every library source.
-target_sources(kavel_objects PRIVATE ${PROJECT_SOURCE_DIR}/platform/win32/posix_compat.cpp)
+target_sources(kavel_objects PRIVATE ${PROJECT_SOURCE_DIR}/format/posix_compat_win32.cpp)
 target_compile_options(kavel_objects PRIVATE
-  -include ${PROJECT_SOURCE_DIR}/platform/win32/posix_compat.h)
+  -include ${PROJECT_SOURCE_DIR}/format/posix_compat_win32.h)
 
 add_library(kavel_platform STATIC
   platform/application.cpp
@@ -31,20 +31,21 @@ target_include_directories(kavel_platform PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(kavel_platform PUBLIC user32 gdi32 comctl32)
 
 add_library(kavel_image STATIC
-  format/image_file.cpp
+  viewer/image_file.cpp
   viewer/dib_display.cpp
   viewer/pane_geometry.cpp
+  viewer/pane_thumbnail.cpp
   viewer/pixel_raster.cpp
 )
 target_include_directories(kavel_image PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(kavel_image PUBLIC kavel_reader kavel_platform)
 target_compile_options(kavel_image PRIVATE
-  -include ${PROJECT_SOURCE_DIR}/platform/win32/posix_compat.h)
+  -include ${PROJECT_SOURCE_DIR}/format/posix_compat_win32.h)
 
 # The module's resources: the resource script and the files it names are written from the
 # module's own resource table by a small program the build runs (under Wine).
 add_executable(resource_script_writer
-  platform/win32/resource_script_main.cpp
+  host/win32/resource_script_main.cpp
   platform/win32/resource_script.cpp
   platform/cursor_masks.cpp
   host/module_resources.cpp
@@ -88,7 +89,7 @@ add_library(kavel_plugin_core OBJECT
 target_include_directories(kavel_plugin_core PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(kavel_plugin_core PUBLIC kavel_image kavel_platform kavel_reader)
 target_compile_options(kavel_plugin_core PRIVATE
-  -include ${PROJECT_SOURCE_DIR}/platform/win32/posix_compat.h)
+  -include ${PROJECT_SOURCE_DIR}/format/posix_compat_win32.h)
 
 # KAVEL.8bi: its one export is ENTRYPOINT (ordinal 1); the C and C++ runtimes are linked in.
 add_library(kavel_module MODULE host/dll_main.cpp ${KAVEL_RESOURCE_DIR}/KAVEL.res.o

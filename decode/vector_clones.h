@@ -4,7 +4,8 @@
 // identical.
 #pragma once
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// Windows modules have no loader-chosen functions: the baseline only.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(_WIN32)
 #define KAVEL_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define KAVEL_VECTOR_CLONES

@@ -1,8 +1,11 @@
-#include "platform/win32/posix_compat.h"
+#include "format/posix_compat_win32.h"
 
 #include <errno.h>
 #include <io.h>
-#include "platform/win32/windows_api.h"
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
 
 #include <cstdint>
 
