@@ -97,9 +97,27 @@ INT_PTR Dialog::Backend::Dispatch(Dialog& dialog, HWND hwnd, UINT message, WPARA
             dialog.OnPaint();
             return TRUE;
         }
-        case WM_MOUSEMOVE:
+        case WM_MOUSEMOVE: {
+            // Ask for the leave message: the status line is cleared when the pointer goes.
+            TRACKMOUSEEVENT track{};
+            track.cbSize = sizeof track;
+            track.dwFlags = TME_LEAVE;
+            track.hwndTrack = hwnd;
+            TrackMouseEvent(&track);
             dialog.OnMouseMove(flags, MousePoint(lParam));
             return TRUE;
+        }
+        case WM_MOUSELEAVE:
+            dialog.OnMouseLeave();
+            return TRUE;
+        case WM_MOUSEWHEEL: {
+            // The wheel's point is on the screen; the handlers take the dialog's.
+            POINT point{static_cast<int16_t>(LOWORD(lParam)), static_cast<int16_t>(HIWORD(lParam))};
+            ScreenToClient(hwnd, &point);
+            dialog.OnMouseWheel(GET_KEYSTATE_WPARAM(wParam), GET_WHEEL_DELTA_WPARAM(wParam),
+                                Point{point.x, point.y});
+            return TRUE;
+        }
         case WM_LBUTTONDOWN:
             dialog.OnLButtonDown(flags, MousePoint(lParam));
             return TRUE;

@@ -1,5 +1,6 @@
 #include "platform/drawing_context.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -85,6 +86,27 @@ void DrawingContext::LineTo(int32_t x, int32_t y) {
 
 void DrawingContext::Plot(int32_t x, int32_t y) {
     if (system_.dc != nullptr) SetPixel(Dc(system_.dc), x, y, ColourRef(pen_));
+}
+
+void DrawingContext::DrawText(const Rect& rect, const std::string& text) {
+    if (system_.dc == nullptr) return;
+    HDC dc = Dc(system_.dc);
+    // In the dialog's font, centred and wrapped within the rectangle, over what is there.
+    HGDIOBJ font = window_ != nullptr && window_->hwnd != nullptr
+                       ? reinterpret_cast<HGDIOBJ>(SendMessageA(window_->hwnd, WM_GETFONT, 0, 0))
+                       : nullptr;
+    HGDIOBJ previous = font != nullptr ? SelectObject(dc, font) : nullptr;
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, ColourRef(pen_));
+    RECT measured{rect.left, rect.top, rect.right, rect.bottom};
+    ::DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &measured,
+                DT_CENTER | DT_WORDBREAK | DT_CALCRECT);
+    const int32_t height = measured.bottom - measured.top;
+    const int32_t top = rect.top + std::max<int32_t>(0, (rect.bottom - rect.top - height) / 2);
+    RECT area{rect.left, top, rect.right, rect.bottom};
+    ::DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &area, DT_CENTER | DT_WORDBREAK);
+    if (previous != nullptr) SelectObject(dc, previous);
+    drew_ = true;
 }
 
 void DrawingContext::FillSolidRect(const Rect& rect, Colour colour) {

@@ -15,6 +15,9 @@ bool EnsureWindowingSystem() {
     return started;
 }
 
+// The process's windowing system is not the module's to stop.
+void ShutdownWindowingSystem() {}
+
 bool IsHeadless() { return GetSystemMetrics(SM_CXSCREEN) <= 0; }
 
 }  // namespace platform

@@ -17,6 +17,7 @@
 #undef GetDlgItemText
 #undef SetDlgItemText
 #undef MessageBox
+#undef DrawText
 
 #undef MAKEWPARAM
 #undef MK_LBUTTON
