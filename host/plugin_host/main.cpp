@@ -41,7 +41,8 @@ void PrintUsage(FILE* out) {
                  "Messages go to the standard error; list writes the registration it reads.\n"
                  "\n"
                  "open picks the module whose readable extension matches FILE (from DIR,\n"
-                 "default %s), runs its viewer dialog and writes the region it delivers.\n"
+                 "default $KAVEL_PLUGIN_DIR, else %s, else lib/kavel/plugins beside\n"
+                 "the installed program), runs its viewer dialog and writes the region it delivers.\n"
                  "  --accept   confirm the viewer dialog with its initial values at once\n"
                  "  --cancel   cancel the viewer dialog at once\n"
                  "Without either the dialog is shown on the display.\n"
@@ -52,6 +53,24 @@ void PrintUsage(FILE* out) {
                  "  --fail-allocation         refuse every buffer\n"
                  "  --fail-advance-at N       stop the read when tile N arrives (1 = first)\n",
                  KAVEL_DEFAULT_PLUGIN_DIR);
+}
+
+// Where open looks for modules without --plugins: $KAVEL_PLUGIN_DIR, else the build's folder
+// while it exists, else lib/kavel/plugins beside the installed program (../lib/kavel/plugins).
+std::string DefaultPluginDir() {
+    const char* chosen = std::getenv("KAVEL_PLUGIN_DIR");
+    if (chosen != nullptr && *chosen != '\0') return chosen;
+    std::error_code error;
+    if (std::filesystem::is_directory(KAVEL_DEFAULT_PLUGIN_DIR, error)) return KAVEL_DEFAULT_PLUGIN_DIR;
+#ifndef _WIN32
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        const std::filesystem::path installed =
+            program.parent_path().parent_path() / "lib" / "kavel" / "plugins";
+        if (std::filesystem::is_directory(installed, error)) return installed.string();
+    }
+#endif
+    return KAVEL_DEFAULT_PLUGIN_DIR;
 }
 
 // A mistake on the command line: one line naming it, and where the help is.
@@ -166,7 +185,7 @@ int AboutCommand(int argc, char** argv) {
 int OpenCommand(int argc, char** argv) {
     std::string file;
     std::string output;
-    std::string plugins = KAVEL_DEFAULT_PLUGIN_DIR;
+    std::string plugins = DefaultPluginDir();
     bool accept = false;
     bool cancel = false;
     HostFaults faults;
