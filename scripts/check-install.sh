@@ -68,6 +68,7 @@ if [[ $(id -u) -eq 0 ]] && command -v apt-get > /dev/null; then
         { cat "$work/apt.log"; exit 1; }
     status=0
     /usr/bin/kavel info "$work/grey.kvl" > /dev/null || status=1
+    /usr/bin/plugin-host list /usr/lib/kavel/plugins 2>&1 | grep -q KAVEL.8bi || status=1
     [[ $(pkg-config --modversion kavel) == 1.* ]] || status=1
     cc -std=c99 -o "$work/c_system" "$root/tests/install/c_consumer/main.c" $(pkg-config --cflags --libs kavel) || status=1
     "$work/c_system" "$work/grey.kvl" 0 0 0 63 63 "$work/sys" > /dev/null || status=1
