@@ -113,7 +113,7 @@ INT_PTR Dialog::Backend::Dispatch(Dialog& dialog, HWND hwnd, UINT message, WPARA
         case WM_MOUSEWHEEL: {
             // The wheel's point is on the screen; the handlers take the dialog's.
             POINT point{static_cast<int16_t>(LOWORD(lParam)), static_cast<int16_t>(HIWORD(lParam))};
-            ScreenToClient(hwnd, &point);
+            ::ScreenToClient(hwnd, &point);
             dialog.OnMouseWheel(GET_KEYSTATE_WPARAM(wParam), GET_WHEEL_DELTA_WPARAM(wParam),
                                 Point{point.x, point.y});
             return TRUE;
