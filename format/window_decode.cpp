@@ -290,16 +290,17 @@ DecodeStatus read_source_header(const ByteSource& source, ImageHeader* header,
     return DecodeStatus::ok;
 }
 
-PieceSize piece_size(int32_t planes, const PixelWindow& window, int32_t threads) {
+PieceSize piece_size(int32_t planes, const PixelWindow& window, int32_t threads,
+                     int64_t samples) {
     const int64_t per_row = std::max<int64_t>(window.columns() * planes, 1);
-    int64_t rows = kPieceSamples / per_row;
+    int64_t rows = samples / per_row;
     // Several threads share a window that would be one piece: one strip of rows each.
     if (threads > 1) {
         rows = std::min(rows, std::max(kMinPieceRows, (window.rows() + threads - 1) / threads));
     }
     if (rows >= kMinPieceRows) return PieceSize{std::min(rows, window.rows()), window.columns()};
     const int64_t piece_rows = std::min(kMinPieceRows, window.rows());
-    const int64_t columns = std::max<int64_t>(kPieceSamples / (piece_rows * planes), 1);
+    const int64_t columns = std::max<int64_t>(samples / (piece_rows * planes), 1);
     return PieceSize{piece_rows, std::min(columns, window.columns())};
 }
 
@@ -332,7 +333,9 @@ DecodeStatus decode_window(const ByteSource& source, const ImageHeader& opened, 
     const DecodeStatus unchanged = check_unchanged(source, opened, message);
     if (unchanged != DecodeStatus::ok) return unchanged;
     try {
-        const PieceSize size = piece_size(opened.planes, window, settings.threads);
+        const PieceSize size =
+            piece_size(opened.planes, window, settings.threads,
+                       settings.piece_samples > 0 ? settings.piece_samples : kPieceSamples);
         if (size.rows >= window.rows() && size.columns >= window.columns()) {
             return decode_piece(source, opened, scale, window, buffer, stride, settings, message);
         }

@@ -28,6 +28,7 @@ struct WindowDecodeSettings {
     uint64_t max_pixels = 0;  // largest window, in pixels (0: no limit)
     uint64_t memory = 0;      // bytes a piece's decode may hold at once (0: the pool's limit)
     double work_factor = DecodeContext::kDefaultWorkFactor;  // work per byte of the file
+    int64_t piece_samples = 0;  // samples per piece (0: kPieceSamples; tests cut finer)
 };
 
 // Decodes window at scale into buffer (rows of planes x columns bytes, stride bytes apart,
@@ -47,4 +48,5 @@ struct PieceSize {
     int64_t rows;
     int64_t columns;
 };
-PieceSize piece_size(int32_t planes, const PixelWindow& window, int32_t threads = 1);
+PieceSize piece_size(int32_t planes, const PixelWindow& window, int32_t threads = 1,
+                     int64_t samples = kPieceSamples);
