@@ -82,9 +82,13 @@ kavel_status kavel_open_reader(const kavel_reader* reader, kavel_image** image) 
     if (reader == nullptr || reader->read_at == nullptr) {
         return argument_error("the reader has no read_at");
     }
+    // From here on the reader is the library's: a failure closes it too, once.
     try {
         std::unique_ptr<ByteSource> source = make_reader_source(*reader);
-        if (source == nullptr) return set_last_error(KAVEL_ERROR_OUT_OF_MEMORY, "out of memory");
+        if (source == nullptr) {
+            if (reader->close != nullptr) reader->close(reader->context);
+            return set_last_error(KAVEL_ERROR_OUT_OF_MEMORY, "out of memory");
+        }
         return open_source(std::move(source), image);
     } catch (const std::bad_alloc&) {
         return set_last_error(KAVEL_ERROR_OUT_OF_MEMORY, "out of memory");

@@ -85,7 +85,9 @@ typedef struct kavel_window {
  * from several threads at once calls read_at from those threads at once.
  * read_ranges (optional, may be NULL) reads several ranges in one call (for readers where a
  * request is costly, such as HTTP): each range must be read whole; returns 0 on success,
- * -1 on failure. close (optional) is called once by kavel_close. */
+ * -1 on failure. close (optional) is called exactly once: by kavel_close, or by
+ * kavel_open_reader itself when opening fails (except for a NULL reader or read_at, which are
+ * refused before the reader is taken). */
 typedef struct kavel_reader {
     void* context;
     int64_t (*read_at)(void* context, uint64_t offset, void* buffer, size_t length);

@@ -164,3 +164,20 @@ TEST(Sources, SizesAndScaleForSize) {
 }
 
 }  // namespace
+
+TEST(Sources, AReaderIsClosedOnceWhetherOpeningSucceedsOrFails) {
+    capi_test::CountingReader bad;
+    bad.bytes = {'n', 'o', 't', ' ', 'k', 'a', 'v', 'e', 'l', 0, 0, 0, 0, 0, 0, 0,
+                 0,   0,   0,   0,   0,   0,   0,   0,   0,   0, 0, 0, 0, 0, 0, 0};
+    const kavel_reader reader = bad.reader();
+    kavel_image* image = nullptr;
+    EXPECT_EQ(kavel_open_reader(&reader, &image), KAVEL_ERROR_NOT_KAVEL);
+    EXPECT_EQ(image, nullptr);
+    EXPECT_EQ(bad.closed, 1);
+
+    // Refused before the reader is taken: not closed.
+    kavel_reader no_read = bad.reader();
+    no_read.read_at = nullptr;
+    EXPECT_EQ(kavel_open_reader(&no_read, &image), KAVEL_ERROR_ARGUMENT);
+    EXPECT_EQ(bad.closed, 1);
+}
