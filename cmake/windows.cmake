@@ -13,6 +13,7 @@ add_library(kavel_platform STATIC
   platform/application.cpp
   platform/cursor_masks.cpp
   platform/dialog_handlers.cpp
+  platform/shown_records.cpp
   platform/dib_section.cpp
   platform/module_instance.cpp
   platform/resources.cpp

@@ -41,6 +41,9 @@ struct ShownMessageBox {
     uint32_t style = 0;
 };
 const std::vector<ShownMessageBox>& ShownMessageBoxes();
+// For the back ends: every box shown and every beep is recorded through these.
+void RecordMessageBox(const char* text, const char* caption, uint32_t style);
+void RecordBeep();
 int BeepCount();
 void ClearMessageLog();
 

@@ -38,5 +38,7 @@ class PopupMenu {
 // Answers popup menus in place of the user (tests): given the items, returns the id to
 // choose or 0. Null removes it.
 void SetPopupMenuHook(std::function<uint32_t(const std::vector<MenuItem>&)> hook);
+// For the back ends: the hook's answer for items (*answered false when no hook is set).
+uint32_t AnswerFromPopupMenuHook(const std::vector<MenuItem>& items, bool* answered);
 
 }  // namespace platform

@@ -11,16 +11,6 @@
 namespace platform {
 namespace {
 
-std::vector<ShownMessageBox>& Log() {
-    static std::vector<ShownMessageBox> log;
-    return log;
-}
-
-int& Beeps() {
-    static int count = 0;
-    return count;
-}
-
 QMessageBox::Icon IconFor(uint32_t style) {
     switch (style & MB_ICONMASK) {
         case MB_ICONERROR:
@@ -43,7 +33,7 @@ int ShowMessageBox(void* /*owner*/, const char* text, const char* caption, uint3
     // application-modal without a parent instead.
     const char* safeText = text != nullptr ? text : "";
     const char* safeCaption = caption != nullptr ? caption : "";
-    Log().push_back(ShownMessageBox{safeText, safeCaption, style});
+    RecordMessageBox(safeText, safeCaption, style);
     if (CurrentDialogAnswer() != DialogAnswer::User || !EnsureWindowingSystem() || IsHeadless()) {
         // Without a box the message goes where a host's messages go: the standard error.
         std::fprintf(stderr, "%s: %s\n", safeCaption, safeText);
@@ -55,24 +45,9 @@ int ShowMessageBox(void* /*owner*/, const char* text, const char* caption, uint3
     return IDOK;
 }
 
-int AppMessageBox(const char* text, uint32_t style) {
-    if ((style & MB_ICONMASK) == 0) style |= MB_ICONWARNING;
-    const Application title;
-    return ShowMessageBox(nullptr, text, title.AppTitle().c_str(), style);
-}
-
 void MessageBeep(uint32_t /*type*/) {
-    ++Beeps();
+    RecordBeep();
     if (EnsureWindowingSystem() && !IsHeadless()) QApplication::beep();
-}
-
-const std::vector<ShownMessageBox>& ShownMessageBoxes() { return Log(); }
-
-int BeepCount() { return Beeps(); }
-
-void ClearMessageLog() {
-    Log().clear();
-    Beeps() = 0;
 }
 
 }  // namespace platform

@@ -5,28 +5,11 @@
 #include "platform/win32/native_window.h"
 
 namespace platform {
-namespace {
-
-std::function<uint32_t(const std::vector<MenuItem>&)>& Hook() {
-    static std::function<uint32_t(const std::vector<MenuItem>&)> hook;
-    return hook;
-}
-
-}  // namespace
-
-void SetPopupMenuHook(std::function<uint32_t(const std::vector<MenuItem>&)> hook) {
-    Hook() = std::move(hook);
-}
-
-void PopupMenu::AppendMenu(uint32_t flags, uint32_t id, const std::string& text) {
-    items_.push_back(MenuItem{text, id, (flags & MF_CHECKED) != 0});
-}
 
 uint32_t PopupMenu::TrackPopupMenu(uint32_t flags, Point screenPoint, Dialog& owner) {
-    uint32_t chosen = 0;
-    if (Hook()) {
-        chosen = Hook()(items_);
-    } else if (CurrentDialogAnswer() == DialogAnswer::User) {
+    bool answered = false;
+    uint32_t chosen = AnswerFromPopupMenuHook(items_, &answered);
+    if (!answered && CurrentDialogAnswer() == DialogAnswer::User) {
         HMENU menu = CreatePopupMenu();
         if (menu == nullptr) return 0;
         for (const MenuItem& item : items_) {
@@ -35,9 +18,8 @@ uint32_t PopupMenu::TrackPopupMenu(uint32_t flags, Point screenPoint, Dialog& ow
         }
         // The menu's choice comes back here rather than as a posted command, so that it
         // reaches the owner before this returns.
-        chosen = static_cast<uint32_t>(::TrackPopupMenu(menu, flags | TPM_RETURNCMD,
-                                                        screenPoint.x, screenPoint.y, 0,
-                                                        HwndOf(&owner), nullptr));
+        chosen = static_cast<uint32_t>(::TrackPopupMenu(menu, flags | TPM_RETURNCMD, screenPoint.x,
+                                                        screenPoint.y, 0, HwndOf(&owner), nullptr));
         DestroyMenu(menu);
     }
     if (chosen != 0) owner.SendCommand(chosen);
