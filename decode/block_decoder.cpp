@@ -6,7 +6,6 @@
 #include "decode/dequantise.h"
 #include "decode/entropy_decoder.h"
 #include "decode/file_window.h"
-#include "decode/reference/reference_decoder.h"
 
 namespace {
 
@@ -573,9 +572,6 @@ int decode_block_into_at(FileWindow* file, int64_t offset, const BlockDecoderTab
 
 int decode_block(ByteStream* stream, int16_t* output, const CodeTable& table, const RegionRect& block,
                  const RegionRect& wanted) {
-    if (reference_decoder_in_use()) {
-        return decode_block_reference(stream, output, table, block, wanted);
-    }
     BlockDecoderTables tables;
     if (build_block_decoder_tables(table, &tables) != 0) return 1;
     return decode_block_with_tables(stream, output, tables, block, wanted, nullptr);

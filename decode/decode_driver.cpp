@@ -9,8 +9,9 @@
 #include "decode/block_decoder.h"
 #include "decode/dequantise.h"
 #include "decode/entropy_decoder.h"
+#include "decode/decoder_override.h"
 #include "decode/file_window.h"
-#include "decode/reference/reference_decoder.h"
+#include "decode/leaf_decode.h"
 #include "decode/tile_tables.h"
 #include "format/image_header.h"
 #include "format/pool.h"
@@ -20,21 +21,6 @@ namespace {
 // How often the tiles of a directory may cover the needed area of a leaf, plus a slack.
 constexpr int64_t kMaxCoverage = 8;
 constexpr int64_t kCoverageSlack = 65536;
-// The work budget (see open_region_decode): what a region decode may spend per byte of the
-// file, and each leaf per needed sample and at least; then what the work costs. A decoded
-// symbol costs 1. A tile stream (a seek, its start, its decoding tables) and a block (a seek
-// and a read, often a system call each) cost as much as a few hundred and a few dozen symbols.
-// A valid file's streams, block offsets and block data are distinct bytes, each decoded once
-// per decode: a stream's 30 bytes or more cost 256, a block's 4-byte offset and 2-byte marker
-// 24, a data byte at most 8 symbols, so a valid file spends at most about 8.5 per byte.
-constexpr int64_t kWorkPerFileByte = 16;
-constexpr int64_t kWorkPerNeededSample = 4;
-constexpr int64_t kWorkSlack = 65536;
-constexpr int64_t kWorkPerTile = 1;
-constexpr int64_t kWorkPerStream = 256;
-constexpr int64_t kWorkPerBlock = 24;
-// Bytes the file window reads per unit of work.
-constexpr int64_t kBytesPerWorkUnit = 16;
 // Tile-against-tile overlap checks one leaf may make; beyond them, a tile that meets what the
 // leaf's earlier tiles wrote is taken as overlapping (its blocks then clear their window).
 constexpr int64_t kMaxOverlapChecks = int64_t{1} << 20;
@@ -71,39 +57,6 @@ class OverlapCheck {
     int64_t checks_left_ = kMaxOverlapChecks;
 };
 
-struct WorkBudget {
-    int64_t spent;
-    int64_t allowed;
-    DecodeContext* context = nullptr;  // told when the budget runs out
-    // Adds work; false when the budget is exceeded.
-    bool spend(int64_t amount) {
-        spent += amount;
-        if (spent <= allowed) return true;
-        if (context != nullptr) {
-            context->fail(DecodeStatus::limit,
-                          context->place() + "the decode's work passed its allowance of " +
-                              std::to_string(allowed) + " (the file, " +
-                              "its data named again and again, costs more than the work factor " +
-                              "allows)");
-        }
-        return false;
-    }
-    // Charges the reading of a block's bytes as the file window reads them: a block that starts
-    // outside the window's last read makes it read FileWindow::kSize bytes (fewer at the end of
-    // the file) again, however often the same bytes were read before, and every 16 bytes of
-    // such a read cost one unit (copying 16 bytes costs less than decoding a symbol). Both
-    // decoders charge the same blocks at the same places, so they decide alike.
-    bool charge_block_read(int64_t offset, int64_t file_size) {
-        if (offset < 0) return true;  // refused as the block is read
-        if (window_base >= 0 && offset >= window_base && offset < window_base + FileWindow::kSize) {
-            return true;
-        }
-        window_base = FileWindow::refill_start(offset, window_base);
-        const int64_t bytes = std::clamp<int64_t>(file_size - window_base, 0, FileWindow::kSize);
-        return spend((bytes + kBytesPerWorkUnit - 1) / kBytesPerWorkUnit);
-    }
-    int64_t window_base = -1;  // where the window's last read started (-1: none yet)
-};
 
 // One distinct tile directory of a region decode.
 struct CachedDirectory {
@@ -291,26 +244,6 @@ RegionRect rect_intersection(const RegionRect& a, const RegionRect& b) {
 
 namespace {
 
-// What the tiles of one leaf share while it is decoded.
-struct LeafDecode {
-    ByteStream* stream;
-    RegionNode* leaf;
-    RegionRect needed;
-    int64_t needed_width;
-    int32_t scale;
-    int32_t plane;
-    DitherOrigin dither;
-    int64_t file_size;
-    WorkBudget* work;
-    FileWindow* file;  // block bytes come through it when there is one
-
-
-    // Where the intersection of the leaf with a block starts in the leaf's array.
-    float* destination(const RegionRect& wanted) const {
-        return leaf->coefficients + (int64_t{wanted.y0} - needed.y0) * needed_width +
-               (wanted.x0 - needed.x0);
-    }
-};
 
 // The tile stream the fast path used last in a leaf: tiles that name the same stream read its
 // start and make its decoding tables once.
@@ -399,71 +332,21 @@ int decode_tile_fast(const LeafDecode& d, const TileEntry& tile, bool overlapped
     return 0;
 }
 
-// The same with the whole block grid, a code tree per block and quantised values copied in.
-int decode_tile_reference(const LeafDecode& d, const TileEntry& tile) {
-    float step = 0.0f;
-    CodeTable table{};
-    BlockEntry* blocks = nullptr;
-    int32_t block_count = 0;
-    const StreamHeaderResult header =
-        read_tile_stream_header(d.stream, &tile, d.plane, &step, &table, &blocks, &block_count);
-    if (header == StreamHeaderResult::absent) return 0;
-    if (header == StreamHeaderResult::failed) return 1;
-    const float delta = effective_step(step, d.leaf->gain, d.scale);
-    for (int32_t b = 0; b < block_count; ++b) {
-        const BlockEntry& block = blocks[b];
-        const RegionRect rect{tile.x0 + block.column, tile.x0 + (block.column + block.width - 1),
-                              tile.y0 + block.row, tile.y0 + (block.row + block.height - 1)};
-        if (!rects_meet(rect, d.needed)) continue;
-        if (!d.work->spend(kWorkPerBlock) || !d.work->charge_block_read(block.offset, d.file_size)) {
-            return 1;
-        }
-        const RegionRect wanted = rect_intersection(d.needed, rect);
-        const int32_t wanted_width = wanted.x1 - wanted.x0 + 1;
-        const int32_t wanted_height = wanted.y1 - wanted.y0 + 1;
-        const int32_t count = wanted_width * wanted_height;
-        if (block.offset < 0 || !d.stream->seek(block.offset)) return 1;
-        auto* values =
-            static_cast<int16_t*>(pool_calloc(count, static_cast<int32_t>(sizeof(int16_t))));
-        if (values == nullptr) return 1;
-        int64_t symbols = 0;
-        if (decode_block_reference(d.stream, values, table, rect, wanted, &symbols) != 0 ||
-            !d.work->spend(symbols)) {
-            return 1;
-        }
-        auto* samples =
-            static_cast<float*>(pool_alloc(count * static_cast<int32_t>(sizeof(float))));
-        if (samples == nullptr) return 1;
-        if (dequantise_block(samples, values, count, delta, wanted,
-                             d.plane == 0 ? &d.dither : nullptr) != 0) {
-            return 1;
-        }
-        pool_free(values);
-        float* destination = d.destination(wanted);
-        for (int32_t r = 0; r < wanted_height; ++r) {
-            float* out = destination + int64_t{r} * d.needed_width;
-            const float* in = samples + int64_t{r} * wanted_width;
-            for (int32_t q = 0; q < wanted_width; ++q) out[q] = in[q];
-        }
-        pool_free(samples);
-    }
-    release_stream_header(&table, blocks);
-    return 0;
-}
 
 }  // namespace
 
 int decode_subband(ByteStream* stream, RegionNode* leaf, int32_t subband, int32_t scale, int32_t plane,
                    int32_t planes) {
-    const bool fast = !reference_decoder_in_use();
     const RegionRect needed{leaf->x0, leaf->x1, leaf->y0, leaf->y1};
     DecodeContext* context = stream->context();
+    const DecoderOverride* decoder = context->decoder;
+    const bool fast = decoder == nullptr;
     context->subband = subband;
     context->plane = plane;
     RegionContext* region = open_region(stream);
     // The tile directory: the fast path keeps only the records that meet the needed rectangle
-    // (shared between the leaves and planes of an open region decode); the reference path
-    // reads every record, for every leaf.
+    // (shared between the leaves and planes of an open region decode); a decode with a
+    // decoder override (the straightforward decoder) reads every record, for every leaf.
     TileEntry* tiles = nullptr;
     int32_t tile_count = 0;
     DitherOrigin dither{};
@@ -540,7 +423,7 @@ int decode_subband(ByteStream* stream, RegionNode* leaf, int32_t subband, int32_
         if (tile.offsets[plane] == 0) continue;  // no stream: the tile's area keeps 0.0
         if (!work->spend(kWorkPerStream)) return 1;
         if (!fast) {
-            if (decode_tile_reference(d, tile) != 0) return 1;
+            if (decoder->decode_tile(d, tile) != 0) return 1;
             continue;
         }
         // Blocks of one tile never overlap; only a tile that overlaps an earlier one can find

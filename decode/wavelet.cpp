@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 
-#include "decode/reference/reference_decoder.h"
 #include "decode/vector_clones.h"
 #include "format/pool.h"
 
@@ -413,7 +412,6 @@ void synthesise_tile(const TileSynthesis& synthesis, int32_t top, int32_t bottom
 }
 
 int synthesise_node(RegionNode* node) {
-    if (reference_decoder_in_use()) return synthesise_node_reference(node);
     TileSynthesis synthesis;
     if (begin_tile_synthesis(node, &synthesis) != 0) return 1;
     const int64_t columns = columns_of(node);
@@ -438,18 +436,20 @@ int synthesise_node(RegionNode* node) {
     return 0;
 }
 
-int reconstruct_children(RegionNode* node) {
+int reconstruct_children(RegionNode* node, const DecoderOverride* decoder) {
     if (node == nullptr || !node->split) return 0;
     for (int c : kWalkOrder) {
-        if (reconstruct_region(node->children[c]) != 0) return 1;
+        if (reconstruct_region(node->children[c], decoder) != 0) return 1;
     }
     return 0;
 }
 
-int reconstruct_region(RegionNode* node) {
+int reconstruct_region(RegionNode* node, const DecoderOverride* decoder) {
     if (node == nullptr || !node->split) return 0;
-    if (reconstruct_children(node) != 0) return 1;
-    if (synthesise_node(node) != 0) return 1;
+    if (reconstruct_children(node, decoder) != 0) return 1;
+    const int synthesised =
+        decoder != nullptr ? decoder->synthesise_node(node) : synthesise_node(node);
+    if (synthesised != 0) return 1;
     for (int c : kWalkOrder) {
         release_region(node->children[c]);
         node->children[c] = nullptr;

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 
+#include "decode/decoder_override.h"
 #include "format/region_request.h"
 
 // Lifting constants (single precision): alpha 0xBFCB0670, beta 0xBD59018E, gamma 0x3F620675,
@@ -13,10 +14,12 @@ struct LiftingConstants {
 };
 LiftingConstants lifting_constants();
 
-int reconstruct_region(RegionNode* node);
+// Reconstructs a region tree into its root's coefficients, bottom up; with a decoder override,
+// its synthesis stands in for synthesise_node.
+int reconstruct_region(RegionNode* node, const DecoderOverride* decoder = nullptr);
 // Reconstructs the children of a split node (each into a node of coefficients), leaving the
 // node itself to be synthesised.
-int reconstruct_children(RegionNode* node);
+int reconstruct_children(RegionNode* node, const DecoderOverride* decoder = nullptr);
 int synthesise_node(RegionNode* node);
 
 // A split node whose children hold coefficients is synthesised in tiles of at most kTileRows

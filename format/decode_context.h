@@ -20,7 +20,8 @@ enum class DecodeStatus : int {
     source_changed = 8,
 };
 
-struct RegionContext;  // the shared directories and work account (decode/decode_driver.cpp)
+struct RegionContext;     // the shared directories and work account (decode/decode_driver.cpp)
+struct DecoderOverride;  // other routines for comparisons (decode/decoder_override.h)
 
 class DecodeContext {
   public:
@@ -30,6 +31,9 @@ class DecodeContext {
 
     // Set by the decode driver while a region decode is open.
     RegionContext* region = nullptr;
+
+    // Routines that stand in for the fast ones (null: the library's own).
+    const DecoderOverride* decoder = nullptr;
 
     // Where the decode is, for messages: the subband and plane being decoded (-1: none).
     int32_t subband = -1;

@@ -42,16 +42,18 @@ int32_t Image::strip_rows(const Window& window) const {
 }
 
 bool Image::decode(int32_t scale, const Window& window, uint8_t* buffer, std::size_t stride,
-                   std::string* error) const {
+                   std::string* error, const DecoderOverride* decoder) const {
     if (source_ == nullptr) {
         if (error != nullptr) *error = "no image";
         return false;
     }
     const ImageHeader opened{info_.planes, info_.levels, info_.width, info_.height};
     std::string reason;
+    WindowDecodeSettings settings;
+    settings.decoder = decoder;
     const DecodeStatus status =
         decode_window(*source_, opened, scale, PixelWindow{window.x0, window.y0, window.x1, window.y1},
-                      buffer, stride, WindowDecodeSettings{}, &reason);
+                      buffer, stride, settings, &reason);
     if (status == DecodeStatus::ok) return true;
     if (error != nullptr) *error = reason;
     return false;

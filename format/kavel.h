@@ -21,6 +21,7 @@
 #include <string>
 
 class ByteSource;
+struct DecoderOverride;
 
 namespace kavel {
 
@@ -57,8 +58,9 @@ public:
     // million samples, so that the decoder's working memory stays a few tens of megabytes
     // (besides a copy of the bytes it overwrites, kept to put them back if a later piece
     // fails).
+    // A decoder override (tests) takes the place of the fast decoding routines.
     bool decode(int32_t scale, const Window& window, uint8_t* buffer, std::size_t stride,
-                std::string* error = nullptr) const;
+                std::string* error = nullptr, const DecoderOverride* decoder = nullptr) const;
 
     // Rows of the window decoded at once: about four million samples, and 16 rows (of fewer
     // columns at a time) when a row is longer than that.

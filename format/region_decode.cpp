@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "decode/decode_driver.h"
-#include "decode/reference/reference_decoder.h"
 #include "decode/vector_clones.h"
 #include "decode/wavelet.h"
 #include "format/image_header.h"
@@ -299,8 +298,9 @@ int decode_region(const ByteSource& source, RegionRequest* request, uint8_t* des
     if (regions == nullptr) return fail();
     // The roots of split regions are synthesised as their pixels are stored, where the rows
     // of the destination do not overlap (the straightforward decoder always takes whole nodes).
+    const DecoderOverride* decoder = stream->context()->decoder;
     const bool fused =
-        !reference_decoder_in_use() &&
+        decoder == nullptr &&
         request->stride >= int64_t{planes} * (int64_t{request->x1} - request->x0 + 1);
     bool split = false;
     for (int32_t j = 0; j < planes; ++j) {
@@ -311,7 +311,8 @@ int decode_region(const ByteSource& source, RegionRequest* request, uint8_t* des
         // Every plane has the same tree: the first decides.
         if (j == 0) split = regions[0] != nullptr && regions[0]->split;
         const int reconstructed =
-            fused && split ? reconstruct_children(regions[j]) : reconstruct_region(regions[j]);
+            fused && split ? reconstruct_children(regions[j])
+                            : reconstruct_region(regions[j], decoder);
         if (reconstructed != 0) return fail();
     }
     close_region_decode(stream, true);

@@ -93,6 +93,7 @@ DecodeStatus decode_piece_rows(const ByteSource& source, const ImageHeader& open
     }
     DecodeContext context;
     context.work_factor = settings.work_factor;
+    context.decoder = settings.decoder;
     if (decode_region(source, request, buffer, &context) != 0) {
         // The pool has been released, and the request with it.
         if (pool_limit_reached()) {

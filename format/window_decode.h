@@ -29,6 +29,7 @@ struct WindowDecodeSettings {
     uint64_t memory = 0;      // bytes a piece's decode may hold at once (0: the pool's limit)
     double work_factor = DecodeContext::kDefaultWorkFactor;  // work per byte of the file
     int64_t piece_samples = 0;  // samples per piece (0: kPieceSamples; tests cut finer)
+    const DecoderOverride* decoder = nullptr;  // other decoding routines (tests compare them)
 };
 
 // Decodes window at scale into buffer (rows of planes x columns bytes, stride bytes apart,

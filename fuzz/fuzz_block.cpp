@@ -28,7 +28,7 @@
 #include "decode/dequantise.h"
 #include "decode/entropy_decoder.h"
 #include "decode/file_window.h"
-#include "decode/reference/reference_decoder.h"
+#include "tests/support/reference/reference_decoder.h"
 #include "format/pool.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_inputs.h"

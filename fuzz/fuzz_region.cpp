@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "decode/reference/reference_decoder.h"
+#include "tests/support/reference/reference_decoder.h"
 #include "format/image_header.h"
 #include "format/kavel.h"
 #include "format/pool.h"
@@ -53,13 +53,13 @@ struct Window {
 
 // Decodes the window into buffer (rows x stride bytes); true on success.
 bool decode(const std::string& path, const kavel_fuzz::RegionParameters& p, const Window& w,
-            uint8_t* buffer) {
+            uint8_t* buffer, const DecoderOverride* decoder) {
     if (p.use_image_api) {
         std::string error;
         const auto image = kavel::Image::open(path, &error);
         if (!image) return false;
         const bool ok = image->decode(p.scale, kavel::Window{w.x0, w.y0, w.x1, w.y1}, buffer,
-                                      static_cast<std::size_t>(w.stride), &error);
+                                      static_cast<std::size_t>(w.stride), &error, decoder);
         FUZZ_CHECK(ok || !error.empty());
         return ok;
     }
@@ -70,7 +70,9 @@ bool decode(const std::string& path, const kavel_fuzz::RegionParameters& p, cons
         if (request != nullptr) FUZZ_CHECK(free_region_request(request) == 0);
         return false;
     }
-    if (decode_region(*source, request, buffer) != 0) return false;  // pool released
+    DecodeContext context;
+    context.decoder = decoder;
+    if (decode_region(*source, request, buffer, &context) != 0) return false;  // pool released
     FUZZ_CHECK(free_region_request(request) == 0);
     return true;
 }
@@ -136,16 +138,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::vector<uint8_t> results[2];
     bool verdicts[2] = {false, false};
     for (int reference = 0; reference < 2; ++reference) {
-        use_reference_decoder(reference != 0);
         auto* buffer = new uint8_t[buffer_size];
         std::fill(buffer, buffer + buffer_size, kUntouched);
-        verdicts[reference] = decode(path, p, w, buffer);
+        verdicts[reference] =
+            decode(path, p, w, buffer, reference != 0 ? reference_decoder() : nullptr);
         results[reference].assign(buffer, buffer + buffer_size);
         delete[] buffer;
         FUZZ_CHECK(pool_block_count() == 0);
         if (!verdicts[reference]) FUZZ_CHECK(all_bytes(results[reference], kUntouched));
     }
-    use_reference_decoder(false);
     static const bool verbose = std::getenv("KAVEL_FUZZ_VERBOSE") != nullptr;
     if (verbose) {
         std::fprintf(stderr, "scale %d window %d,%d..%d,%d stride %d: %s / %s\n", p.scale, w.x0,

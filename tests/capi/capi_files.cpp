@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "decode/reference/reference_decoder.h"
+#include "tests/support/reference/reference_decoder.h"
 #include "format/region_decode.h"
 #include "format/region_request.h"
 #include "tests/support/opened_file.h"
@@ -36,9 +36,9 @@ std::vector<uint8_t> reference_pixels(const std::string& path, int32_t scale,
     EXPECT_EQ(make_region_request(file.source(), &request, scale, window.x0, window.x1, window.y0,
                                   window.y1, static_cast<int32_t>(row_bytes)),
               0);
-    use_reference_decoder(true);
-    EXPECT_EQ(decode_region(file.source(), request, tight.data()), 0);
-    use_reference_decoder(false);
+    DecodeContext context;
+    context.decoder = reference_decoder();
+    EXPECT_EQ(decode_region(file.source(), request, tight.data(), &context), 0);
     free_region_request(request);
     for (std::size_t r = 0; r < rows; ++r) {
         std::memcpy(pixels.data() + r * stride, tight.data() + r * row_bytes, row_bytes);

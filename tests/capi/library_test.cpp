@@ -2,7 +2,6 @@
 // that exports the C interface and nothing else.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -10,6 +9,7 @@
 #include "kavel/kavel.hpp"
 #include "tests/capi/c_header_check.h"
 #include "tests/capi/capi_files.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
@@ -53,28 +53,46 @@ TEST(Library, TheCppWrapperDecodesAndThrowsTheStatus) {
     }
 }
 
+// The names a library defines, as nm lists them (one per line: address, type, name).
+std::vector<std::string> defined_names(const std::string& arguments) {
+    const kavel_test::CommandRun run =
+        kavel_test::run_command("nm --defined-only " + arguments + " 2>&1");
+    EXPECT_TRUE(run.exited && run.status == 0) << run.output;
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    while (start < run.output.size()) {
+        std::size_t end = run.output.find('\n', start);
+        if (end == std::string::npos) end = run.output.size();
+        const std::string line = run.output.substr(start, end - start);
+        const std::size_t space = line.rfind(' ');
+        if (!line.empty()) names.push_back(space == std::string::npos ? line : line.substr(space + 1));
+        start = end + 1;
+    }
+    return names;
+}
+
 #ifdef KAVEL_SHARED_LIBRARY
 // Every symbol the shared library defines for its users is a kavel_ function.
 TEST(Library, TheSharedLibraryExportsOnlyTheCInterface) {
-    const std::string command =
-        std::string("nm -D --defined-only '") + KAVEL_SHARED_LIBRARY + "' 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::vector<std::string> exported;
-    char line[512];
-    while (std::fgets(line, sizeof line, pipe) != nullptr) {
-        std::string text(line);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-        const std::size_t space = text.rfind(' ');
-        exported.push_back(space == std::string::npos ? text : text.substr(space + 1));
-    }
-    ASSERT_EQ(pclose(pipe), 0);
     int kavel_functions = 0;
-    for (const std::string& name : exported) {
+    for (const std::string& name : defined_names(std::string("-D '") + KAVEL_SHARED_LIBRARY + "'")) {
         EXPECT_EQ(name.rfind("kavel_", 0), 0u) << "exported: " << name;
         if (name.rfind("kavel_", 0) == 0) ++kavel_functions;
     }
     EXPECT_GE(kavel_functions, 14);
+}
+#endif
+
+#ifdef KAVEL_STATIC_LIBRARY
+// The straightforward decoder the tests compare with is built with the tests, never into the
+// library users link.
+TEST(Library, TheLibraryHoldsNoStraightforwardDecoder) {
+    const std::vector<std::string> names =
+        defined_names(std::string("'") + KAVEL_STATIC_LIBRARY + "'");
+    EXPECT_GT(names.size(), 100u);
+    for (const std::string& name : names) {
+        EXPECT_EQ(name.find("_reference"), std::string::npos) << "defined: " << name;
+    }
 }
 #endif
 

@@ -11,7 +11,7 @@
 
 #include "decode/block_decoder.h"
 #include "decode/decode_driver.h"
-#include "decode/reference/reference_decoder.h"
+#include "tests/support/reference/reference_decoder.h"
 #include "decode/wavelet.h"
 #include "format/pool.h"
 #include "format/region_decode.h"
@@ -151,9 +151,10 @@ Verdict decode_corner(const std::string& path, bool reference) {
     RegionRequest* request = nullptr;
     EXPECT_EQ(make_region_request(kavel_test::OpenedFile(path).source(), &request, 0, 0, 63, 0, 63, 64), 0);
     Verdict verdict{false, std::vector<uint8_t>(64 * 64 + 1, 0xA5)};
-    use_reference_decoder(reference);
-    verdict.decoded = decode_region(kavel_test::OpenedFile(path).source(), request, verdict.pixels.data()) == 0;
-    use_reference_decoder(false);
+    DecodeContext context;
+    context.decoder = reference ? reference_decoder() : nullptr;
+    verdict.decoded = decode_region(kavel_test::OpenedFile(path).source(), request,
+                                    verdict.pixels.data(), &context) == 0;
     if (verdict.decoded) {
         EXPECT_EQ(free_region_request(request), 0);
     }
@@ -186,7 +187,7 @@ int64_t work_of_whole_decode(const std::string& path, int32_t planes, bool refer
     kavel_test::OpenedFile file(path);
     EXPECT_EQ(make_region_request(file.source(), &request, 0, 0, 299, 0, 199, 300 * planes), 0);
     ByteStream* stream = file.stream();
-    use_reference_decoder(reference);
+    stream->context()->decoder = reference ? reference_decoder() : nullptr;
     EXPECT_EQ(open_region_decode(stream, planes, nullptr, 0), 0);
     for (int32_t j = 0; j < planes; ++j) {
         BandNode* plan = nullptr;
@@ -197,7 +198,6 @@ int64_t work_of_whole_decode(const std::string& path, int32_t planes, bool refer
         release_band_plan(plan);
         release_region(region);
     }
-    use_reference_decoder(false);
     const int64_t spent = region_work_spent(stream);
     close_region_decode(stream, true);
     EXPECT_EQ(free_region_request(request), 0);

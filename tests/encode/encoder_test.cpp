@@ -6,7 +6,7 @@
 #include <cmath>
 #include <map>
 
-#include "decode/reference/reference_decoder.h"
+#include "tests/support/reference/reference_decoder.h"
 #include "format/kavel.h"
 #include "tests/encode/picture_crop.h"
 #include "tests/support/test_files.h"
@@ -220,10 +220,10 @@ TEST_F(EncoderRoundTrip, LayoutOrderDoesNotChangeThePixels) {
         // a window at scale 1.
         std::vector<uint8_t> reference, window, reference_window;
         ASSERT_TRUE(kavel_test::decode_window(path_, 1, 5, 7, 40, 30, &window, 3));
-        use_reference_decoder(true);
-        EXPECT_TRUE(kavel_test::decode_window(path_, 0, 0, 0, 119, 89, &reference, 3));
-        EXPECT_TRUE(kavel_test::decode_window(path_, 1, 5, 7, 40, 30, &reference_window, 3));
-        use_reference_decoder(false);
+        EXPECT_TRUE(kavel_test::decode_window(path_, 0, 0, 0, 119, 89, &reference, 3,
+                                              reference_decoder()));
+        EXPECT_TRUE(kavel_test::decode_window(path_, 1, 5, 7, 40, 30, &reference_window, 3,
+                                              reference_decoder()));
         EXPECT_EQ(reference, pixels);
         EXPECT_EQ(reference_window, window);
     }

@@ -7,7 +7,7 @@
 
 #include "decode/block_decoder.h"
 #include "decode/entropy_decoder.h"
-#include "decode/reference/reference_decoder.h"
+#include "tests/support/reference/reference_decoder.h"
 #include "format/kavel.h"
 #include "format/pool.h"
 #include "format/region_decode.h"
@@ -20,19 +20,17 @@ namespace {
 using kavel_test::Layout;
 using kavel_test::TempDir;
 
-struct ReferenceMode {
-    explicit ReferenceMode(bool on) { use_reference_decoder(on); }
-    ~ReferenceMode() { use_reference_decoder(false); }
-};
+const DecoderOverride* decoder_of(bool reference) {
+    return reference ? reference_decoder() : nullptr;
+}
 
 bool decode_with(bool reference, const std::string& path, int32_t s, const kavel::Window& w,
                  int32_t planes, std::vector<uint8_t>* out) {
-    ReferenceMode mode(reference);
     const auto image = kavel::Image::open(path);
     if (!image) return false;
     const size_t stride = static_cast<size_t>(w.columns()) * planes;
     out->assign(stride * static_cast<size_t>(w.rows()), 0x5C);
-    return image->decode(s, w, out->data(), stride);
+    return image->decode(s, w, out->data(), stride, nullptr, decoder_of(reference));
 }
 
 void compare_file(const std::string& path, uint32_t seed) {
@@ -147,12 +145,15 @@ TEST(FastDecoder, ShortStrideRowsOverlapAsInTheReference) {
     const int32_t columns = 1100, rows = 80, stride = columns * 3 - 3;
     std::vector<uint8_t> out[2];
     for (int reference = 0; reference < 2; ++reference) {
-        ReferenceMode mode(reference == 1);
+        DecodeContext context;
+        context.decoder = decoder_of(reference == 1);
         RegionRequest* request = nullptr;
         ASSERT_EQ(
             make_region_request(kavel_test::OpenedFile(path).source(), &request, 0, 0, columns - 1, 0, rows - 1, stride), 0);
         out[reference].assign(static_cast<size_t>(rows) * stride + 3, 0x5C);
-        ASSERT_EQ(decode_region(kavel_test::OpenedFile(path).source(), request, out[reference].data()), 0);
+        ASSERT_EQ(decode_region(kavel_test::OpenedFile(path).source(), request,
+                                out[reference].data(), &context),
+                  0);
         EXPECT_EQ(free_region_request(request), 0);
         EXPECT_EQ(pool_block_count(), 0u);
     }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +11,7 @@
 #include <string>
 
 #include "tests/host/test_images.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
@@ -27,16 +27,8 @@ HostRun PluginHost(const std::string& arguments, bool standardOutputOnly = false
         "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
         "-u KAVEL_DIALOG_ANSWER timeout 60 " KAVEL_PLUGIN_HOST " " +
         arguments + (standardOutputOnly ? " 2>/dev/null" : " 2>&1");
-    HostRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    size_t count;
-    while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.output.append(buffer, count);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    const kavel_test::CommandRun child = kavel_test::run_command(command);
+    return HostRun{child.exited ? child.status : -1, child.output};
 }
 
 struct Picture {

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "decode/entropy_decoder.h"
-#include "decode/reference/reference_decoder.h"
+#include "tests/support/reference/reference_decoder.h"
 #include "format/byte_stream.h"
 #include "format/kavel.h"
 #include "format/pool.h"
@@ -105,12 +105,11 @@ Outcome decode_once(const kavel::Image& image, const Request& r, bool reference)
     const int32_t planes = image.info().planes;
     const auto stride = static_cast<std::size_t>(r.window.columns() * planes);
     std::vector<uint8_t> buffer(stride * static_cast<std::size_t>(r.window.rows()), kUntouched);
-    use_reference_decoder(reference);
     std::string error;
     testing::internal::CaptureStderr();
-    const bool decoded = image.decode(r.scale, r.window, buffer.data(), stride, &error);
+    const bool decoded = image.decode(r.scale, r.window, buffer.data(), stride, &error,
+                                      reference ? reference_decoder() : nullptr);
     const std::string diagnostics = testing::internal::GetCapturedStderr();
-    use_reference_decoder(false);
     // The pool is never asked to release what it does not hold.
     EXPECT_EQ(diagnostics.find("pointer not found"), std::string::npos)
         << (reference ? "reference" : "fast") << ": " << diagnostics;

@@ -103,12 +103,14 @@ std::vector<uint8_t> write_file(const kavel::FileInput& file, const std::string&
 }
 
 bool decode_window(const std::string& path, int32_t scale, int32_t x0, int32_t y0, int32_t x1,
-                   int32_t y1, std::vector<uint8_t>* pixels, int32_t planes) {
+                   int32_t y1, std::vector<uint8_t>* pixels, int32_t planes,
+                   const DecoderOverride* decoder) {
     const auto image = kavel::Image::open(path);
     if (!image) return false;
     const std::size_t stride = static_cast<std::size_t>(x1 - x0 + 1) * planes;
     pixels->resize(stride * static_cast<std::size_t>(y1 - y0 + 1));
-    return image->decode(scale, kavel::Window{x0, y0, x1, y1}, pixels->data(), stride);
+    return image->decode(scale, kavel::Window{x0, y0, x1, y1}, pixels->data(), stride, nullptr,
+                         decoder);
 }
 
 }  // namespace kavel_test

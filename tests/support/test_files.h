@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "decode/decoder_override.h"
 #include "encode/kavel_writer.h"
 
 namespace kavel_test {
@@ -41,8 +42,10 @@ kavel::FileInput random_file(int32_t planes, int32_t levels, int32_t width, int3
 std::vector<uint8_t> write_file(const kavel::FileInput& file, const std::string& path);
 
 // Decodes a window with the library into a buffer of rows x (P x columns) bytes; false if the
-// decode fails (the buffer is then as it was).
+// decode fails (the buffer is then as it was). A decoder override (the straightforward decoder)
+// takes the place of the fast routines.
 bool decode_window(const std::string& path, int32_t scale, int32_t x0, int32_t y0, int32_t x1,
-                   int32_t y1, std::vector<uint8_t>* pixels, int32_t planes);
+                   int32_t y1, std::vector<uint8_t>* pixels, int32_t planes,
+                   const DecoderOverride* decoder = nullptr);
 
 }  // namespace kavel_test

@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "tests/support/child_process.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -34,16 +35,11 @@ Outcome shell(std::string command, const TempDir& dir) {
     for (std::size_t at; (at = command.find("KAVEL")) != std::string::npos;)
         command.replace(at, 5, KAVEL_TOOL);
     const std::string err_path = dir.path("stderr.txt");
-    FILE* pipe = popen(("{ " + command + "; } 2>" + err_path).c_str(), "r");
-    Outcome result{};
-    char chunk[4096];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) result.out.append(chunk, n);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const kavel_test::CommandRun child =
+        kavel_test::run_command("{ " + command + "; } 2>" + err_path);
     const auto err = kavel_test::read_bytes(err_path);
-    result.err.assign(err.begin(), err.end());
-    return result;
+    return Outcome{child.exited ? child.status : -1, child.output,
+                   std::string(err.begin(), err.end())};
 }
 
 // Virtual memory limit for commands whose memory must not follow the picture (address

@@ -2,11 +2,11 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
+#include "tests/support/child_process.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -22,17 +22,10 @@ struct ToolRun {
 ToolRun run(const std::string& arguments, const TempDir& dir) {
     const std::string err_path = dir.path("stderr.txt");
     const std::string command = std::string(KAVEL_TOOL) + " " + arguments + " 2>" + err_path;
-    ToolRun result{};
-    FILE* pipe = popen(command.c_str(), "r");
-    std::array<char, 4096> chunk{};
-    size_t n;
-    while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0)
-        result.out.append(chunk.data(), n);
-    const int status = pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const kavel_test::CommandRun child = kavel_test::run_command(command);
     const auto err = kavel_test::read_bytes(err_path);
-    result.err.assign(err.begin(), err.end());
-    return result;
+    return ToolRun{child.exited ? child.status : -1, child.output,
+                   std::string(err.begin(), err.end())};
 }
 
 // Reads an 8-bit PNG into rows of bytes; returns channels (0 on failure).

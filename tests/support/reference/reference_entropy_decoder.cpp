@@ -1,5 +1,5 @@
 #include "decode/code_tree.h"
-#include "decode/reference/reference_decoder.h"
+#include "tests/support/reference/reference_decoder.h"
 
 namespace {
 

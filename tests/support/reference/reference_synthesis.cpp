@@ -1,12 +1,10 @@
 // Line synthesis the plain way: every band value is fetched through the symmetric mirror, and
 // half nodes are stored column by column.
-#include "decode/reference/reference_decoder.h"
+#include "tests/support/reference/reference_decoder.h"
 #include "decode/wavelet.h"
 #include "format/pool.h"
 
 namespace {
-
-thread_local bool g_reference = false;
 
 constexpr int32_t kPiece = 256;
 constexpr int32_t kPieceBand = kPiece / 2 + 8;
@@ -71,9 +69,6 @@ const float* column_of(const RegionNode* child, int64_t column) {
 }
 
 }  // namespace
-
-void use_reference_decoder(bool on) { g_reference = on; }
-bool reference_decoder_in_use() { return g_reference; }
 
 void synthesise_line_reference(float* output, int32_t a, int32_t b, const float* low,
                                const float* high, int32_t stride, int32_t nL, int32_t nH) {
