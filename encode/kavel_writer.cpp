@@ -1,10 +1,5 @@
 #include "encode/kavel_writer.h"
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -15,6 +10,8 @@
 #include <queue>
 #include <set>
 #include <utility>
+
+#include "common/atomic_output.h"
 
 namespace kavel {
 
@@ -523,51 +520,28 @@ bool encode_file(const FileInput& file, EncodedFile* out, std::string* error) {
     return true;
 }
 
-// Writes through a temporary file in the target's directory, renamed into place at the end.
+// Writes through a temporary file in the target's folder, renamed into place at the end (the
+// temporary file is removed on any failure). A path of "-" is a file of that name here, not
+// standard output.
 bool write_atomically(const std::string& path, const std::function<bool(Sink*, std::string*)>& body,
                       std::string* error) {
-    std::string pattern = path + ".tmp-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    const int fd = mkstemp(name.data());
-    if (fd < 0) {
-        set_error(error, "cannot create a file beside " + path + ": " + std::strerror(errno));
-        return false;
-    }
-    const std::string temp(name.data());
-    // mkstemp makes the file 0600; give it the permissions an ordinary new file would get.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    FILE* file = fdopen(fd, "wb");
-    if (!file) {
-        set_error(error, std::string("cannot write ") + temp + ": " + std::strerror(errno));
-        close(fd);
-        unlink(temp.c_str());
-        return false;
-    }
-    FileSink sink(file);
+    kavel_common::AtomicOutput output(path == "-" ? "./-" : path);
     std::string message;
-    bool ok = body(&sink, &message);
-    if (!ok && message == "write failed")
-        message = "cannot write " + path + ": " + std::strerror(errno);
-    if (ok && (std::fflush(file) != 0 || fsync(fileno(file)) != 0)) {
-        ok = false;
-        message = "cannot write " + path + ": " + std::strerror(errno);
+    if (!output.open(&message)) {
+        set_error(error, path + ": " + message);
+        return false;
     }
-    if (std::fclose(file) != 0 && ok) {
-        ok = false;
-        message = "cannot write " + path + ": " + std::strerror(errno);
-    }
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        message = "cannot rename the finished file to " + path + ": " + std::strerror(errno);
-    }
-    if (!ok) {
-        unlink(temp.c_str());
+    FileSink sink(output.stream());
+    if (!body(&sink, &message)) {
+        if (message == "write failed") message = "cannot write " + path + ": " + std::strerror(errno);
         set_error(error, message);
+        return false;
     }
-    return ok;
+    if (!output.commit(&message)) {
+        set_error(error, path + ": " + message);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace

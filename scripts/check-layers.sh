@@ -11,17 +11,18 @@ declare -A allowed=(
     [format]="decode"
     [decode]="format"
     [library]="format decode include"
-    [encode]="decode format"
+    [common]=""
+    [encode]="decode format common"
     [platform]=""
     [viewer]="platform format decode include host/resource_ids.h"
-    [host]="platform viewer format include tools/common"
-    [tools]="include encode format decode"
+    [host]="platform viewer format include tools/common common"
+    [tools]="include encode format decode common"
     [gimp]="include encode host"
     [gdal]="include encode"
     [python]="include encode"
     [integrations]="include"
 )
-ours="include format decode library encode platform viewer host tools gimp gdal python integrations kavel"
+ours="include common format decode library encode platform viewer host tools gimp gdal python integrations kavel"
 
 status=0
 for folder in "${!allowed[@]}"; do

@@ -10,7 +10,7 @@
 #include "kavel/kavel.hpp"
 #include "tools/command_line.h"
 #include "tools/commands.h"
-#include "tools/common/atomic_output.h"
+#include "common/atomic_output.h"
 #include "tools/common/number_parsing.h"
 #include "tools/input_file.h"
 #include "tools/library_messages.h"
@@ -19,6 +19,7 @@
 #include "tools/strip_decoder.h"
 
 using namespace kavel_tools;
+using kavel_common::AtomicOutput;
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "encode/kavel_writer.h"
 #include "kavel/kavel.h"
 #include "tools/command_line.h"
-#include "tools/common/atomic_output.h"
+#include "common/atomic_output.h"
 #include "tools/common/number_parsing.h"
 #include "tools/input_file.h"
 #include "tools/picture_reader.h"
@@ -215,7 +215,7 @@ int run_encode_command(int argc, char** argv) {
     }
     std::vector<uint8_t> bytes;
     if (!kavel::write_kavel(result.file, &bytes, &error)) return encode_failure(shown + ": " + error);
-    kavel_tools::AtomicOutput file(out);
+    kavel_common::AtomicOutput file(out);
     if (!file.open(&error) ||
         std::fwrite(bytes.data(), 1, bytes.size(), file.stream()) != bytes.size() ||
         !file.commit(&error)) {

@@ -8,7 +8,7 @@
 
 #include "tools/command_line.h"
 #include "tools/commands.h"
-#include "tools/common/atomic_output.h"
+#include "common/atomic_output.h"
 #ifdef KAVEL_HAVE_ENCODE
 #include "tools/encode_command.h"
 #endif
@@ -63,7 +63,7 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    kavel_tools::AtomicOutput::remove_on_signals();
+    kavel_common::AtomicOutput::remove_on_signals();
     // No exception ends the tool unexplained; an output being written is removed as the
     // stack unwinds.
     try {

@@ -1,7 +1,7 @@
 #include "host/plugin_host/png_output.h"
 
 #include "host/plugin_host/host_session.h"
-#include "tools/common/atomic_output.h"
+#include "common/atomic_output.h"
 #include "tools/common/png_stream_writer.h"
 
 bool WriteDocumentPng(const HostDocument& document, const std::string& path, std::string* error) {
@@ -11,7 +11,7 @@ bool WriteDocumentPng(const HostDocument& document, const std::string& path, std
         *error = "the document is empty";
         return false;
     }
-    kavel_tools::AtomicOutput file(path);
+    kavel_common::AtomicOutput file(path);
     kavel_output::PngOptions options;
     options.pixels_per_inch = document.resolution;
     std::string reason;

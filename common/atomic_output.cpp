@@ -1,4 +1,4 @@
-#include "tools/common/atomic_output.h"
+#include "common/atomic_output.h"
 
 #include <atomic>
 #include <cerrno>
@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace kavel_tools {
+namespace kavel_common {
 
 namespace {
 
@@ -130,4 +130,4 @@ bool AtomicOutput::commit(std::string* error) {
     return true;
 }
 
-}  // namespace kavel_tools
+}  // namespace kavel_common

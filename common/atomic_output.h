@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-namespace kavel_tools {
+namespace kavel_common {
 
 class AtomicOutput {
 public:
@@ -36,4 +36,4 @@ private:
 // The permissions of a newly created ordinary file under the process's umask.
 unsigned file_mode_for_umask();
 
-}  // namespace kavel_tools
+}  // namespace kavel_common
