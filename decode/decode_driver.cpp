@@ -7,9 +7,9 @@
 #include <new>
 
 #include "decode/block_decoder.h"
+#include "decode/decoder_override.h"
 #include "decode/dequantise.h"
 #include "decode/entropy_decoder.h"
-#include "decode/decoder_override.h"
 #include "decode/file_window.h"
 #include "decode/leaf_decode.h"
 #include "decode/tile_tables.h"
@@ -56,7 +56,6 @@ class OverlapCheck {
     RegionRect bounds_{};
     int64_t checks_left_ = kMaxOverlapChecks;
 };
-
 
 // One distinct tile directory of a region decode.
 struct CachedDirectory {
@@ -244,7 +243,6 @@ RegionRect rect_intersection(const RegionRect& a, const RegionRect& b) {
 
 namespace {
 
-
 // The tile stream the fast path used last in a leaf: tiles that name the same stream read its
 // start and make its decoding tables once.
 struct HeldStream {
@@ -331,7 +329,6 @@ int decode_tile_fast(const LeafDecode& d, const TileEntry& tile, bool overlapped
     if (blocks != nullptr) pool_free(blocks);
     return 0;
 }
-
 
 }  // namespace
 
