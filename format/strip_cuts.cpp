@@ -60,6 +60,18 @@ int64_t strip_cut_phase(int32_t scale, int32_t levels) {
     return best;
 }
 
+int64_t placed_strip_rows(int64_t row_samples, int64_t budget, int64_t cap) {
+    row_samples = std::max<int64_t>(row_samples, 1);
+    const int64_t rows = budget / row_samples;
+    if (rows >= 2 * kStripPeriod) return rows;
+    for (const int64_t periods : {2, 1}) {
+        if (rows < periods * kStripPeriod && row_samples <= cap / (periods * kStripPeriod)) {
+            return periods * kStripPeriod;
+        }
+    }
+    return rows;
+}
+
 StripRows strip_rows(int64_t window_top, int64_t max_rows, int64_t phase) {
     max_rows = std::max<int64_t>(max_rows, 1);
     if (max_rows < kStripPeriod) return StripRows{max_rows, max_rows};

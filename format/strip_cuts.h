@@ -19,6 +19,12 @@ constexpr int64_t kStripPeriod = 128;
 // The row (0 <= phase < kStripPeriod, of the image at scale) at which cuts cost least.
 int64_t strip_cut_phase(int32_t scale, int32_t levels);
 
+// Rows for strips of rows of row_samples samples, budget samples wanted in each and at most
+// cap taken: the budget's rows when they span two periods or more; otherwise two periods, or
+// one, when they take at most cap samples (the gain of fewer cuts through the finest blocks
+// is worth the memory); otherwise the budget's rows (perhaps none).
+int64_t placed_strip_rows(int64_t row_samples, int64_t budget, int64_t cap);
+
 // The rows of a window's strips, the first from the window's top and the rest one after the
 // other: each at most max_rows (the last strip may be shorter still). When max_rows holds a
 // period, every strip but the first and the last has a multiple of kStripPeriod rows and

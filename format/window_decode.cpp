@@ -302,7 +302,7 @@ DecodeStatus read_source_header(const ByteSource& source, ImageHeader* header,
 PieceSize piece_size(int32_t planes, const PixelWindow& window, int32_t threads,
                      int64_t samples) {
     const int64_t per_row = std::max<int64_t>(window.columns() * planes, 1);
-    int64_t rows = samples / per_row;
+    int64_t rows = placed_strip_rows(per_row, samples, 2 * samples);
     // Several threads share a window that would be one piece: one strip of rows each.
     if (threads > 1) {
         rows = std::min(rows, std::max(kMinPieceRows, (window.rows() + threads - 1) / threads));

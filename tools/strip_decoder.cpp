@@ -27,13 +27,13 @@ PiecePlan plan_pieces(int64_t columns, int32_t planes, int64_t max_rows) {
 }
 
 PiecePlan plan_pieces(int64_t columns, int32_t planes, int64_t max_rows, int64_t window_top,
-                      int32_t scale, int32_t levels) {
+                      int32_t scale, int32_t levels, int threads) {
     PiecePlan plan = plan_pieces(columns, planes, max_rows);
     if (plan.columns < columns) return plan;
-    if (plan.rows < kStripPeriod && plan.rows < max_rows &&
-        columns * std::max<int32_t>(planes, 1) * kStripPeriod <= 2 * kPieceSamples) {
-        plan.rows = std::min<int64_t>(kStripPeriod, max_rows);
-    }
+    const int64_t cap = std::max(2 * kPieceSamples, 4 * kPieceSamples / std::max(threads, 1));
+    const int64_t placed = placed_strip_rows(columns * std::max<int32_t>(planes, 1),
+                                             kPieceSamples, cap);
+    if (placed > plan.rows) plan.rows = std::min(placed, std::clamp<int64_t>(max_rows, 1, 1024));
     const StripRows strips = strip_rows(window_top, plan.rows, strip_cut_phase(scale, levels));
     plan.first_rows = strips.first;
     plan.rows = strips.rows;

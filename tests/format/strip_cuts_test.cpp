@@ -38,6 +38,13 @@ TEST(StripCuts, CutsFallOnThePhaseWithinTheRowsAllowed) {
     EXPECT_EQ(short_strips.first, kStripPeriod - 1);
     EXPECT_EQ(short_strips.rows, kStripPeriod - 1);
     EXPECT_EQ(strip_rows(5, 0, 3).rows, 1);
+    // Rows placed: the budget's when they span two periods, else two periods or one within the
+    // cap, else the budget's.
+    EXPECT_EQ(placed_strip_rows(1000, 1000 * 300, 1000 * 300), 300);
+    EXPECT_EQ(placed_strip_rows(1000, 1000 * 100, 1000 * 300), 2 * kStripPeriod);
+    EXPECT_EQ(placed_strip_rows(1000, 1000 * 100, 1000 * 200), kStripPeriod);
+    EXPECT_EQ(placed_strip_rows(1000, 1000 * 100, 1000 * 100), 100);
+    EXPECT_EQ(placed_strip_rows(int64_t{1} << 40, 1000, int64_t{1} << 41), 0);
 }
 
 TEST(StripCuts, WindowsCutOnThePhaseGiveTheOnePieceBytes) {
