@@ -77,10 +77,15 @@ KAVEL_VECTOR_CLONES void lift_and_interleave(float* output, int32_t a, int32_t b
     double L[kLineBand];
     double H[kLineBand];
     const int32_t high_count = top - e + 1, low_count = top - e;
-    for (int32_t i = 0; i < high_count; ++i) H[i] = high[i];
+    // The high values widened, and whether they are all +0.0, in one pass.
+    uint32_t high_bits = 0;
+    for (int32_t i = 0; i < high_count; ++i) {
+        H[i] = high[i];
+        high_bits |= std::bit_cast<uint32_t>(high[i]);
+    }
     // L1 over e+1..top, H1 over e+1..top-1, L2 over e+2..top-1, H2 over the odd outputs (made
     // as they are stored); the low value of index i is L[i - e - 1].
-    if (rows_are_zero(&high, 1, high_count)) {
+    if (high_bits == 0) {
         // v - (+0.0 + +0.0) x delta is v itself (delta is positive): a high band of nothing
         // but +0.0 leaves the first step without effect.
         for (int32_t i = 0; i < low_count; ++i) L[i] = low[i];
