@@ -374,9 +374,18 @@ int decode_subband(ByteStream* stream, RegionNode* leaf, int32_t subband, int32_
                                                " coefficients at once, more than a piece may hold");
         return 1;
     }
-    leaf->coefficients = static_cast<float*>(
-        pool_calloc(static_cast<int32_t>(needed_area), static_cast<int32_t>(sizeof(float))));
-    if (leaf->coefficients == nullptr) return 1;
+    // A leaf that no tile gives data for in this plane holds nothing but +0.0: the fast path
+    // leaves it without an array, and the synthesis reads it as rows of zeros. The low-low
+    // band (which may be the region's root, stored as it is) always has one.
+    bool has_data = !fast || subband == 0;
+    for (int32_t t = 0; t < tile_count && !has_data; ++t) {
+        has_data = tiles[t].offsets[plane] != 0 && rects_meet(tile_rect(tiles[t]), needed);
+    }
+    if (has_data) {
+        leaf->coefficients = static_cast<float*>(
+            pool_calloc(static_cast<int32_t>(needed_area), static_cast<int32_t>(sizeof(float))));
+        if (leaf->coefficients == nullptr) return 1;
+    }
     // The work budget: the region decode's (granted for its leaves when it was opened; a leaf
     // it was not opened with adds its share now), or the leaf's own.
     int64_t file_size = 0;

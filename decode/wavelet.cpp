@@ -76,10 +76,15 @@ KAVEL_VECTOR_CLONES void lift_and_interleave(float* output, int32_t a, int32_t b
     double L[kLineBand];
     double H[kLineBand];
     const int32_t high_count = top - e + 1, low_count = top - e;
-    for (int32_t i = 0; i < high_count; ++i) H[i] = high[i];
+    // The high values widened, and whether they are all +0.0, in one pass.
+    uint32_t high_bits = 0;
+    for (int32_t i = 0; i < high_count; ++i) {
+        H[i] = high[i];
+        high_bits |= std::bit_cast<uint32_t>(high[i]);
+    }
     // L1 over e+1..top, H1 over e+1..top-1, L2 over e+2..top-1, H2 over the odd outputs (made
     // as they are stored); the low value of index i is L[i - e - 1].
-    if (rows_are_zero(&high, 1, high_count)) {
+    if (high_bits == 0) {
         // v - (+0.0 + +0.0) x delta is v itself (delta is positive): a high band of nothing
         // but +0.0 leaves the first step without effect.
         for (int32_t i = 0; i < low_count; ++i) L[i] = low[i];
@@ -211,13 +216,19 @@ __attribute__((always_inline)) inline void sweep_band_row(
 constexpr int32_t kRowPiece = kTileRows;
 constexpr int32_t kRowBand = kRowPiece / 2 + 8;
 
+// A row of +0.0 that stands for every row of a band without data (a leaf no tile gives data
+// for has no array): as long as the band columns of a tile.
+constexpr float kZeroRow[kLineBand] = {};
+
 // Rebuilds rows a..b of columns adjacent columns at once (the same arithmetic per column as
-// synthesise_line, done on whole rows): low band row k is at low + (k - low_base) x pitch,
-// high band row k at high + (k - high_base) x pitch; output row x at out + (x - a) x out_pitch.
-// work holds 4 x columns doubles.
+// synthesise_line, done on whole rows): low band row k is at low + (k - low_base) x low_pitch,
+// high band row k at high + (k - high_base) x high_pitch; output row x at
+// out + (x - a) x out_pitch. A pitch of 0 with kZeroRow is a band of zeros. work holds
+// 4 x columns doubles.
 KAVEL_VECTOR_CLONES void synthesise_rows(float* out, int64_t out_pitch, int32_t a, int32_t b,
-                                         const float* low, const float* high, int64_t pitch,
-                                         int32_t columns, int32_t nL, int32_t nH, double* work) {
+                                         const float* low, const float* high, int64_t low_pitch,
+                                         int64_t high_pitch, int32_t columns, int32_t nL,
+                                         int32_t nH, double* work) {
     const int32_t n = nL + nH;
     const int32_t low_base = ceil_half(a - 3) > 0 ? ceil_half(a - 3) : 0;
     const int32_t high_base = ceil_half(a - 5) > 0 ? ceil_half(a - 5) : 0;
@@ -239,13 +250,15 @@ KAVEL_VECTOR_CLONES void synthesise_rows(float* out, int64_t out_pitch, int32_t 
         const int32_t e = floor_half(pa) - 2;
         const int32_t top = ceil_half(pb) + 1;
         for (int32_t i = e; i <= top; ++i) {
-            high_rows[i - e] = high + int64_t{high_index(i, n) - high_base} * pitch;
-            low_rows[i - e] = low + int64_t{low_index(i, n) - low_base} * pitch;
+            high_rows[i - e] = high + int64_t{high_index(i, n) - high_base} * high_pitch;
+            low_rows[i - e] = low + int64_t{low_index(i, n) - low_base} * low_pitch;
         }
         // Where every value the piece reads is +0.0 (bands quantised to nothing), every lifting
         // step gives +0.0 again: the output rows are cleared instead.
-        const bool high_zero = rows_are_zero(high_rows, top - e + 1, w);
-        if (high_zero && rows_are_zero(low_rows + 1, top - e, w)) {
+        const bool high_zero =
+            (high == kZeroRow && high_pitch == 0) || rows_are_zero(high_rows, top - e + 1, w);
+        if (high_zero &&
+            ((low == kZeroRow && low_pitch == 0) || rows_are_zero(low_rows + 1, top - e, w))) {
             for (int64_t x = pa; x <= pb; ++x) {
                 std::fill_n(out + (x - a) * out_pitch, w, 0.0f);
             }
@@ -287,9 +300,6 @@ RegionNode* new_node() {
     for (RegionNode*& child : node->children) child = nullptr;
     return node;
 }
-
-// p + count, or nullptr for an empty band (which is never read).
-const float* offset(const float* p, int64_t count) { return p == nullptr ? p : p + count; }
 
 int64_t columns_of(const RegionNode* n) { return int64_t{n->x1} - n->x0 + 1; }
 int64_t rows_of(const RegionNode* n) { return int64_t{n->y1} - n->y0 + 1; }
@@ -384,13 +394,21 @@ void synthesise_tile(const TileSynthesis& synthesis, int32_t top, int32_t bottom
         const int64_t pitch = columns_of(low);
         const int32_t low_first = std::max(ceil_half(int64_t{top} - 3), 0);
         const int32_t high_first = std::max(ceil_half(int64_t{top} - 5), 0);
-        const float* low_rows = offset(
-            low->coefficients, (low_first - int64_t{low->y0}) * pitch + (first_band - low->x0));
-        const float* high_rows = offset(
-            high->coefficients, (high_first - int64_t{high->y0}) * pitch + (first_band - high->x0));
+        // A band without an array holds nothing but +0.0: every row of it is kZeroRow.
+        const float* low_rows =
+            low->coefficients == nullptr
+                ? kZeroRow
+                : low->coefficients + ((low_first - int64_t{low->y0}) * pitch +
+                                       (first_band - low->x0));
+        const float* high_rows =
+            high->coefficients == nullptr
+                ? kZeroRow
+                : high->coefficients + ((high_first - int64_t{high->y0}) * pitch +
+                                        (first_band - high->x0));
         synthesise_rows(synthesis.half_tiles[side], synthesis.tile_pitch, top, bottom, low_rows,
-                        high_rows, pitch, last_band - first_band + 1, low->size[1], high->size[1],
-                        synthesis.work);
+                        high_rows, low->coefficients == nullptr ? 0 : pitch,
+                        high->coefficients == nullptr ? 0 : pitch, last_band - first_band + 1,
+                        low->size[1], high->size[1], synthesis.work);
     }
     // Away from the bands' ends (no mirrored values), a tile row holds exactly the band values
     // the line needs, high from index e and low from e + 1, and is lifted from where it is;

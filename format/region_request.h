@@ -32,6 +32,7 @@ struct RegionNode {
     int32_t x0, x1, y0, y1;  // needed rectangle, inclusive, in band coordinates
     int32_t* size;           // width, height of the whole band (separately allocated pair)
     float* coefficients;     // (x1-x0+1) x (y1-y0+1) floats, row-major; nullptr when empty
+                             // or (a leaf other than the low-low band) when all are +0.0
     float gain;
     RegionNode* children[4];
 };

@@ -13,6 +13,7 @@
 #include "format/pool.h"
 #include "format/region_decode.h"
 #include "format/region_request.h"
+#include "format/strip_cuts.h"
 
 namespace {
 
@@ -144,11 +145,19 @@ DecodeStatus decode_piece(const ByteSource& source, const ImageHeader& opened, i
     return DecodeStatus::ok;
 }
 
-// The pieces of a window in order: rows of pieces from the top, pieces left to right.
-std::vector<PixelWindow> cut_into_pieces(const PixelWindow& window, const PieceSize& size) {
+// The pieces of a window in order: rows of pieces from the top, pieces left to right. Strips
+// of whole rows are cut where the decode repeats the least work (the first may be shorter).
+std::vector<PixelWindow> cut_into_pieces(const PixelWindow& window, const PieceSize& size,
+                                         int32_t scale, int32_t levels) {
+    StripRows strips{size.rows, size.rows};
+    if (size.columns >= window.columns()) {
+        strips = strip_rows(window.y0, size.rows, strip_cut_phase(scale, levels));
+    }
     std::vector<PixelWindow> pieces;
-    for (int64_t top = window.y0; top <= window.y1; top += size.rows) {
-        const int64_t bottom = std::min<int64_t>(window.y1, top + size.rows - 1);
+    for (int64_t top = window.y0; top <= window.y1;
+         top += top == window.y0 ? strips.first : strips.rows) {
+        const int64_t rows = top == window.y0 ? strips.first : strips.rows;
+        const int64_t bottom = std::min<int64_t>(window.y1, top + rows - 1);
         for (int64_t left = window.x0; left <= window.x1; left += size.columns) {
             const int64_t right = std::min<int64_t>(window.x1, left + size.columns - 1);
             pieces.push_back(PixelWindow{static_cast<int32_t>(left), static_cast<int32_t>(top),
@@ -294,7 +303,7 @@ DecodeStatus read_source_header(const ByteSource& source, ImageHeader* header,
 PieceSize piece_size(int32_t planes, const PixelWindow& window, int32_t threads,
                      int64_t samples) {
     const int64_t per_row = std::max<int64_t>(window.columns() * planes, 1);
-    int64_t rows = samples / per_row;
+    int64_t rows = placed_strip_rows(per_row, samples, 2 * samples);
     // Several threads share a window that would be one piece: one strip of rows each.
     if (threads > 1) {
         rows = std::min(rows, std::max(kMinPieceRows, (window.rows() + threads - 1) / threads));
@@ -340,7 +349,7 @@ DecodeStatus decode_window(const ByteSource& source, const ImageHeader& opened, 
         if (size.rows >= window.rows() && size.columns >= window.columns()) {
             return decode_piece(source, opened, scale, window, buffer, stride, settings, message);
         }
-        std::vector<PixelWindow> pieces = cut_into_pieces(window, size);
+        std::vector<PixelWindow> pieces = cut_into_pieces(window, size, scale, opened.levels);
         const auto threads = static_cast<int32_t>(std::clamp<int64_t>(
             settings.threads, 1, std::min<int64_t>(kMaxThreads, static_cast<int64_t>(pieces.size()))));
         PieceRun run(source, opened, scale, window, buffer, stride, settings, std::move(pieces));

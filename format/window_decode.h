@@ -39,10 +39,12 @@ DecodeStatus decode_window(const ByteSource& source, const ImageHeader& opened, 
                            const PixelWindow& window, uint8_t* buffer, std::size_t stride,
                            const WindowDecodeSettings& settings, std::string* message);
 
-// The pieces a window is decoded in: at most this many samples each (planes x pixels), full
+// The pieces a window is decoded in: about this many samples each (planes x pixels; at most
+// twice as many where a strip is made a period or two of format/strip_cuts.h high), full
 // rows while at least kMinPieceRows of them fit, otherwise kMinPieceRows rows of fewer columns.
 // With several threads, a window is cut into at least one strip of rows per thread (of
-// kMinPieceRows rows or more). Any cut gives the same bytes.
+// kMinPieceRows rows or more). Strips of whole rows are cut on the rows format/strip_cuts.h
+// chooses, so a strip may have fewer rows than this allows. Any cut gives the same bytes.
 constexpr int64_t kPieceSamples = int64_t{1} << 22;
 constexpr int64_t kMinPieceRows = 16;
 struct PieceSize {

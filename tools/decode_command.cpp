@@ -198,7 +198,8 @@ int run_decode_command(int argc, char** argv) {
     auto writer = make_row_writer(format, file.stream(), columns, rows, info.planes, png, &error);
     if (!writer) return decode_failure(output == "-" ? "standard output" : output, error);
 
-    const PiecePlan plan = plan_pieces(columns, info.planes, 1024);
+    const PiecePlan plan =
+        plan_pieces(columns, info.planes, 1024, window.y0, s, info.levels, threads);
     if (verbose) {
         std::fprintf(stderr,
                      "kavel decode: %s: %lld x %lld pixels at scale %d in pieces of %lld x %lld "

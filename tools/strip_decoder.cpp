@@ -1,5 +1,6 @@
 #include "tools/strip_decoder.h"
 
+#include "format/strip_cuts.h"
 #include "tools/library_messages.h"
 
 #include <algorithm>
@@ -22,6 +23,20 @@ PiecePlan plan_pieces(int64_t columns, int32_t planes, int64_t max_rows) {
         plan.rows = std::clamp<int64_t>(kPieceSamples / row_samples, 1,
                                         std::clamp<int64_t>(max_rows, 1, 1024));
     }
+    return plan;
+}
+
+PiecePlan plan_pieces(int64_t columns, int32_t planes, int64_t max_rows, int64_t window_top,
+                      int32_t scale, int32_t levels, int threads) {
+    PiecePlan plan = plan_pieces(columns, planes, max_rows);
+    if (plan.columns < columns) return plan;
+    const int64_t cap = std::max(2 * kPieceSamples, 4 * kPieceSamples / std::max(threads, 1));
+    const int64_t placed = placed_strip_rows(columns * std::max<int32_t>(planes, 1),
+                                             kPieceSamples, cap);
+    if (placed > plan.rows) plan.rows = std::min(placed, std::clamp<int64_t>(max_rows, 1, 1024));
+    const StripRows strips = strip_rows(window_top, plan.rows, strip_cut_phase(scale, levels));
+    plan.first_rows = strips.first;
+    plan.rows = strips.rows;
     return plan;
 }
 
@@ -50,9 +65,12 @@ bool decode_in_strips(const kavel::Image& image, int32_t scale, const kavel::Win
     const int64_t part = std::clamp<int64_t>(plan.columns, 1, columns);
     // Rows cut across the width go one at a time, so that the bytes stay in order.
     const int64_t strip = part < columns ? 1 : std::max<int64_t>(plan.rows, 1);
+    // The first strip of whole rows may be shorter or taller than the others.
+    const int64_t first =
+        part < columns || plan.first_rows <= 0 ? strip : std::min(plan.first_rows, rows);
     // Pieces run along a row (when rows are cut), then down.
     const int64_t across = (columns + part - 1) / part;
-    const int64_t down = (rows + strip - 1) / strip;
+    const int64_t down = 1 + (rows - first + strip - 1) / strip;
     const int64_t piece_count = across * down;
     const int64_t workers = std::clamp<int64_t>(threads, 1, std::max<int64_t>(piece_count, 1));
     // One slot more than threads, so that a thread can decode while the writer writes.
@@ -76,9 +94,10 @@ bool decode_in_strips(const kavel::Image& image, int32_t scale, const kavel::Win
                 slot.piece = i;
                 slot.done = false;
             }
-            const int64_t top = (i / across) * strip;
+            const int64_t down_index = i / across;
+            const int64_t top = down_index == 0 ? 0 : first + (down_index - 1) * strip;
             const int64_t left = (i % across) * part;
-            const int64_t count = std::min(strip, rows - top);
+            const int64_t count = std::min(down_index == 0 ? first : strip, rows - top);
             const int64_t width = std::min(part, columns - left);
             const kavel::Window piece{static_cast<int32_t>(window.x0 + left),
                                       static_cast<int32_t>(window.y0 + top),

@@ -16,11 +16,20 @@ constexpr int64_t kPieceSamples = int64_t{1} << 21;
 struct PiecePlan {
     int64_t rows = 1;     // rows per piece
     int64_t columns = 1;  // columns per piece (the window's width unless a row is cut)
+    int64_t first_rows = 0;  // rows of the first strip of whole rows (0: rows)
 };
 
 // Pieces of at most kPieceSamples samples for a window of that shape: whole-row strips of
 // up to 1024 rows (and at most max_rows), or single rows cut across the width.
 PiecePlan plan_pieces(int64_t columns, int32_t planes, int64_t max_rows);
+// The same with the strips of whole rows cut where the decode of a window whose top row is
+// window_top, at scale of a file of levels levels, repeats the least work (format/strip_cuts.h),
+// for `threads` threads: strips of fewer rows than two periods between such cuts are made two
+// periods or one high when that takes at most kPieceSamples x 4 / threads samples (and at least
+// twice kPieceSamples), so that the pieces in flight take about the same memory on any number
+// of threads.
+PiecePlan plan_pieces(int64_t columns, int32_t planes, int64_t max_rows, int64_t window_top,
+                      int32_t scale, int32_t levels, int threads);
 
 // Decodes window at scale piece by piece on `threads` threads (at least one) and writes its
 // bytes, top to bottom and left to right, through writer while later pieces are decoded. On

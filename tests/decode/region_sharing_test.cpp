@@ -80,16 +80,18 @@ TEST(SharedDirectory, OneCopyServesEveryLeafAndPlane) {
     EXPECT_EQ(pool_block_count(), blocks + 2);
     EXPECT_EQ(pool_bytes_held(), bytes_held + table_bytes + 100 * sizeof(float));
 
-    // Another subband naming the same directory, and another plane: only their arrays.
+    // Another subband naming the same directory, and another plane: only their arrays (none
+    // for the other subband, which no record gives data for: its leaf is read as zeros).
     RegionNode second = leaf_for(leaves[1].needed);
     ASSERT_EQ(decode_subband(stream, &second, 1, 0, 0, 3), 0);
+    EXPECT_EQ(second.coefficients, nullptr);
     RegionNode first_plane_2 = leaf_for(leaves[0].needed);
     ASSERT_EQ(decode_subband(stream, &first_plane_2, 0, 0, 2, 3), 0);
-    EXPECT_EQ(pool_block_count(), blocks + 4);
-    EXPECT_EQ(pool_bytes_held(), bytes_held + table_bytes + (200 + 60) * sizeof(float));
+    EXPECT_EQ(pool_block_count(), blocks + 3);
+    EXPECT_EQ(pool_bytes_held(), bytes_held + table_bytes + 200 * sizeof(float));
 
     close_region_decode(stream, true);
-    EXPECT_EQ(pool_block_count(), 3u);  // the three arrays
+    EXPECT_EQ(pool_block_count(), 2u);  // the two arrays
     pool_free_all();
 }
 

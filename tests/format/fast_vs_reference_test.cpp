@@ -135,6 +135,23 @@ TEST(FastDecoder, BandsQuantisedToNothing) {
     compare_file(path, 21);
 }
 
+// Whole subbands without a stream in the chroma planes (as low rates leave them): their
+// leaves hold no array and are read as zeros, at every scale and window, in every piece.
+TEST(FastDecoder, SubbandsWithoutAnyStream) {
+    TempDir dir;
+    const std::string path = dir.path("n.kvl");
+    kavel::FileInput file = kavel_test::random_file(3, 3, 300, 200, 23, Layout{64, 16, false});
+    for (size_t k = 1; k < file.subbands.size(); ++k) {
+        for (auto& tile : file.subbands[k].tiles) {
+            for (size_t p = 1; p < tile.planes.size(); ++p) {
+                if ((k + p) % 2 == 0 || k + 3 >= file.subbands.size()) tile.planes[p].reset();
+            }
+        }
+    }
+    kavel_test::write_file(file, path);
+    compare_file(path, 23);
+}
+
 // A stride shorter than a row: each row's last pixel lies under the next row's first, and the
 // rows must be stored top to bottom as the straightforward decoder stores them.
 TEST(FastDecoder, ShortStrideRowsOverlapAsInTheReference) {

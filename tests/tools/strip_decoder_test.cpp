@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "format/strip_cuts.h"
 #include "tests/support/test_files.h"
 
 namespace {
@@ -46,7 +47,9 @@ TEST(DecodeInStrips, RowsMatchOneDecodeForAnyStripAndThreadCount) {
         // Strips of whole rows, and rows cut across the width into pieces of 23 columns
         // (rows are then taken one at a time, whatever the plan's row count).
         const int64_t width = kavel::columns(window);
-        const PiecePlan plans[] = {{1, width}, {7, width}, {16, width}, {1000, width}, {4, 23}};
+        const PiecePlan plans[] = {{1, width},      {7, width},    {16, width},
+                                   {1000, width},   {4, 23},       {5, width, 2},
+                                   {6, width, 13}, {4, 23, 3}};
         for (const PiecePlan& plan : plans) {
             for (const int threads : {1, 2, 3}) {
                 CollectingWriter writer(static_cast<size_t>(width) * 3);
@@ -113,6 +116,30 @@ TEST(DecodeInStrips, PiecesAreBoundedInSamplesForAnyShape) {
     EXPECT_EQ(plan_pieces(70, 3, 1 << 20).columns, 70);
     EXPECT_EQ(plan_pieces(1 << 20, 1, 5).rows, 2);
     EXPECT_EQ(plan_pieces(1000, 1, 5).rows, 5);
+}
+
+// Strips placed for the decode: two periods or one high (at most four times the samples on
+// one thread, twice on more) when fewer rows fit, never beyond the rows asked for, and rows cut
+// across the width stay as they were.
+TEST(DecodeInStrips, PlacedStripsStayBounded) {
+    for (const int threads : {1, 2, 4}) {
+        const int64_t cap = threads == 1 ? 4 * kPieceSamples : 2 * kPieceSamples;
+        for (const int64_t columns : {int64_t{8192}, int64_t{20000}, int64_t{70}}) {
+            for (const int32_t planes : {1, 3}) {
+                const PiecePlan plan = plan_pieces(columns, planes, 1024, 7, 0, 8, threads);
+                EXPECT_LE(std::max(plan.rows, plan.first_rows) * columns * planes, cap)
+                    << columns << " x " << planes << ", " << threads << " threads";
+                EXPECT_GE(plan.first_rows, 1);
+                EXPECT_LE(plan.first_rows, std::max<int64_t>(plan.rows, kStripPeriod));
+            }
+        }
+    }
+    EXPECT_EQ(plan_pieces(8192, 3, 1024, 0, 0, 8, 1).rows, 2 * kStripPeriod);
+    EXPECT_EQ(plan_pieces(8192, 3, 1024, 0, 0, 8, 2).rows, kStripPeriod);
+    EXPECT_EQ(plan_pieces(1000, 1, 5, 0, 0, 8, 1).rows, 5);
+    const PiecePlan cut_rows = plan_pieces(int64_t{1} << 24, 1, 1024, 0, 0, 8, 1);
+    EXPECT_EQ(cut_rows.rows, 1);
+    EXPECT_EQ(cut_rows.first_rows, 0);
 }
 
 }  // namespace
