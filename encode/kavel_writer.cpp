@@ -272,6 +272,39 @@ std::vector<Item> blocks_by_place(const EncodedFile& file) {
     return items;
 }
 
+// The stream headers in the order of the parts of the picture their tiles cover, as the blocks
+// (larger squares first, then Z order, subband, tile and plane): the headers one window needs
+// lie in a few runs, and their block offset rows close together.
+std::vector<Item> headers_by_place(const EncodedFile& file, const std::vector<Item>& natural) {
+    struct Keyed {
+        uint64_t place;
+        int side;
+        Item item;
+    };
+    std::vector<Keyed> keyed;
+    for (const Item& item : natural) {
+        if (item.kind != ItemKind::stream_header) continue;
+        const int level = subband_position(int32_t(item.subband), file.levels).level;
+        const EncodedTile& tile = file.subbands[item.subband].tiles[item.tile];
+        const int64_t extent =
+            std::max(int64_t(tile.x1) - tile.x0 + 1, int64_t(tile.y1) - tile.y0 + 1) << level;
+        int side = 0;
+        while (side < 31 && (int64_t(1) << side) < extent) ++side;
+        const auto square = [&](int64_t v) {
+            return uint32_t(std::clamp<int64_t>((v << level) >> side, 0, 0xFFFFFFFF));
+        };
+        keyed.push_back({z_order(square(tile.x0), square(tile.y0)), side, item});
+    }
+    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+        if (a.side != b.side) return a.side > b.side;
+        return a.place < b.place;  // then the natural order: subband, tile, plane
+    });
+    std::vector<Item> items;
+    items.reserve(keyed.size());
+    for (const Keyed& k : keyed) items.push_back(k.item);
+    return items;
+}
+
 std::vector<Item> plan_items(const EncodedFile& file) {
     std::vector<Item> natural;
     bool any_empty = false;
@@ -313,9 +346,10 @@ std::vector<Item> plan_items(const EncodedFile& file) {
                     if (item.kind == kind) items.push_back(item);
             break;
         case LayoutOrder::by_place: {
-            for (ItemKind kind : {ItemKind::directory, ItemKind::stream_header})
-                for (const Item& item : natural)
-                    if (item.kind == kind) items.push_back(item);
+            for (const Item& item : natural)
+                if (item.kind == ItemKind::directory) items.push_back(item);
+            std::vector<Item> headers = headers_by_place(file, natural);
+            items.insert(items.end(), headers.begin(), headers.end());
             std::vector<Item> blocks = blocks_by_place(file);
             items.insert(items.end(), blocks.begin(), blocks.end());
             break;

@@ -20,6 +20,17 @@ class ByteSource {
     // at the end of the source, 0 at or beyond it, -1 when the source cannot be read.
     int64_t read_at(int64_t offset, void* out, int64_t count) const;
 
+    // Whether read_ranges fetches several ranges together (a reader for which every request is
+    // costly, such as one over HTTP). Sources that cannot leave it false.
+    virtual bool reads_ranges() const { return false; }
+    // Reads count ranges, each whole and within the source, into buffers in one call: false
+    // when the source cannot (or the read fails).
+    virtual bool read_ranges(std::size_t count, const int64_t* offsets, const int64_t* lengths,
+                             uint8_t* const* buffers) const;
+    // How many bytes from offset on the source holds already, so that reading them costs no
+    // request (a read-ahead then need not start before offset).
+    virtual int64_t held_bytes(int64_t offset) const;
+
   protected:
     ByteSource(int64_t size, const uint8_t* bytes) : size_(size), bytes_(bytes) {}
     // What read_at does for a source whose bytes are not in memory; offset and count lie

@@ -36,6 +36,9 @@ class BlockCache {
     bool read(size_t count, const uint64_t* offsets, const size_t* lengths, void* const* buffers,
               size_t* read_lengths = nullptr);
 
+    // Whether the cache holds every byte of the range (within the source).
+    bool holds(uint64_t offset, size_t length) const;
+
   private:
     uint64_t source_size_;
     Fetch fetch_;

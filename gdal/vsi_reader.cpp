@@ -62,11 +62,29 @@ int read_ranges(void* context, size_t count, const uint64_t* offsets, const size
     std::lock_guard lock(source->mutex);
     if (!source->cache)
         return fetch_ranges(source->file, count, offsets, lengths, buffers) ? 0 : -1;
-    std::vector<size_t> got(count);
-    if (!source->cache->read(count, offsets, lengths, buffers, got.data())) return -1;
-    for (size_t i = 0; i < count; ++i)
-        if (got[i] != lengths[i]) return -1;  // a range beyond the end
-    return 0;
+    // The library hands over the ranges one step of its decode needs, joined where they lie
+    // close: what the cache holds whole is copied, the rest is fetched as asked (not widened
+    // to the cache's blocks, which would fetch more than the ranges).
+    std::vector<uint64_t> fetch_offsets;
+    std::vector<size_t> fetch_lengths;
+    std::vector<void*> fetch_buffers;
+    for (size_t i = 0; i < count; ++i) {
+        if (source->cache->holds(offsets[i], lengths[i])) {
+            size_t got = 0;
+            if (!source->cache->read(1, &offsets[i], &lengths[i], &buffers[i], &got) ||
+                got != lengths[i]) {
+                return -1;
+            }
+            continue;
+        }
+        fetch_offsets.push_back(offsets[i]);
+        fetch_lengths.push_back(lengths[i]);
+        fetch_buffers.push_back(buffers[i]);
+    }
+    return fetch_ranges(source->file, fetch_offsets.size(), fetch_offsets.data(),
+                        fetch_lengths.data(), fetch_buffers.data())
+               ? 0
+               : -1;
 }
 
 void close_source(void* context) {
@@ -93,6 +111,12 @@ kavel_status open_vsi_image(VSILFILE* file, const char* path, kavel_image** imag
         source->cache = std::make_unique<BlockCache>(
             reader.size, [file](size_t count, const uint64_t* offsets, const size_t* lengths,
                                 void* const* buffers) {
+                // The file's first block: GDAL read it when it opened the file (to find the
+                // driver) and keeps it, so a plain read costs no request.
+                if (count == 1 && offsets[0] == 0 && lengths[0] <= BlockCache::kBlockSize) {
+                    return VSIFSeekL(file, 0, SEEK_SET) == 0 &&
+                           VSIFReadL(buffers[0], 1, lengths[0], file) == lengths[0];
+                }
                 return fetch_ranges(file, count, offsets, lengths, buffers);
             });
     }

@@ -1,0 +1,115 @@
+#include "format/held_ranges_source.h"
+
+#include <algorithm>
+#include <cstring>
+
+HeldRangesSource::HeldRangesSource(const ByteSource& base)
+    : ByteSource(base.size(), nullptr), base_(base), view_(*this) {}
+
+const HeldRangesSource::Span* HeldRangesSource::find(int64_t offset, int64_t* next) const {
+    // The first span that starts after offset; the one before it may hold offset.
+    const auto after = std::upper_bound(
+        spans_.begin(), spans_.end(), offset,
+        [](int64_t value, const Span& span) { return value < span.offset; });
+    if (next != nullptr) *next = after != spans_.end() ? after->offset : size();
+    if (after == spans_.begin()) return nullptr;
+    const Span& before = *(after - 1);
+    return offset < before.end() ? &before : nullptr;
+}
+
+int64_t HeldRangesSource::copy_held(int64_t offset, void* out, int64_t count) const {
+    const Span* span = find(offset, nullptr);
+    if (span == nullptr) return 0;
+    const int64_t n = std::min(count, span->end() - offset);
+    std::memcpy(out, span->bytes.data() + (offset - span->offset), static_cast<std::size_t>(n));
+    return n;
+}
+
+int64_t HeldRangesSource::held_bytes(int64_t offset) const {
+    const Span* span = find(offset, nullptr);
+    return span != nullptr ? span->end() - offset : 0;
+}
+
+int64_t HeldRangesSource::read_within(int64_t offset, void* out, int64_t count) const {
+    int64_t next = 0;
+    if (find(offset, &next) != nullptr) return copy_held(offset, out, count);
+    // Not held: read from the source beneath, but not the held bytes that follow again. A
+    // shorter read than asked is taken in its stride by every reader of a source.
+    return base_.read_at(offset, out, std::min(count, next - offset));
+}
+
+bool HeldRangesSource::fetch(std::vector<ByteRange> ranges, int64_t gap) {
+    // Cut to the source, leave out what is held, sort and join.
+    std::vector<ByteRange> wanted;
+    for (ByteRange r : ranges) {
+        if (r.offset < 0 || r.length <= 0 || r.offset >= size()) continue;
+        int64_t start = r.offset;
+        const int64_t end = std::min(size(), r.offset + std::min(r.length, size()));
+        while (start < end) {
+            int64_t next = 0;
+            const Span* span = find(start, &next);
+            if (span != nullptr) {
+                start = span->end();
+                continue;
+            }
+            const int64_t stop = std::min(end, next);
+            wanted.push_back({start, stop - start});
+            start = stop;
+        }
+    }
+    ranges.clear();
+    if (wanted.empty()) return true;
+    std::sort(wanted.begin(), wanted.end(),
+              [](const ByteRange& a, const ByteRange& b) { return a.offset < b.offset; });
+    std::vector<ByteRange> joined;
+    for (const ByteRange& r : wanted) {
+        if (!joined.empty() && r.offset <= joined.back().offset + joined.back().length + gap) {
+            ByteRange& last = joined.back();
+            last.length = std::max(last.length, r.offset + r.length - last.offset);
+        } else {
+            joined.push_back(r);
+        }
+    }
+    int64_t total = 0;
+    for (const ByteRange& r : joined) total += r.length;
+    if (joined.size() > kMaxRanges || total > kMaxHeldBytes - held_total_) return false;
+
+    std::vector<Span> fetched(joined.size());
+    std::vector<int64_t> offsets(joined.size());
+    std::vector<int64_t> lengths(joined.size());
+    std::vector<uint8_t*> buffers(joined.size());
+    for (std::size_t i = 0; i < joined.size(); ++i) {
+        fetched[i].offset = offsets[i] = joined[i].offset;
+        lengths[i] = joined[i].length;
+        fetched[i].bytes.resize(static_cast<std::size_t>(joined[i].length));
+        buffers[i] = fetched[i].bytes.data();
+    }
+    ++fetch_calls_;
+    if (!base_.read_ranges(joined.size(), offsets.data(), lengths.data(), buffers.data())) {
+        return false;
+    }
+    // A joined range may take in held bytes between its parts: the spans are merged again into
+    // spans apart from one another (their bytes are the source's either way).
+    std::vector<Span> all;
+    all.reserve(spans_.size() + fetched.size());
+    for (Span& s : spans_) all.push_back(std::move(s));
+    for (Span& s : fetched) all.push_back(std::move(s));
+    std::sort(all.begin(), all.end(),
+              [](const Span& a, const Span& b) { return a.offset < b.offset; });
+    spans_.clear();
+    held_total_ = 0;
+    for (Span& s : all) {
+        if (!spans_.empty() && s.offset <= spans_.back().end()) {
+            Span& last = spans_.back();
+            if (s.end() > last.end()) {
+                const auto skip = static_cast<std::size_t>(last.end() - s.offset);
+                last.bytes.insert(last.bytes.end(), s.bytes.begin() + static_cast<std::ptrdiff_t>(skip),
+                                  s.bytes.end());
+            }
+        } else {
+            spans_.push_back(std::move(s));
+        }
+    }
+    for (const Span& s : spans_) held_total_ += static_cast<int64_t>(s.bytes.size());
+    return true;
+}
