@@ -218,15 +218,22 @@ uint64_t z_order(uint32_t x, uint32_t y) {
     return z;
 }
 
-// Every block with data, larger pixel squares first (the square of 2^k pixels, k the least
-// with 2^k at least the block's larger side in pixels: the coarser levels, which an overview
-// reads whole, form the start), and among equal squares by the picture area they cover (Z
-// order of the square that holds the block's corner), then subband, block and plane: the
-// blocks of every subband and plane over one square lie together.
+// Squares of at most 2^kPlaceGroupSide pixels are laid out place by place (below).
+constexpr int kPlaceGroupSide = 9;
+
+// Every block with data, by the square of the picture it covers: the square of 2^k pixels, k
+// the least with 2^k at least the block's larger side in pixels, that holds the block's corner.
+// Squares larger than 2^kPlaceGroupSide pixels come first (the coarser levels, which an
+// overview reads whole, form the start), larger squares first and equal ones in Z order. The
+// smaller squares follow as a walk of the picture's quadtree that visits a square before the
+// squares within it: the blocks of every level over one part of the picture lie together, so a
+// window reads them in a few runs. Within a square: subband, block and plane, so that the blocks
+// of every subband and plane over one square lie together.
 std::vector<Item> blocks_by_place(const EncodedFile& file) {
     struct Keyed {
-        uint64_t place;
+        uint64_t place;  // Z order of the square (large squares) or of its corner pixel
         int side;
+        bool small;
         Item item;
     };
     std::vector<Keyed> keyed;
@@ -252,7 +259,13 @@ std::vector<Item> blocks_by_place(const EncodedFile& file) {
                     const auto square = [&](int64_t v) {
                         return uint32_t(std::clamp<int64_t>((v << level) >> side, 0, 0xFFFFFFFF));
                     };
-                    keyed.push_back({z_order(square(column), square(row)), side,
+                    const bool small = side <= kPlaceGroupSide;
+                    const auto corner = [&](int64_t v) {
+                        return uint32_t(std::min<int64_t>(int64_t(square(v)) << side, 0xFFFFFFFF));
+                    };
+                    const uint64_t place = small ? z_order(corner(column), corner(row))
+                                                 : z_order(square(column), square(row));
+                    keyed.push_back({place, side, small,
                                      {ItemKind::block, k, t, p,
                                       block_end(stream, b) - stream.block_start[b], 0, b}});
                 }
@@ -260,8 +273,15 @@ std::vector<Item> blocks_by_place(const EncodedFile& file) {
         }
     }
     std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-        if (a.side != b.side) return a.side > b.side;
-        if (a.place != b.place) return a.place < b.place;
+        if (a.small != b.small) return b.small;
+        if (a.small) {
+            // A square's corner is the corner of the first square within it: the larger first.
+            if (a.place != b.place) return a.place < b.place;
+            if (a.side != b.side) return a.side > b.side;
+        } else {
+            if (a.side != b.side) return a.side > b.side;
+            if (a.place != b.place) return a.place < b.place;
+        }
         if (a.item.subband != b.item.subband) return a.item.subband < b.item.subband;
         if (a.item.tile != b.item.tile) return a.item.tile < b.item.tile;
         return a.item.block < b.item.block;  // then plane: the order they were made in

@@ -38,7 +38,40 @@ int64_t HeldRangesSource::read_within(int64_t offset, void* out, int64_t count) 
     return base_.read_at(offset, out, std::min(count, next - offset));
 }
 
-bool HeldRangesSource::fetch(std::vector<ByteRange> ranges, int64_t gap) {
+void HeldRangesSource::join_widest(std::vector<ByteRange>* joined, std::size_t most_ranges,
+                                   int64_t widest_gap) const {
+    if (most_ranges == 0 || joined->size() <= most_ranges) return;
+    // The gaps that may be filled (no held bytes in them), narrowest first.
+    std::vector<std::pair<int64_t, std::size_t>> gaps;
+    for (std::size_t i = 0; i + 1 < joined->size(); ++i) {
+        const int64_t end = (*joined)[i].offset + (*joined)[i].length;
+        int64_t next_held = 0;
+        find(end - 1, &next_held);
+        const int64_t width = (*joined)[i + 1].offset - end;
+        if (next_held >= (*joined)[i + 1].offset && width <= widest_gap) gaps.push_back({width, i});
+    }
+    std::sort(gaps.begin(), gaps.end());
+    std::vector<bool> join(joined->size(), false);  // join[i]: range i + 1 joins range i
+    std::size_t count = joined->size();
+    for (const auto& gap : gaps) {
+        if (count <= most_ranges) break;
+        join[gap.second] = true;
+        --count;
+    }
+    std::vector<ByteRange> fewer;
+    for (std::size_t i = 0; i < joined->size(); ++i) {
+        const ByteRange& r = (*joined)[i];
+        if (i > 0 && join[i - 1]) {
+            fewer.back().length = r.offset + r.length - fewer.back().offset;
+        } else {
+            fewer.push_back(r);
+        }
+    }
+    *joined = std::move(fewer);
+}
+
+bool HeldRangesSource::fetch(std::vector<ByteRange> ranges, int64_t gap, std::size_t most_ranges,
+                             int64_t widest_gap) {
     // Cut to the source, leave out what is held, sort and join.
     std::vector<ByteRange> wanted;
     for (ByteRange r : ranges) {
@@ -63,13 +96,18 @@ bool HeldRangesSource::fetch(std::vector<ByteRange> ranges, int64_t gap) {
               [](const ByteRange& a, const ByteRange& b) { return a.offset < b.offset; });
     std::vector<ByteRange> joined;
     for (const ByteRange& r : wanted) {
-        if (!joined.empty() && r.offset <= joined.back().offset + joined.back().length + gap) {
+        // Joined only across bytes not held: none is fetched twice.
+        int64_t next_held = 0;
+        if (!joined.empty()) find(joined.back().offset + joined.back().length - 1, &next_held);
+        if (!joined.empty() && r.offset <= joined.back().offset + joined.back().length + gap &&
+            next_held >= r.offset) {
             ByteRange& last = joined.back();
             last.length = std::max(last.length, r.offset + r.length - last.offset);
         } else {
             joined.push_back(r);
         }
     }
+    join_widest(&joined, most_ranges, widest_gap);
     int64_t total = 0;
     for (const ByteRange& r : joined) total += r.length;
     if (joined.size() > kMaxRanges || total > kMaxHeldBytes - held_total_) return false;

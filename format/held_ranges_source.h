@@ -25,9 +25,13 @@ class HeldRangesSource final : public ByteSource {
 
     // Fetches the ranges (cut to the source; bytes held already are left out; ranges less than
     // gap bytes apart are fetched as one) with one read_ranges call of the source beneath.
-    // False when that read fails, or when the bytes would pass kMaxHeldBytes or the ranges
-    // kMaxRanges (nothing is fetched then). No ranges left to fetch is success.
-    bool fetch(std::vector<ByteRange> ranges, int64_t gap);
+    // While there are more than most_ranges of them (0: no limit), the narrowest gaps up to
+    // widest_gap bytes are fetched too, joining their neighbours. Gaps are only joined over bytes
+    // not held, so that no byte is fetched twice. False when the read fails, or when the bytes
+    // would pass kMaxHeldBytes or the ranges kMaxRanges (nothing is fetched then). No ranges
+    // left to fetch is success.
+    bool fetch(std::vector<ByteRange> ranges, int64_t gap, std::size_t most_ranges = 0,
+               int64_t widest_gap = 0);
 
     // The read_ranges calls made so far.
     int32_t fetch_calls() const { return fetch_calls_; }
@@ -44,6 +48,9 @@ class HeldRangesSource final : public ByteSource {
     int64_t read_within(int64_t offset, void* out, int64_t count) const override;
 
   private:
+    void join_widest(std::vector<ByteRange>* joined, std::size_t most_ranges,
+                     int64_t widest_gap) const;
+
     struct Span {
         int64_t offset;
         std::vector<uint8_t> bytes;

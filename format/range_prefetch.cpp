@@ -19,6 +19,8 @@ constexpr int64_t kDirectoryGuess = 4096;
 // A tile stream's start: markers, 16 counts, at most 256 symbols, step and block size.
 constexpr int64_t kStreamStartMost = 30 + 256;
 constexpr int64_t kStreamStartLeast = 30;
+// A stream whose next structure lies at most this far from its start is fetched whole.
+constexpr int64_t kStreamWhole = 2048;
 // A block whose end is not known (no structure known to follow it closely) is fetched this
 // far; the decode reads on by itself where a block is longer.
 constexpr int64_t kBlockGuess = 8192;
@@ -131,6 +133,7 @@ class Planner {
         fetch_blocks();
     }
 
+
   private:
     bool collect_leaves(const ImageHeader& header, int32_t scale, int32_t x0, int32_t y0,
                         int32_t x1, int32_t y1) {
@@ -164,7 +167,7 @@ class Planner {
             if (d <= 0) continue;
             ranges.push_back({d, std::min(next_known(d), d + kDirectoryGuess) - d});
         }
-        if (!held_.fetch(ranges, gap_)) return false;
+        if (!held_.fetch(ranges, gap_, most_ranges_, widest_gap_)) return false;
         // The rest of every directory that is longer than what was fetched.
         ranges.clear();
         const int64_t record = 4 * int64_t{planes} + 16;
@@ -176,7 +179,7 @@ class Planner {
             }
             ranges.push_back({d, std::min(held_.size() - d, 8 + count * record)});
         }
-        return held_.fetch(ranges, gap_);
+        return held_.fetch(ranges, gap_, most_ranges_, widest_gap_);
     }
 
     bool read_directories(int32_t planes, const std::vector<int32_t>& directories) {
@@ -216,11 +219,15 @@ class Planner {
     bool fetch_stream_starts() {
         std::vector<ByteRange> ranges;
         for (const auto& [offset, stream] : streams_) {
-            int64_t end = std::min(next_known(offset), int64_t{offset} + kStreamStartMost);
+            // A stream whose end is near (the next structure follows within a few kilobytes, as
+            // where the stream headers lie together) is fetched whole, offset table and all:
+            // its rows then need no step of their own.
+            const int64_t next = next_known(offset);
+            int64_t end = next - offset <= kStreamWhole ? next : int64_t{offset} + kStreamStartMost;
             if (end < int64_t{offset} + kStreamStartLeast) end = int64_t{offset} + kStreamStartMost;
             ranges.push_back({offset, end - offset});
         }
-        return held_.fetch(ranges, gap_);
+        return held_.fetch(ranges, gap_, most_ranges_, widest_gap_);
     }
 
     bool fetch_offset_rows() {
@@ -243,7 +250,7 @@ class Planner {
                 }
             }
         }
-        return held_.fetch(ranges, gap_);
+        return held_.fetch(ranges, gap_, most_ranges_, widest_gap_);
     }
 
     void fetch_blocks() {
@@ -276,13 +283,15 @@ class Planner {
             const int64_t end = std::min(next_known(block), block + kBlockGuess);
             ranges.push_back({block, end - block + kBlockReadBeyond});
         }
-        held_.fetch(ranges, gap_);
+        held_.fetch(ranges, gap_, most_ranges_, widest_gap_);
     }
 
     HeldRangesSource& held_;
     DecodeContext context_;
     ByteStream stream_;
     int64_t gap_;
+    std::size_t most_ranges_ = kPrefetchMostRanges;
+    int64_t widest_gap_ = kPrefetchWidestGap;
     LeafNeed leaves_[kMaxRegionLeaves]{};
     int32_t directory_of_leaf_[kMaxRegionLeaves]{};
     int32_t leaf_count_ = 0;
@@ -299,7 +308,8 @@ std::unique_ptr<HeldRangesSource> prefetch_window(const ByteSource& source,
     if (!source.reads_ranges() || source.bytes() != nullptr) return nullptr;
     try {
         auto held = std::make_unique<HeldRangesSource>(source);
-        Planner(*held, join_gap).run(header, scale, x0, y0, x1, y1);
+        Planner planner(*held, join_gap);
+        planner.run(header, scale, x0, y0, x1, y1);
         return held;
     } catch (const std::bad_alloc&) {
         return nullptr;

@@ -11,14 +11,19 @@
 // the steps stop and the decode reads the rest itself, failing as it would have.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
 #include "format/held_ranges_source.h"
 #include "format/image_header.h"
 
-// Ranges less than this many bytes apart are fetched as one.
+// Ranges less than this many bytes apart are fetched as one; and while a step has more than
+// kPrefetchMostRanges ranges, the narrowest gaps up to kPrefetchWidestGap bytes are fetched too
+// (a request costs more than a few kilobytes more in it).
 constexpr int64_t kPrefetchJoinGap = 4096;
+constexpr std::size_t kPrefetchMostRanges = 8;
+constexpr int64_t kPrefetchWidestGap = 32768;
 
 // The bytes held for the decode of the window (inclusive, in pixels at scale) of the image
 // with this header, or null when the source does not read ranges (a local file or memory: it
