@@ -17,7 +17,9 @@ class ByteSource {
     const uint8_t* bytes() const { return bytes_; }
 
     // Copies up to count bytes from offset into out and returns how many it copied: fewer only
-    // at the end of the source, 0 at or beyond it, -1 when the source cannot be read.
+    // at the end of the source (or, for a source holding ranges fetched ahead, where held bytes
+    // meet bytes not held: every reader reads on from where a read stopped), 0 at or beyond it,
+    // -1 when the source cannot be read.
     int64_t read_at(int64_t offset, void* out, int64_t count) const;
 
     // Whether read_ranges fetches several ranges together (a reader for which every request is
