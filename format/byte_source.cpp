@@ -25,8 +25,6 @@ bool ByteSource::read_ranges(std::size_t, const int64_t*, const int64_t*, uint8_
     return false;
 }
 
-int64_t ByteSource::held_bytes(int64_t) const { return 0; }
-
 namespace {
 
 // A file read with pread on one descriptor, opened once. A memory map would serve reads

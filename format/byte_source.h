@@ -29,9 +29,9 @@ class ByteSource {
     // when the source cannot (or the read fails).
     virtual bool read_ranges(std::size_t count, const int64_t* offsets, const int64_t* lengths,
                              uint8_t* const* buffers) const;
-    // How many bytes from offset on the source holds already, so that reading them costs no
-    // request (a read-ahead then need not start before offset).
-    virtual int64_t held_bytes(int64_t offset) const;
+    // Whether reads may come back short before the end of the source (where held bytes meet
+    // bytes not held): a read-ahead then starts at the offset it needs, never before it.
+    virtual bool reads_short() const { return false; }
 
   protected:
     ByteSource(int64_t size, const uint8_t* bytes) : size_(size), bytes_(bytes) {}

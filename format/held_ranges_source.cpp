@@ -31,6 +31,9 @@ int64_t HeldRangesSource::held_bytes(int64_t offset) const {
 }
 
 int64_t HeldRangesSource::read_within(int64_t offset, void* out, int64_t count) const {
+    // The header is always read from the source itself: the decode checks it against the one
+    // the image was opened with, to notice a source that changes while it is read.
+    if (offset < kFreshBytes) return base_.read_at(offset, out, std::min(count, kFreshBytes - offset));
     int64_t next = 0;
     if (find(offset, &next) != nullptr) return copy_held(offset, out, count);
     // Not held: read from the source beneath, but not the held bytes that follow again. A

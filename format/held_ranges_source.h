@@ -40,9 +40,13 @@ class HeldRangesSource final : public ByteSource {
     // A view that reads the held bytes only: elsewhere it reads as the end of the source.
     const ByteSource& held_only() const { return view_; }
 
-    int64_t held_bytes(int64_t offset) const override;
+    // How many bytes from offset on are held.
+    int64_t held_bytes(int64_t offset) const;
+    bool reads_short() const override { return true; }
 
     static constexpr std::size_t kMaxRanges = 1 << 14;
+    // Bytes at the start (the header) that reads always take from the source beneath.
+    static constexpr int64_t kFreshBytes = 23;
 
   protected:
     int64_t read_within(int64_t offset, void* out, int64_t count) const override;
