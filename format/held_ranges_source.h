@@ -25,8 +25,9 @@ class HeldRangesSource final : public ByteSource {
 
     // Fetches the ranges (cut to the source; bytes held already are left out; ranges less than
     // gap bytes apart are fetched as one) with one read_ranges call of the source beneath.
-    // While there are more than most_ranges of them (0: no limit), the narrowest gaps up to
-    // widest_gap bytes are fetched too, joining their neighbours. Gaps are only joined over bytes
+    // While there are more than most_ranges of them (0: no limit), the narrowest gaps are
+    // fetched too, joining their neighbours: any up to widest_gap bytes, and wider ones while
+    // these come to no more than the bytes asked for. Gaps are only joined over bytes
     // not held, so that no byte is fetched twice. False when the read fails, or when the bytes
     // would pass kMaxHeldBytes or the ranges kMaxRanges (nothing is fetched then). No ranges
     // left to fetch is success.

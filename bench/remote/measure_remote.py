@@ -13,6 +13,7 @@ gdal_translate process (nothing cached):
              --window X,Y corner
   overview   the whole image as 512 x 512 (-outsize 512 512: GDAL takes the overview at the
              coarsest sufficient scale)
+  whole      with --whole, the whole image at full size
 
 reporting the requests and bytes the server answered, as a share of the file, whether the
 pixels equal the local decode of the same window or scale (kavel.read), and, for comparison,
@@ -101,6 +102,8 @@ def main():
     parser.add_argument("--variant", action="append", default=[])
     parser.add_argument("--window", action="append", default=[],
                         help="X,Y: also a 256 x 256 window with this corner (besides the middle)")
+    parser.add_argument("--whole", action="store_true",
+                        help="also the whole image at full size (GDAL reads it in strips)")
     parser.add_argument("--only", action="append", default=[],
                         help="measure only these variants (by name; 'default' included)")
     options = parser.parse_args()
@@ -135,7 +138,7 @@ def main():
             ] + [
                 ("512 overview", ["-outsize", "512", "512"],
                  (size // 512).bit_length() - 1, None),
-            ]
+            ] + ([("whole image", [], 0, None)] if options.whole else [])
             with RangeServer(options.work) as server:
                 for label, arguments, scale, window in cases:
                     out = os.path.join(options.work, "out.tif")
