@@ -69,7 +69,7 @@ def test_window_of_a_remote_file_matches_the_local_decode(tmp_path):
     # fetches them as they are: a few requests, no byte fetched twice (beyond the first block,
     # which GDAL reads again as it opens the file).
     # (Reading the file in 16 KB blocks as the decode asked for them took 23 requests and
-    # three quarters of this file; 12 requests and 30 % now.)
+    # three quarters of this file; 11 requests and 30 % now.)
     later = sorted((first, last) for first, last in ranges if last >= BLOCK)
     for (_, last), (first, _) in zip(later, later[1:]):
         assert first > last, "a byte was fetched twice"
