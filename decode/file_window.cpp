@@ -21,7 +21,9 @@ int32_t FileWindow::read(int64_t offset, uint8_t* out, int32_t count) {
         return got > 0 ? static_cast<int32_t>(got) : 0;
     }
     if (base_ < 0 || offset < base_ || offset >= base_ + length_) {
-        const int64_t start = refill_start(offset, base_);
+        // A source whose reads may stop short (where the ranges it holds end) is read from
+        // offset on: a read from before it could stop before it.
+        const int64_t start = source_->reads_short() ? offset : refill_start(offset, base_);
         const int64_t got = source_->read_at(start, buffer_, kSize);
         if (got <= 0) {
             if (got < 0) {

@@ -215,15 +215,22 @@ uint64_t z_order(uint32_t x, uint32_t y) {
     return z;
 }
 
-// Every block with data, larger pixel squares first (the square of 2^k pixels, k the least
-// with 2^k at least the block's larger side in pixels: the coarser levels, which an overview
-// reads whole, form the start), and among equal squares by the picture area they cover (Z
-// order of the square that holds the block's corner), then subband, block and plane: the
-// blocks of every subband and plane over one square lie together.
+// Squares of at most 2^kPlaceGroupSide pixels are laid out place by place (below).
+constexpr int kPlaceGroupSide = 9;
+
+// Every block with data, by the square of the picture it covers: the square of 2^k pixels, k
+// the least with 2^k at least the block's larger side in pixels, that holds the block's corner.
+// Squares larger than 2^kPlaceGroupSide pixels come first (the coarser levels, which an
+// overview reads whole, form the start), larger squares first and equal ones in Z order. The
+// smaller squares follow as a walk of the picture's quadtree that visits a square before the
+// squares within it: the blocks of every level over one part of the picture lie together, so a
+// window reads them in a few runs. Within a square: subband, block and plane, so that the blocks
+// of every subband and plane over one square lie together.
 std::vector<Item> blocks_by_place(const EncodedFile& file) {
     struct Keyed {
-        uint64_t place;
+        uint64_t place;  // Z order of the square (large squares) or of its corner pixel
         int side;
+        bool small;
         Item item;
     };
     std::vector<Keyed> keyed;
@@ -249,7 +256,13 @@ std::vector<Item> blocks_by_place(const EncodedFile& file) {
                     const auto square = [&](int64_t v) {
                         return uint32_t(std::clamp<int64_t>((v << level) >> side, 0, 0xFFFFFFFF));
                     };
-                    keyed.push_back({z_order(square(column), square(row)), side,
+                    const bool small = side <= kPlaceGroupSide;
+                    const auto corner = [&](int64_t v) {
+                        return uint32_t(std::min<int64_t>(int64_t(square(v)) << side, 0xFFFFFFFF));
+                    };
+                    const uint64_t place = small ? z_order(corner(column), corner(row))
+                                                 : z_order(square(column), square(row));
+                    keyed.push_back({place, side, small,
                                      {ItemKind::block, k, t, p,
                                       block_end(stream, b) - stream.block_start[b], 0, b}});
                 }
@@ -257,11 +270,51 @@ std::vector<Item> blocks_by_place(const EncodedFile& file) {
         }
     }
     std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-        if (a.side != b.side) return a.side > b.side;
-        if (a.place != b.place) return a.place < b.place;
+        if (a.small != b.small) return b.small;
+        if (a.small) {
+            // A square's corner is the corner of the first square within it: the larger first.
+            if (a.place != b.place) return a.place < b.place;
+            if (a.side != b.side) return a.side > b.side;
+        } else {
+            if (a.side != b.side) return a.side > b.side;
+            if (a.place != b.place) return a.place < b.place;
+        }
         if (a.item.subband != b.item.subband) return a.item.subband < b.item.subband;
         if (a.item.tile != b.item.tile) return a.item.tile < b.item.tile;
         return a.item.block < b.item.block;  // then plane: the order they were made in
+    });
+    std::vector<Item> items;
+    items.reserve(keyed.size());
+    for (const Keyed& k : keyed) items.push_back(k.item);
+    return items;
+}
+
+// The stream headers in the order of the parts of the picture their tiles cover, as the blocks
+// (larger squares first, then Z order, subband, tile and plane): the headers one window needs
+// lie in a few runs, and their block offset rows close together.
+std::vector<Item> headers_by_place(const EncodedFile& file, const std::vector<Item>& natural) {
+    struct Keyed {
+        uint64_t place;
+        int side;
+        Item item;
+    };
+    std::vector<Keyed> keyed;
+    for (const Item& item : natural) {
+        if (item.kind != ItemKind::stream_header) continue;
+        const int level = subband_position(int32_t(item.subband), file.levels).level;
+        const EncodedTile& tile = file.subbands[item.subband].tiles[item.tile];
+        const int64_t extent =
+            std::max(int64_t(tile.x1) - tile.x0 + 1, int64_t(tile.y1) - tile.y0 + 1) << level;
+        int side = 0;
+        while (side < 31 && (int64_t(1) << side) < extent) ++side;
+        const auto square = [&](int64_t v) {
+            return uint32_t(std::clamp<int64_t>((v << level) >> side, 0, 0xFFFFFFFF));
+        };
+        keyed.push_back({z_order(square(tile.x0), square(tile.y0)), side, item});
+    }
+    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+        if (a.side != b.side) return a.side > b.side;
+        return a.place < b.place;  // then the natural order: subband, tile, plane
     });
     std::vector<Item> items;
     items.reserve(keyed.size());
@@ -310,9 +363,10 @@ std::vector<Item> plan_items(const EncodedFile& file) {
                     if (item.kind == kind) items.push_back(item);
             break;
         case LayoutOrder::by_place: {
-            for (ItemKind kind : {ItemKind::directory, ItemKind::stream_header})
-                for (const Item& item : natural)
-                    if (item.kind == kind) items.push_back(item);
+            for (const Item& item : natural)
+                if (item.kind == ItemKind::directory) items.push_back(item);
+            std::vector<Item> headers = headers_by_place(file, natural);
+            items.insert(items.end(), headers.begin(), headers.end());
             std::vector<Item> blocks = blocks_by_place(file);
             items.insert(items.end(), blocks.begin(), blocks.end());
             break;

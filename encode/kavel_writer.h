@@ -143,10 +143,14 @@ enum class LayoutOrder {
     // together near the start of the file, so that a reader of a remote file gets it in a
     // few requests.
     index_first,
-    // As index_first, and the blocks sorted coarse levels first and, within a level, by the
-    // part of the picture they cover (Z order), the blocks of every subband and plane over one
-    // place side by side: the blocks one window needs lie in a few runs, and an overview reads
-    // the start of the file. A whole-image read at full size jumps about the file.
+    // As index_first, with the stream headers and the blocks sorted by the part of the picture
+    // they cover: first what covers squares of more than 512 pixels (the coarse levels, which
+    // an overview reads whole), larger squares first, then in Z order; then the smaller squares
+    // as a walk of the picture's quadtree that takes a square before the squares within it, so
+    // that every level over one part of the picture lies together; the blocks of every subband
+    // and plane over one square side by side. The blocks one window needs lie in a few runs,
+    // and an overview reads the start of the file. A whole-image read at full size jumps about
+    // the file (locally about a tenth more time than index_first).
     by_place,
 };
 

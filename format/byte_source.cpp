@@ -21,6 +21,10 @@ int64_t ByteSource::read_at(int64_t offset, void* out, int64_t count) const {
 
 int64_t ByteSource::read_within(int64_t, void*, int64_t) const { return -1; }
 
+bool ByteSource::read_ranges(std::size_t, const int64_t*, const int64_t*, uint8_t* const*) const {
+    return false;
+}
+
 namespace {
 
 // A file read with pread on one descriptor, opened once. A memory map would serve reads

@@ -17,8 +17,21 @@ class ByteSource {
     const uint8_t* bytes() const { return bytes_; }
 
     // Copies up to count bytes from offset into out and returns how many it copied: fewer only
-    // at the end of the source, 0 at or beyond it, -1 when the source cannot be read.
+    // at the end of the source (or, for a source holding ranges fetched ahead, where held bytes
+    // meet bytes not held: every reader reads on from where a read stopped), 0 at or beyond it,
+    // -1 when the source cannot be read.
     int64_t read_at(int64_t offset, void* out, int64_t count) const;
+
+    // Whether read_ranges fetches several ranges together (a reader for which every request is
+    // costly, such as one over HTTP). Sources that cannot leave it false.
+    virtual bool reads_ranges() const { return false; }
+    // Reads count ranges, each whole and within the source, into buffers in one call: false
+    // when the source cannot (or the read fails).
+    virtual bool read_ranges(std::size_t count, const int64_t* offsets, const int64_t* lengths,
+                             uint8_t* const* buffers) const;
+    // Whether reads may come back short before the end of the source (where held bytes meet
+    // bytes not held): a read-ahead then starts at the offset it needs, never before it.
+    virtual bool reads_short() const { return false; }
 
   protected:
     ByteSource(int64_t size, const uint8_t* bytes) : size_(size), bytes_(bytes) {}

@@ -13,8 +13,7 @@
 namespace {
 
 constexpr int kWalkOrder[4] = {0, 2, 1, 3};
-// A plan has at most 3L + 1 leaves.
-constexpr int32_t kMaxLeaves = 3 * kMaxLevels + 1;
+constexpr int32_t kMaxLeaves = kMaxRegionLeaves;
 
 // Integer halving that rounds up, for possibly negative numerators.
 int32_t half_up(int64_t value) {
@@ -265,6 +264,16 @@ void store_planes(RegionNode* const* regions, int32_t planes, const RegionReques
     }
 }
 
+int collect_region_leaves(const RegionRequest* request, LeafNeed* leaves, int32_t* count) {
+    *count = 0;
+    BandNode* plan = nullptr;
+    if (build_band_plan(&plan, request) != 0) return 1;
+    const RegionRect rect = root_rect(plan, request);
+    if (!rect_is_empty(rect)) collect_leaves(plan, rect, leaves, count, kMaxRegionLeaves);
+    release_band_plan(plan);
+    return 0;
+}
+
 int decode_region(const ByteSource& source, RegionRequest* request, uint8_t* destination,
                   DecodeContext* context) {
     ByteStream opened(source, context);
@@ -287,11 +296,7 @@ int decode_region(const ByteSource& source, RegionRequest* request, uint8_t* des
     // between the leaves and planes that name it, and bounds the decode's work.
     LeafNeed leaves[kMaxLeaves];
     int32_t leaf_count = 0;
-    BandNode* leaf_plan = nullptr;
-    if (build_band_plan(&leaf_plan, request) != 0) return fail();
-    const RegionRect rect = root_rect(leaf_plan, request);
-    if (!rect_is_empty(rect)) collect_leaves(leaf_plan, rect, leaves, &leaf_count, kMaxLeaves);
-    release_band_plan(leaf_plan);
+    if (collect_region_leaves(request, leaves, &leaf_count) != 0) return fail();
     if (open_region_decode(stream, planes, leaves, leaf_count) != 0) return fail();
     auto** regions =
         static_cast<RegionNode**>(pool_calloc(planes, static_cast<int32_t>(sizeof(RegionNode*))));

@@ -5,7 +5,18 @@
 
 #include "format/byte_stream.h"
 
+#include "format/image_header.h"
 #include "format/region_request.h"
+
+struct LeafNeed;  // decode/decode_driver.h
+
+// A plan has at most 3L + 1 leaves.
+constexpr int32_t kMaxRegionLeaves = 3 * kMaxLevels + 1;
+
+// The leaves a region decode of the request reads (the same for every plane), with their needed
+// rectangles, in walk order, into leaves (room for kMaxRegionLeaves). 1 when the band plan
+// cannot be made.
+int collect_region_leaves(const RegionRequest* request, LeafNeed* leaves, int32_t* count);
 
 // Decodes the request into destination (8-bit, planes interleaved, rows request->stride bytes
 // apart, the request's (x0, y0) at byte 0). Returns 0 on success; on failure returns 1,

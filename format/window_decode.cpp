@@ -11,6 +11,7 @@
 
 #include "format/byte_stream.h"
 #include "format/pool.h"
+#include "format/range_prefetch.h"
 #include "format/region_decode.h"
 #include "format/region_request.h"
 #include "format/strip_cuts.h"
@@ -314,7 +315,7 @@ PieceSize piece_size(int32_t planes, const PixelWindow& window, int32_t threads,
     return PieceSize{piece_rows, std::min(columns, window.columns())};
 }
 
-DecodeStatus decode_window(const ByteSource& source, const ImageHeader& opened, int32_t scale,
+DecodeStatus decode_window(const ByteSource& given, const ImageHeader& opened, int32_t scale,
                            const PixelWindow& window, uint8_t* buffer, std::size_t stride,
                            const WindowDecodeSettings& settings, std::string* message) {
     if (scale < 0 || scale > opened.levels) {
@@ -340,6 +341,11 @@ DecodeStatus decode_window(const ByteSource& source, const ImageHeader& opened, 
                         std::to_string(window.rows()) + " pixels is larger than the limit of " +
                         std::to_string(settings.max_pixels) + " pixels");
     }
+    // A source that reads several ranges in one request gets what the decode will read first,
+    // a step at a time; the decode then reads from the bytes held.
+    const std::unique_ptr<HeldRangesSource> held =
+        prefetch_window(given, opened, scale, window.x0, window.y0, window.x1, window.y1);
+    const ByteSource& source = held != nullptr ? *held : given;
     const DecodeStatus unchanged = check_unchanged(source, opened, message);
     if (unchanged != DecodeStatus::ok) return unchanged;
     try {

@@ -3,7 +3,11 @@
 // (make_region_request, decode_region, free_region_request) or through kavel::Image. Every
 // input is decoded twice, by the fast decoder and by the reference decoder.
 //
-// Checks: the decoders agree (verdict and bytes); after every decode the pool is empty; a failed
+// The window is also decoded through a source that reads several ranges at once (which fetches
+// what the decode reads ahead) and through the same source without range reads.
+//
+// Checks: the decoders agree (verdict and bytes), and so do the two sources (status and bytes);
+// after every decode the pool is empty; a failed
 // decode leaves the caller's buffer as it was; a successful one writes 0 for the pixels beyond
 // the image; nothing is written outside rows x stride bytes (the buffer is a heap block of
 // exactly that size, so AddressSanitizer sees any stray write).
@@ -23,6 +27,7 @@
 #include "format/pool.h"
 #include "format/region_decode.h"
 #include "format/region_request.h"
+#include "format/window_decode.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_inputs.h"
 
@@ -97,6 +102,34 @@ Window anchored_window(const kavel_fuzz::RegionParameters& p, int32_t width, int
     return w;
 }
 
+// The input's bytes as a source that is not in memory (so that it is read as a file would be),
+// with or without range reads.
+class InputSource final : public ByteSource {
+  public:
+    InputSource(const uint8_t* data, std::size_t size, bool ranges)
+        : ByteSource(static_cast<int64_t>(size), nullptr), data_(data), ranges_(ranges) {}
+    bool reads_ranges() const override { return ranges_; }
+    bool read_ranges(std::size_t count, const int64_t* offsets, const int64_t* lengths,
+                     uint8_t* const* buffers) const override {
+        FUZZ_CHECK(ranges_);
+        for (std::size_t i = 0; i < count; ++i) {
+            FUZZ_CHECK(offsets[i] >= 0 && lengths[i] > 0 && lengths[i] <= size() - offsets[i]);
+            std::copy_n(data_ + offsets[i], lengths[i], buffers[i]);
+        }
+        return true;
+    }
+
+  protected:
+    int64_t read_within(int64_t offset, void* out, int64_t count) const override {
+        std::copy_n(data_ + offset, count, static_cast<uint8_t*>(out));
+        return count;
+    }
+
+  private:
+    const uint8_t* data_;
+    bool ranges_;
+};
+
 bool all_bytes(const std::vector<uint8_t>& bytes, uint8_t value) {
     return std::all_of(bytes.begin(), bytes.end(), [value](uint8_t b) { return b == value; });
 }
@@ -146,6 +179,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         delete[] buffer;
         FUZZ_CHECK(pool_block_count() == 0);
         if (!verdicts[reference]) FUZZ_CHECK(all_bytes(results[reference], kUntouched));
+    }
+    if (has_header) {
+        DecodeStatus statuses[2] = {};
+        std::vector<uint8_t> outputs[2];
+        for (int ranged = 0; ranged < 2; ++ranged) {
+            const InputSource source(in.rest(), in.rest_size(), ranged != 0);
+            outputs[ranged].assign(buffer_size, kUntouched);
+            std::string message;
+            statuses[ranged] = decode_window(
+                source, ImageHeader{planes, levels, width, height}, p.scale,
+                PixelWindow{w.x0, w.y0, w.x1, w.y1}, outputs[ranged].data(),
+                static_cast<std::size_t>(w.stride), WindowDecodeSettings{}, &message);
+            FUZZ_CHECK(pool_block_count() == 0);
+        }
+        FUZZ_CHECK(statuses[0] == statuses[1]);
+        FUZZ_CHECK(outputs[0] == outputs[1]);
     }
     static const bool verbose = std::getenv("KAVEL_FUZZ_VERBOSE") != nullptr;
     if (verbose) {

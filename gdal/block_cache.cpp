@@ -9,6 +9,14 @@ namespace kavel_gdal {
 BlockCache::BlockCache(uint64_t source_size, Fetch fetch)
     : source_size_(source_size), fetch_(std::move(fetch)) {}
 
+bool BlockCache::holds(uint64_t offset, size_t length) const {
+    if (length == 0) return true;
+    if (offset >= source_size_ || length > source_size_ - offset) return false;
+    for (uint64_t b = offset / kBlockSize; b <= (offset + length - 1) / kBlockSize; ++b)
+        if (blocks_.find(b) == blocks_.end()) return false;
+    return true;
+}
+
 bool BlockCache::read(size_t count, const uint64_t* offsets, const size_t* lengths,
                       void* const* buffers, size_t* read_lengths) {
     // The part of each range within the source, and the blocks it needs that are missing.

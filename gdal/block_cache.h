@@ -4,9 +4,11 @@
 // The library reads a file's structures a few kilobytes at a time, mostly forwards. GDAL's
 // network files answer such a run of reads by doubling their read-ahead on every read that
 // continues the last one, so a window of a small part of the file ended up fetching nearly
-// all of it. Here every read (or every set of ranges the library hands over at once) fetches
-// exactly the blocks it is missing, consecutive ones as one range, all ranges in one call, and
-// keeps them for the next reads (up to 64 MB; the oldest blocks go first).
+// all of it. Here every single read fetches exactly the blocks it is missing, consecutive ones
+// as one range, all ranges in one call, and keeps them for the next reads (up to 64 MB; the
+// oldest blocks go first). The sets of ranges the library hands over before a window's decode
+// are not widened to blocks: they are fetched as they are unless the cache holds them
+// (vsi_reader.cpp).
 #pragma once
 
 #include <cstddef>
@@ -35,6 +37,9 @@ class BlockCache {
     // fails; buffers are then unspecified.
     bool read(size_t count, const uint64_t* offsets, const size_t* lengths, void* const* buffers,
               size_t* read_lengths = nullptr);
+
+    // Whether the cache holds every byte of the range (within the source).
+    bool holds(uint64_t offset, size_t length) const;
 
   private:
     uint64_t source_size_;

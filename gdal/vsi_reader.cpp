@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "gdal/block_cache.h"
+#include "gdal/range_cache.h"
 
 namespace kavel_gdal {
 namespace {
@@ -13,6 +14,7 @@ namespace {
 struct VsiSource {
     VSILFILE* file = nullptr;
     std::unique_ptr<BlockCache> cache;  // for network files only
+    RangeCache ranges;                  // what read_ranges fetched, for network files
     std::mutex mutex;
     bool* closed = nullptr;  // while opening: set when the library closes the source
 };
@@ -62,10 +64,44 @@ int read_ranges(void* context, size_t count, const uint64_t* offsets, const size
     std::lock_guard lock(source->mutex);
     if (!source->cache)
         return fetch_ranges(source->file, count, offsets, lengths, buffers) ? 0 : -1;
-    std::vector<size_t> got(count);
-    if (!source->cache->read(count, offsets, lengths, buffers, got.data())) return -1;
-    for (size_t i = 0; i < count; ++i)
-        if (got[i] != lengths[i]) return -1;  // a range beyond the end
+    // The library hands over the ranges one step of its decode needs, joined where they lie
+    // close: what the block cache holds whole, or the ranges fetched for earlier decodes, is
+    // copied; the rest is fetched as asked (not widened to the cache's blocks, which would
+    // fetch more than the ranges) and kept for the next decodes.
+    std::vector<uint64_t> fetch_offsets;
+    std::vector<size_t> fetch_lengths;
+    std::vector<std::vector<uint8_t>> fetched;
+    std::vector<size_t> pending;  // the ranges not copied yet
+    for (size_t i = 0; i < count; ++i) {
+        if (source->cache->holds(offsets[i], lengths[i])) {
+            size_t got = 0;
+            if (!source->cache->read(1, &offsets[i], &lengths[i], &buffers[i], &got) ||
+                got != lengths[i]) {
+                return -1;
+            }
+            continue;
+        }
+        if (source->ranges.copy(offsets[i], lengths[i], buffers[i])) continue;
+        pending.push_back(i);
+        for (const auto& [at, length] : source->ranges.missing(offsets[i], lengths[i])) {
+            fetch_offsets.push_back(at);
+            fetch_lengths.push_back(length);
+            fetched.emplace_back(length);
+        }
+    }
+    std::vector<void*> targets;
+    for (auto& bytes : fetched) targets.push_back(bytes.data());
+    if (!fetch_ranges(source->file, targets.size(), fetch_offsets.data(), fetch_lengths.data(),
+                      targets.data())) {
+        return -1;
+    }
+    for (size_t k = 0; k < fetched.size(); ++k)
+        source->ranges.keep(fetch_offsets[k], fetched[k].data(), fetched[k].size());
+    for (size_t i : pending) {
+        // Kept whole now, unless a range larger than the cache was asked for.
+        if (source->ranges.copy(offsets[i], lengths[i], buffers[i])) continue;
+        if (!fetch_ranges(source->file, 1, &offsets[i], &lengths[i], &buffers[i])) return -1;
+    }
     return 0;
 }
 
@@ -93,6 +129,12 @@ kavel_status open_vsi_image(VSILFILE* file, const char* path, kavel_image** imag
         source->cache = std::make_unique<BlockCache>(
             reader.size, [file](size_t count, const uint64_t* offsets, const size_t* lengths,
                                 void* const* buffers) {
+                // The file's first block: GDAL read it when it opened the file (to find the
+                // driver) and keeps it, so a plain read costs no request.
+                if (count == 1 && offsets[0] == 0 && lengths[0] <= BlockCache::kBlockSize) {
+                    return VSIFSeekL(file, 0, SEEK_SET) == 0 &&
+                           VSIFReadL(buffers[0], 1, lengths[0], file) == lengths[0];
+                }
                 return fetch_ranges(file, count, offsets, lengths, buffers);
             });
     }

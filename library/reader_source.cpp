@@ -1,6 +1,7 @@
 #include "library/reader_source.h"
 
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -26,6 +27,24 @@ class ReaderSource final : public ByteSource {
             return reader_.read_at(reader_.context, static_cast<uint64_t>(offset + done),
                                    bytes + done, static_cast<size_t>(count - done));
         });
+    }
+
+  public:
+    bool reads_ranges() const override { return reader_.read_ranges != nullptr; }
+    bool read_ranges(std::size_t count, const int64_t* offsets, const int64_t* lengths,
+                     uint8_t* const* buffers) const override {
+        if (reader_.read_ranges == nullptr) return false;
+        std::vector<uint64_t> starts(count);
+        std::vector<size_t> sizes(count);
+        std::vector<void*> targets(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (offsets[i] < 0 || lengths[i] < 0 || lengths[i] > size() - offsets[i]) return false;
+            starts[i] = static_cast<uint64_t>(offsets[i]);
+            sizes[i] = static_cast<size_t>(lengths[i]);
+            targets[i] = buffers[i];
+        }
+        return reader_.read_ranges(reader_.context, count, starts.data(), sizes.data(),
+                                   targets.data()) == 0;
     }
 
   private:

@@ -9,9 +9,11 @@ with `kavel encode` and the rate options (default --bpp 1; files are reused from
 serves the folder with the tests' range server on 127.0.0.1 and measures, each in a fresh
 gdal_translate process (nothing cached):
 
-  window     a 256 x 256 window at scale 0 from the middle (-srcwin)
+  window     a 256 x 256 window at scale 0 from the middle (-srcwin), and one at each
+             --window X,Y corner
   overview   the whole image as 512 x 512 (-outsize 512 512: GDAL takes the overview at the
              coarsest sufficient scale)
+  whole      with --whole, the whole image at full size
 
 reporting the requests and bytes the server answered, as a share of the file, whether the
 pixels equal the local decode of the same window or scale (kavel.read), and, for comparison,
@@ -98,6 +100,12 @@ def main():
     parser.add_argument("--sizes", type=int, nargs="+", default=[8192])
     parser.add_argument("--rate", default="--bpp 1")
     parser.add_argument("--variant", action="append", default=[])
+    parser.add_argument("--window", action="append", default=[],
+                        help="X,Y: also a 256 x 256 window with this corner (besides the middle)")
+    parser.add_argument("--whole", action="store_true",
+                        help="also the whole image at full size (GDAL reads it in strips)")
+    parser.add_argument("--only", action="append", default=[],
+                        help="measure only these variants (by name; 'default' included)")
     options = parser.parse_args()
     sys.path.insert(0, os.path.join(options.build, "python"))
     tool = os.path.join(options.build, "tools", "kavel")
@@ -112,6 +120,8 @@ def main():
             subprocess.run([sys.executable, os.path.join(root, "bench/huge/make_mosaic.py"),
                             str(size), mosaic], check=True)
         for variant, extra in variants:
+            if options.only and variant not in options.only:
+                continue
             name = f"mosaic{size}-{variant}.kvl"
             path = os.path.join(options.work, name)
             if not os.path.exists(path):
@@ -119,12 +129,16 @@ def main():
                                 *shlex.split(extra)], check=True)
             file_size = os.path.getsize(path)
             middle = size // 2 - 128
+            corners = [(middle, middle)] + [tuple(int(v) for v in w.split(","))
+                                            for w in options.window]
             cases = [
-                ("256 x 256 window", ["-srcwin", str(middle), str(middle), "256", "256"],
-                 0, (middle, middle, middle + 255, middle + 255)),
+                (f"256 x 256 window at {x},{y}", ["-srcwin", str(x), str(y), "256", "256"],
+                 0, (x, y, x + 255, y + 255))
+                for x, y in corners
+            ] + [
                 ("512 overview", ["-outsize", "512", "512"],
                  (size // 512).bit_length() - 1, None),
-            ]
+            ] + ([("whole image", [], 0, None)] if options.whole else [])
             with RangeServer(options.work) as server:
                 for label, arguments, scale, window in cases:
                     out = os.path.join(options.work, "out.tif")

@@ -16,6 +16,8 @@ close to the bytes needed. Prints:
   16K chunks  the file cut in 16 KiB chunks (the unit a /vsicurl/-style reader fetches):
               chunks touched, their bytes, and the runs of consecutive chunks (one HTTP range
               request each when the reader asks for neighbouring chunks together)
+A local file is read without fetching ahead (that is done only for readers with read_ranges,
+such as GDAL's network files): what GDAL fetches is measured by measure_remote.py.
 Example: bench/remote/window_reads.py build/tools/kavel big.kvl --window 3968,3968,4223,4223
 """
 import os

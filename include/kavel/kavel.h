@@ -85,7 +85,10 @@ typedef struct kavel_window {
  * from several threads at once calls read_at from those threads at once.
  * read_ranges (optional, may be NULL) reads several ranges in one call (for readers where a
  * request is costly, such as HTTP): each range must be read whole; returns 0 on success,
- * -1 on failure. close (optional) is called exactly once: by kavel_close, or by
+ * -1 on failure. Before a window is decoded, the library hands it the ranges of each step of
+ * the decode at once (header, tile directories, tile-stream headers, block offsets, blocks:
+ * at most six calls), sorted, apart from one another and within the source; where a call
+ * fails, the rest is read with read_at. close (optional) is called exactly once: by kavel_close, or by
  * kavel_open_reader itself when opening fails (except for a NULL reader or read_at, which are
  * refused before the reader is taken). */
 typedef struct kavel_reader {

@@ -20,6 +20,11 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 _RANGE = re.compile(r"^bytes=(\d*)-(\d*)$")
 
 
+class _Server(ThreadingHTTPServer):
+    # GDAL's /vsicurl/ fetches the ranges of one call on parallel connections: let them queue.
+    request_queue_size = 128
+
+
 class RangeServer:
     def __init__(self, folder):
         self.folder = os.path.abspath(folder)
@@ -27,7 +32,7 @@ class RangeServer:
         self.bytes_served = 0
         self.ranges = []  # (first, last) of every ranged GET
         self._lock = threading.Lock()
-        self._httpd = ThreadingHTTPServer(("127.0.0.1", 0), _handler_for(self))
+        self._httpd = _Server(("127.0.0.1", 0), _handler_for(self))
         self._httpd.daemon_threads = True
         self._thread = threading.Thread(target=self._httpd.serve_forever, daemon=True)
 

@@ -3,14 +3,12 @@ and stopped here, read through GDAL's /vsicurl/ by gdal_translate. A small windo
 out as the local decode does, fetching each part of the file at most once. (How small a part
 of a large file a window fetches is measured by bench/remote/measure_remote.py.)"""
 
-import io
 import os
 import subprocess
 
 import numpy as np
 import pytest
 
-import kavel
 from conftest import reference, run_tool
 from range_server import RangeServer
 from test_gdal_driver import read_array
@@ -31,27 +29,6 @@ def synthetic_picture(path, size):
 
 
 BLOCK = 16384
-
-
-class CountingFile(io.FileIO):
-    """A local file that notes the offsets and sizes the library reads."""
-
-    def __init__(self, path):
-        super().__init__(path, "rb")
-        self.reads = []
-
-    def read(self, size=-1):
-        at = self.tell()
-        data = super().read(size)
-        self.reads.append((at, len(data)))
-        return data
-
-
-def blocks_read_by_the_library(path, window):
-    source = CountingFile(path)
-    kavel.open(source).read(window=window)
-    return {b for at, size in source.reads if size > 0
-            for b in range(at // BLOCK, (at + size - 1) // BLOCK + 1)}
 
 
 def gdal_environment():
@@ -87,12 +64,14 @@ def test_window_of_a_remote_file_matches_the_local_decode(tmp_path):
     print(line)
     with open("remote_read.log", "a") as log:  # in the test's working folder
         log.write(line + "\n")
-    # The driver fetches the 16 KB blocks the library reads, each once, and nothing else
-    # (GDAL's growing read-ahead fetched nearly the whole file): beyond the first block, which
-    # GDAL reads again as it opens the file, the ranges served are the blocks the same decode
-    # reads from a local file.
-    needed = blocks_read_by_the_library(big, window)
-    served_blocks = [b for first, last in ranges if first > 0
-                     for b in range(first // BLOCK, last // BLOCK + 1)]
-    assert len(served_blocks) == len(set(served_blocks)), "a block was fetched twice"
-    assert set(served_blocks) <= needed
+    # The library hands the driver the ranges of each step of the decode (header and
+    # directories, stream starts, offset rows, blocks), each step in one call, and the driver
+    # fetches them as they are: a few requests, no byte fetched twice (beyond the first block,
+    # which GDAL reads again as it opens the file).
+    # (Reading the file in 16 KB blocks as the decode asked for them took 23 requests and
+    # three quarters of this file; 11 requests and 30 % now.)
+    later = sorted((first, last) for first, last in ranges if last >= BLOCK)
+    for (_, last), (first, _) in zip(later, later[1:]):
+        assert first > last, "a byte was fetched twice"
+    assert requests <= 16
+    assert served < 0.4 * file_size
