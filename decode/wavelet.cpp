@@ -168,23 +168,18 @@ KAVEL_VECTOR_CLONES void synthesise_line_piece(float* output, int32_t a, int32_t
 // neighbours again at every step. Every value is the same function of the same
 // single-precision inputs as in four sweeps, one per step.
 struct LiftState {
-    double* h_raw;    // H[j-1]
-    double* l1;       // L1[j-1]
-    double* h2;       // H2[j-2]
-    double* l3;       // L3[j-2]
-    double* l1_next;  // L1[j] and H2[j-1] while row j is made
-    double* h2_next;
+    double* h_raw;  // H[j-1]
+    double* l1;     // L1[j-1]
+    double* h2;     // H2[j-2]
+    double* l3;     // L3[j-2]
 };
-constexpr int32_t kWorkRows = 6;
 
 // One band row j of the sweep over columns 0..w-1: kSteps of the four steps are made (L1 at
 // j >= 1, H2 from j >= 2, L3 from j >= 3, H4 where its row is an output); even_out and odd_out
-// are the output rows of L3[j-1] and H4[j-2], or none. Once L3 is made, the row is made in two
-// loops over the columns, the first two steps and the last two: each loop's chain of dependent
-// operations per column is half as long, so that more columns are in flight at once.
+// are the output rows of L3[j-1] and H4[j-2], or none.
 template <int kSteps>
 __attribute__((always_inline)) inline void sweep_band_row(
-    LiftState& state, const float* __restrict high, const float* __restrict low,
+    const LiftState& state, const float* __restrict high, const float* __restrict low,
     float* __restrict even_out, float* __restrict odd_out, int32_t w, bool high_zero,
     const LiftingConstants& k) {
     double* __restrict h_raw_prev = state.h_raw;
@@ -192,42 +187,29 @@ __attribute__((always_inline)) inline void sweep_band_row(
     double* __restrict h2_prev = state.h2;
     double* __restrict l3_prev = state.l3;
     const double delta = k.delta, gamma = k.gamma, beta = k.beta, alpha = k.alpha;
-    if (kSteps <= 2) {
-        for (int32_t c = 0; c < w; ++c) {
-            const double h_raw = high[c];
-            const double lo = low[c];
-            double l1 = lo;
-            // v - (+0.0 + +0.0) x delta is v itself (delta is positive), whatever v is.
-            if (!high_zero) l1 = static_cast<float>(lo - (h_raw_prev[c] + h_raw) * delta);
-            if (kSteps >= 2) {
-                h2_prev[c] = static_cast<float>(h_raw_prev[c] - (l1_prev[c] + l1) * gamma);
-            }
-            h_raw_prev[c] = h_raw;
-            l1_prev[c] = l1;
-        }
-        return;
-    }
-    double* __restrict l1_next = state.l1_next;
-    double* __restrict h2_next = state.h2_next;
     for (int32_t c = 0; c < w; ++c) {
         const double h_raw = high[c];
         const double lo = low[c];
         double l1 = lo;
-        if (!high_zero) l1 = static_cast<float>(lo - (h_raw_prev[c] + h_raw) * delta);
-        h2_next[c] = static_cast<float>(h_raw_prev[c] - (l1_prev[c] + l1) * gamma);
-        h_raw_prev[c] = h_raw;
-        l1_next[c] = l1;
-    }
-    for (int32_t c = 0; c < w; ++c) {
-        const auto l3 = static_cast<float>(l1_prev[c] - (h2_prev[c] + h2_next[c]) * beta);
-        if (even_out != nullptr) even_out[c] = l3;
-        if (kSteps >= 4) {
-            odd_out[c] = static_cast<float>(h2_prev[c] - (l3_prev[c] + double{l3}) * alpha);
+        // v - (+0.0 + +0.0) x delta is v itself (delta is positive), whatever v is.
+        if (kSteps >= 1 && !high_zero) {
+            l1 = static_cast<float>(lo - (h_raw_prev[c] + h_raw) * delta);
         }
-        l3_prev[c] = l3;
+        if (kSteps >= 2) {
+            const double h2 = static_cast<float>(h_raw_prev[c] - (l1_prev[c] + l1) * gamma);
+            if (kSteps >= 3) {
+                const auto l3 = static_cast<float>(l1_prev[c] - (h2_prev[c] + h2) * beta);
+                if (even_out != nullptr) even_out[c] = l3;
+                if (kSteps >= 4) {
+                    odd_out[c] = static_cast<float>(h2_prev[c] - (l3_prev[c] + double{l3}) * alpha);
+                }
+                l3_prev[c] = l3;
+            }
+            h2_prev[c] = h2;
+        }
+        h_raw_prev[c] = h_raw;
+        l1_prev[c] = l1;
     }
-    std::swap(state.l1, state.l1_next);
-    std::swap(state.h2, state.h2_next);
 }
 
 // Row pieces of the vertical pass, sized so that the working rows stay in the cache.
@@ -242,7 +224,7 @@ constexpr float kZeroRow[kLineBand] = {};
 // synthesise_line, done on whole rows): low band row k is at low + (k - low_base) x low_pitch,
 // high band row k at high + (k - high_base) x high_pitch; output row x at
 // out + (x - a) x out_pitch. A pitch of 0 with kZeroRow is a band of zeros. work holds
-// kWorkRows x columns doubles.
+// 4 x columns doubles.
 KAVEL_VECTOR_CLONES void synthesise_rows(float* out, int64_t out_pitch, int32_t a, int32_t b,
                                          const float* low, const float* high, int64_t low_pitch,
                                          int64_t high_pitch, int32_t columns, int32_t nL,
@@ -283,12 +265,7 @@ KAVEL_VECTOR_CLONES void synthesise_rows(float* out, int64_t out_pitch, int32_t 
             continue;
         }
         // H[e] starts the sweep; rows e+1..top follow.
-        LiftState state{work,
-                        work + w,
-                        work + 2 * int64_t{w},
-                        work + 3 * int64_t{w},
-                        work + 4 * int64_t{w},
-                        work + 5 * int64_t{w}};
+        const LiftState state{work, work + w, work + 2 * int64_t{w}, work + 3 * int64_t{w}};
         for (int32_t c = 0; c < w; ++c) state.h_raw[c] = high_rows[0][c];
         const int32_t last = top - e;
         for (int32_t j = 1; j <= last; ++j) {
@@ -376,7 +353,7 @@ int begin_tile_synthesis(const RegionNode* node, TileSynthesis* synthesis) {
         return 1;
     }
     // Tiles of the two half nodes (low and high columns after the vertical pass) and the
-    // vertical pass's kWorkRows working rows of doubles, reused tile after tile: a tile row holds
+    // vertical pass's four working rows of doubles, reused tile after tile: a tile row holds
     // the band columns of at most kTileColumns outputs (at most kLineBand - 3), and never more
     // than the widest child has.
     const int64_t widest = std::max(columns_of(c[0]), columns_of(c[2]));
@@ -385,7 +362,7 @@ int begin_tile_synthesis(const RegionNode* node, TileSynthesis* synthesis) {
     const int32_t tile_floats = tile_rows * tile_pitch;
     const int32_t tile_bytes = 2 * tile_floats * static_cast<int32_t>(sizeof(float));
     auto* scratch = static_cast<uint8_t*>(
-        pool_alloc(tile_bytes + kWorkRows * tile_pitch * static_cast<int32_t>(sizeof(double))));
+        pool_alloc(tile_bytes + 4 * tile_pitch * static_cast<int32_t>(sizeof(double))));
     if (scratch == nullptr) return 1;
     auto* tiles = reinterpret_cast<float*>(scratch);
     *synthesis = TileSynthesis{node, {tiles, tiles + tile_floats},
