@@ -85,13 +85,17 @@ TEST(Library, TheSharedLibraryExportsOnlyTheCInterface) {
 
 #ifdef KAVEL_STATIC_LIBRARY
 // The straightforward decoder the tests compare with is built with the tests, never into the
-// library users link.
+// library users link: none of its functions (decode_block_reference, synthesise_node_reference,
+// reference_decoder, ...) is defined there.
 TEST(Library, TheLibraryHoldsNoStraightforwardDecoder) {
-    const std::vector<std::string> names =
-        defined_names(std::string("'") + KAVEL_STATIC_LIBRARY + "'");
-    EXPECT_GT(names.size(), 100u);
-    for (const std::string& name : names) {
-        EXPECT_EQ(name.find("_reference"), std::string::npos) << "defined: " << name;
+    const kavel_test::CommandRun run = kavel_test::run_command(
+        std::string("nm --defined-only -C '") + KAVEL_STATIC_LIBRARY + "' 2>&1");
+    ASSERT_TRUE(run.exited && run.status == 0) << run.output;
+    EXPECT_NE(run.output.find("kavel_decode"), std::string::npos);
+    for (const char* name : {"decode_block_reference(", "decode_tile_reference(",
+                             "synthesise_node_reference(", "synthesise_line_reference(",
+                             "reference_decoder()"}) {
+        EXPECT_EQ(run.output.find(name), std::string::npos) << name;
     }
 }
 #endif
