@@ -96,6 +96,24 @@ void row_entries(const OffsetRows& rows, int64_t i, int64_t* first, int64_t* cou
     *count = last - *first + 1 + (last + 1 < rows.count ? 1 : 0);
 }
 
+// Calls visit(rows, row, first, count) for every offset row of a stream's needs, with the
+// first entry and the number of entries of the row to read; stops when visit returns false
+// and then returns false.
+template <typename Visit>
+bool each_offset_row(const StreamNeeds& stream, Visit visit) {
+    for (const Need& need : stream.needs) {
+        OffsetRows rows;
+        if (!offset_rows(stream.start, need, &rows)) continue;
+        for (int64_t i = rows.ring_first_row; i <= rows.ring_last_row; ++i) {
+            int64_t first = 0;
+            int64_t count = 0;
+            row_entries(rows, i, &first, &count);
+            if (!visit(rows, i, first, count)) return false;
+        }
+    }
+    return true;
+}
+
 class Planner {
   public:
     Planner(HeldRangesSource& held, int64_t gap)
@@ -238,17 +256,12 @@ class Planner {
             }
             release_stream_header(&stream.start.table, nullptr);
             stream.read = true;
-            for (const Need& need : stream.needs) {
-                OffsetRows rows;
-                if (!offset_rows(stream.start, need, &rows)) continue;
-                for (int64_t i = rows.ring_first_row; i <= rows.ring_last_row; ++i) {
-                    int64_t first = 0;
-                    int64_t count = 0;
-                    row_entries(rows, i, &first, &count);
+            const bool kept = each_offset_row(
+                stream, [&](const OffsetRows& rows, int64_t, int64_t first, int64_t count) {
                     ranges.push_back({rows.table_at + 4 * first, 4 * count});
-                    if (ranges.size() > kMaxNeeds) return false;
-                }
-            }
+                    return ranges.size() <= kMaxNeeds;
+                });
+            if (!kept) return false;
         }
         return held_.fetch(ranges, gap_, most_ranges_, widest_gap_);
     }
@@ -257,14 +270,9 @@ class Planner {
         std::vector<int64_t> blocks;
         for (const auto& [offset, stream] : streams_) {
             if (!stream.read) continue;
-            for (const Need& need : stream.needs) {
-                OffsetRows rows;
-                if (!offset_rows(stream.start, need, &rows)) continue;
-                for (int64_t i = rows.ring_first_row; i <= rows.ring_last_row; ++i) {
-                    int64_t first = 0;
-                    int64_t count = 0;
-                    row_entries(rows, i, &first, &count);
-                    if (!stream_.seek(rows.table_at + 4 * first)) return;
+            const bool kept = each_offset_row(
+                stream, [&](const OffsetRows& rows, int64_t i, int64_t first, int64_t count) {
+                    if (!stream_.seek(rows.table_at + 4 * first)) return false;
                     for (int64_t k = 0; k < count; ++k) {
                         int32_t block = 0;
                         if (read_be32(&stream_, &block) != 0) break;
@@ -272,9 +280,9 @@ class Planner {
                         // The entry after a row's needed ones only bounds a block.
                         if (rows.needed(i, rows.ring_first_column + k)) blocks.push_back(block);
                     }
-                    if (blocks.size() > kMaxNeeds) return;
-                }
-            }
+                    return blocks.size() <= kMaxNeeds;
+                });
+            if (!kept) return;
         }
         sort_known();
         std::vector<ByteRange> ranges;
