@@ -92,7 +92,10 @@ void release_region_context(RegionContext* context) {
     if (context->directories != nullptr) pool_free(context->directories);
     if (context->directory_of_leaf != nullptr) pool_free(context->directory_of_leaf);
     if (context->leaves != nullptr) pool_free(context->leaves);
-    if (context->file != nullptr) pool_free(context->file);
+    if (context->file != nullptr) {
+        context->file->~FileWindow();
+        pool_free(context->file);
+    }
     *context = RegionContext{};
 }
 

@@ -1,6 +1,7 @@
 #include "decode/file_window.h"
 
 #include <cstring>
+#include <new>
 #include <string>
 
 const uint8_t* FileWindow::in_place(int64_t offset, int64_t* available) const {
@@ -14,26 +15,66 @@ const uint8_t* FileWindow::in_place(int64_t offset, int64_t* available) const {
     return bytes + offset;
 }
 
+FileWindow::~FileWindow() {
+    for (Chunk& chunk : chunks_) delete[] chunk.bytes;
+}
+
+void FileWindow::read_failed(int64_t offset) {
+    failed_ = true;
+    if (context_ != nullptr) {
+        context_->fail(DecodeStatus::io, context_->place() +
+                                             "the source cannot be read at offset " +
+                                             std::to_string(offset));
+    }
+}
+
+bool FileWindow::read_chunk(int64_t offset, uint8_t* out, int32_t count, int32_t* taken) {
+    const int64_t base = offset - offset % kSize;
+    Chunk& chunk = chunks_[(offset / kSize) % kChunks];
+    if (chunk.base != base) {
+        if (chunk.bytes == nullptr) {
+            chunk.bytes = new (std::nothrow) uint8_t[kSize];
+            if (chunk.bytes == nullptr) return false;
+        }
+        chunk.base = -1;
+        const int64_t got = source_->read_at(base, chunk.bytes, kSize);
+        if (got <= 0) {
+            if (got < 0) read_failed(offset);
+            *taken = 0;
+            return true;
+        }
+        fetched_ += got;
+        chunk.base = base;
+        chunk.length = static_cast<int32_t>(got);
+    }
+    const int64_t available = chunk.base + chunk.length - offset;
+    if (available <= 0) {
+        *taken = 0;  // the source ends before offset
+        return true;
+    }
+    *taken = count < available ? count : static_cast<int32_t>(available);
+    std::memcpy(out, chunk.bytes + (offset - chunk.base), static_cast<size_t>(*taken));
+    return true;
+}
+
 int32_t FileWindow::read(int64_t offset, uint8_t* out, int32_t count) {
     if (offset < 0 || count <= 0) return 0;
     if (source_->bytes() != nullptr) {
         const int64_t got = source_->read_at(offset, out, count);
         return got > 0 ? static_cast<int32_t>(got) : 0;
     }
+    // A source whose reads may stop short (where the ranges it holds end) is read from offset
+    // on, into the buffer alone: a read from before it could stop before it.
+    if (!no_chunks_ && !source_->reads_short()) {
+        int32_t taken = 0;
+        if (read_chunk(offset, out, count, &taken)) return taken;
+        no_chunks_ = true;
+    }
     if (base_ < 0 || offset < base_ || offset >= base_ + length_) {
-        // A source whose reads may stop short (where the ranges it holds end) is read from
-        // offset on: a read from before it could stop before it.
         const int64_t start = source_->reads_short() ? offset : refill_start(offset, base_);
         const int64_t got = source_->read_at(start, buffer_, kSize);
         if (got <= 0) {
-            if (got < 0) {
-                failed_ = true;
-                if (context_ != nullptr) {
-                    context_->fail(DecodeStatus::io, context_->place() +
-                                                         "the source cannot be read at offset " +
-                                                         std::to_string(offset));
-                }
-            }
+            if (got < 0) read_failed(offset);
             length_ = 0;
             return 0;
         }

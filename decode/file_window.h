@@ -23,9 +23,20 @@ class FileWindow {
         return start > 0 ? start : 0;
     }
 
+    // A source read by copy keeps up to kChunks pieces of kSize bytes, each starting at a
+    // multiple of kSize, taken as reads first meet them: a decode that goes back and forth
+    // between a few parts of the file (the blocks of one band of the picture, where they lie by
+    // place; the next rows of blocks of many tile streams, where each stream's blocks lie
+    // together) reads each part once. At most kChunks * kSize bytes (4 MiB), and no more than
+    // the reads touch.
+    static constexpr int32_t kChunks = 256;
+
     // A read that fails is recorded in context (when given) as the decode's failure.
     explicit FileWindow(const ByteSource& source, DecodeContext* context = nullptr)
         : source_(&source), context_(context) {}
+    ~FileWindow();
+    FileWindow(const FileWindow&) = delete;
+    FileWindow& operator=(const FileWindow&) = delete;
 
     // Copies up to count bytes of the source from offset into out and returns how many: fewer
     // than count when the buffer ends first (the next call reads on), 0 at or beyond the end
@@ -42,8 +53,21 @@ class FileWindow {
     bool failed() const { return failed_; }
 
   private:
+    struct Chunk {
+        int64_t base = -1;  // -1: holds nothing
+        int32_t length = 0;
+        uint8_t* bytes = nullptr;
+    };
+
+    // Reads through the kept chunks; false when none can be taken (the memory is refused).
+    bool read_chunk(int64_t offset, uint8_t* out, int32_t count, int32_t* taken);
+    // Records a read of the source that failed.
+    void read_failed(int64_t offset);
+
     const ByteSource* source_;
     DecodeContext* context_;
+    Chunk chunks_[kChunks];
+    bool no_chunks_ = false;  // an allocation failed: the buffer alone serves
     int64_t base_ = -1;
     int32_t length_ = 0;
     int64_t fetched_ = 0;

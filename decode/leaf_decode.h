@@ -46,11 +46,12 @@ struct WorkBudget {
         }
         return false;
     }
-    // Charges the reading of a block's bytes as the file window reads them: a block that starts
-    // outside the window's last read makes it read FileWindow::kSize bytes (fewer at the end of
-    // the file) again, however often the same bytes were read before, and every 16 bytes of
-    // such a read cost one unit (copying 16 bytes costs less than decoding a symbol). Both
-    // decoders charge the same blocks at the same places, so they decide alike.
+    // Charges the reading of a block's bytes as a window of one buffer would read them (what
+    // the file window keeps besides does not change the charge): a block that starts outside
+    // the last read makes it read FileWindow::kSize bytes (fewer at the end of the file)
+    // again, however often the same bytes were read before, and every 16 bytes of such a read
+    // cost one unit (copying 16 bytes costs less than decoding a symbol). Both decoders charge
+    // the same blocks at the same places, so they decide alike.
     bool charge_block_read(int64_t offset, int64_t file_size) {
         if (offset < 0) return true;  // refused as the block is read
         if (window_base >= 0 && offset >= window_base && offset < window_base + FileWindow::kSize) {

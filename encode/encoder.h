@@ -72,9 +72,10 @@ struct EncoderOptions {
     QuantiserSettings quantiser;
     // Step multipliers of the chrominance planes (I, Q) relative to luminance.
     double chroma_step_scale[2] = {kDefaultChromaStepScale[0], kDefaultChromaStepScale[1]};
-    // Directories and stream headers first by default: a reader of a remote file finds every
-    // block in a few requests, and nothing changes for a local one.
-    LayoutOptions layout{LayoutOrder::index_first, 0};
+    // Directories and stream headers first, headers and blocks by place, by default: a reader
+    // of a remote file finds a window's blocks in a few requests, and nothing changes for a
+    // local one.
+    LayoutOptions layout{LayoutOrder::by_place, 0};
     uint64_t max_file_size = kMaxFileSize;  // tests lower it to exercise the size check
     int threads = 0;                        // 0: the hardware's count (at most 8)
 

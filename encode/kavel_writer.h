@@ -150,7 +150,8 @@ enum class LayoutOrder {
     // that every level over one part of the picture lies together; the blocks of every subband
     // and plane over one square side by side. The blocks one window needs lie in a few runs,
     // and an overview reads the start of the file. A whole-image read at full size jumps about
-    // the file (locally about a tenth more time than index_first).
+    // the file between the bands of the picture; the decoder's file window keeps the pieces of
+    // a band it reads, so that costs no more than index_first locally.
     by_place,
 };
 

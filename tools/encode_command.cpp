@@ -27,7 +27,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kavel encode IN OUT.kvl [--levels L] [--quality Q | --step S | --bpp B]\n"
-    "                    [--tile N] [--block N] [--layout index-first|by-place|natural]\n"
+    "                    [--tile N] [--block N] [--layout by-place|index-first|natural]\n"
     "                    [--max-pixels N] [--force] [-q] [-v]\n";
 
 // What the encoder holds per sample at its peak (the picture, its float planes and the
@@ -63,11 +63,12 @@ void print_help() {
         "                subband's size, 128..2048)\n"
         "  --block N     block side in coefficients (default: %d in the finest subbands,\n"
         "                halved with every coarser level down to %d)\n"
-        "  --layout L    index-first (default: directories and stream headers before all\n"
-        "                blocks, for remote reading), by-place (index first, headers and\n"
-        "                blocks sorted by the picture area they cover: windows of remote\n"
-        "                files in fewer requests and bytes) or natural (each tile's blocks\n"
-        "                after it)\n"
+        "  --layout L    by-place (default: directories and stream headers before all\n"
+        "                blocks, headers and blocks sorted by the picture area they\n"
+        "                cover: a window of a remote file in a few requests and little\n"
+        "                more than its bytes), index-first (directories and stream\n"
+        "                headers first, blocks subband by subband) or natural (each\n"
+        "                tile's blocks after it)\n"
         "  --max-pixels N\n"
         "                refuse pictures of more than N pixels before reading their pixels\n"
         "                (default: what fits in this machine's memory, physical memory /\n"

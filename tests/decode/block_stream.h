@@ -13,8 +13,11 @@
 // Bytes held by the test but given out only by copy (bytes() is null), like a file's.
 class CopiedSource final : public ByteSource {
 public:
-    explicit CopiedSource(std::vector<uint8_t> bytes)
-        : ByteSource(static_cast<int64_t>(bytes.size()), nullptr), bytes_(std::move(bytes)) {}
+    explicit CopiedSource(std::vector<uint8_t> bytes, bool reads_short = false)
+        : ByteSource(static_cast<int64_t>(bytes.size()), nullptr), bytes_(std::move(bytes)),
+          reads_short_(reads_short) {}
+    // Said of sources that hold only some ranges of a file (their reads may stop short).
+    bool reads_short() const override { return reads_short_; }
 
 protected:
     int64_t read_within(int64_t offset, void* out, int64_t count) const override {
@@ -24,6 +27,7 @@ protected:
 
 private:
     std::vector<uint8_t> bytes_;
+    bool reads_short_;
 };
 
 class BlockStream {

@@ -143,37 +143,68 @@ TEST(FileCursor, ThroughAWindowReadsWhatTheStreamReads) {
     EXPECT_TRUE(through_window.read(nullptr, 0));
 }
 
-TEST(FileWindow, JumpsBackwardsAndForwards) {
+TEST(FileWindow, JumpsBackAndForthReadingEachPieceOnce) {
     WindowedFile f(2, 4 * kBuffer);
     struct Read {
         int64_t offset;
         int32_t count, expected;
+        int64_t fetched;  // bytes taken from the source so far
     };
-    // A read forwards outside the buffer fills it from its own offset, one backwards from
-    // kSize - kAhead bytes before it (so that it keeps kAhead bytes from its offset on); one
-    // inside is served from it.
-    constexpr int64_t kBack = kBuffer - FileWindow::kAhead;
+    // The file is kept in pieces of kSize bytes at multiples of kSize: a read is served up to
+    // the end of its piece, and a piece is read from the source once, whatever the order.
     const Read reads[] = {
-        {3 * kBuffer, 64, 64},                           // far forwards: [3k, 4k)
-        {100, 64, 64},                                   // far backwards: [0, k)
-        {kBuffer - 1, 64, 1},                            // the buffer's last byte
-        {2 * kBuffer + 7, 64, 64},                       // forwards again: [2k + 7, 3k + 7)
-        {2 * kBuffer + 7 + 500, 64, 64},                 // a little further, in the buffer
-        {2 * kBuffer + 7 + 100, 64, 64},                 // a little back, in the buffer
-        {2 * kBuffer, 64, 64},                           // before the buffer: [2k - kBack, ...)
-        {2 * kBuffer + FileWindow::kAhead - 1, 64, 1},   // the last byte kept ahead
-        {2 * kBuffer - kBack, 64, 64},                   // the first byte kept behind
-        {4 * kBuffer - 5, 64, 5},                        // the file's last bytes
-        {0, 64, 64},                                     // and its first
+        {3 * kBuffer, 64, 64, kBuffer},                // far forwards
+        {100, 64, 64, 2 * kBuffer},                    // far backwards
+        {kBuffer - 1, 64, 1, 2 * kBuffer},             // the first piece's last byte
+        {2 * kBuffer + 7, 64, 64, 3 * kBuffer},        // forwards again
+        {3 * kBuffer + 500, 64, 64, 3 * kBuffer},      // back to a piece already read
+        {2 * kBuffer + 100, 64, 64, 3 * kBuffer},      // and back again
+        {2 * kBuffer - 1, 64, 1, 4 * kBuffer},         // the last piece not read yet
+        {4 * kBuffer - 5, 64, 5, 4 * kBuffer},         // the file's last bytes
+        {0, 64, 64, 4 * kBuffer},                      // and its first
     };
-    for (const Read& r : reads) expect_read(*f.window, f.bytes, r.offset, r.count, r.expected);
+    for (const Read& r : reads) {
+        expect_read(*f.window, f.bytes, r.offset, r.count, r.expected);
+        EXPECT_EQ(f.window->bytes_fetched(), r.fetched) << "after the read at " << r.offset;
+    }
+}
+
+TEST(FileWindow, PiecesBeyondWhatItKeepsAreReadAgain) {
+    // Two pieces kChunks pieces apart take each other's place; every read still gives the
+    // file's bytes, and a file longer than all the pieces kept is read whole in order.
+    constexpr int64_t kKept = FileWindow::kChunks;
+    WindowedFile f(9, (kKept + 2) * kBuffer);
+    expect_read(*f.window, f.bytes, 10, 64, 64);
+    expect_read(*f.window, f.bytes, kKept * kBuffer + 10, 64, 64);
+    expect_read(*f.window, f.bytes, 20, 64, 64);
+    EXPECT_EQ(f.window->bytes_fetched(), 3 * kBuffer);
+    expect_read(*f.window, f.bytes, kKept * kBuffer + 20, 64, 64);
+    EXPECT_EQ(f.window->bytes_fetched(), 4 * kBuffer);
+    std::vector<uint8_t> out(static_cast<size_t>(kBuffer));
+    for (int64_t offset = 0; offset < static_cast<int64_t>(f.bytes.size()); offset += kBuffer) {
+        expect_read(*f.window, f.bytes, offset + 1, static_cast<int32_t>(kBuffer), kBuffer - 1);
+    }
+}
+
+// A source that stops short where the ranges it holds end is read from each read's offset into
+// one buffer, as before: a piece read from before the offset could stop before it.
+TEST(FileWindow, SourceThatStopsShortIsReadFromTheOffset) {
+    const std::vector<uint8_t> bytes = WindowedFile::seeded_bytes(10, 3 * kBuffer);
+    const CopiedSource held(bytes, true);
+    FileWindow window(held);
+    expect_read(window, bytes, kBuffer + 100, 64, 64);  // the buffer holds [k + 100, 2k + 100)
+    EXPECT_EQ(window.bytes_fetched(), kBuffer);
+    expect_read(window, bytes, 2 * kBuffer + 50, 64, 50);  // up to the buffer's end
+    EXPECT_EQ(window.bytes_fetched(), kBuffer);
+    expect_read(window, bytes, 50, 64, 64);  // before it: read from the offset on
+    EXPECT_EQ(window.bytes_fetched(), 2 * kBuffer);
 }
 
 TEST(FileWindow, ReadsNothingAtOrBeyondTheEndOrBeforeTheStart) {
     WindowedFile f(3, 2 * kBuffer + 10);
     const int64_t size = static_cast<int64_t>(f.bytes.size());
     expect_read(*f.window, f.bytes, size - 3 * kBuffer / 2, 64, 64);
-    expect_read(*f.window, f.bytes, size - 20, 100, 20);  // in the buffer, up to the end
+    expect_read(*f.window, f.bytes, size - 8, 100, 8);  // in the last piece, up to the end
     for (int64_t offset : {size, size + 1, size + kBuffer, int64_t{1} << 40}) {
         expect_nothing(*f.window, offset);
     }
