@@ -103,7 +103,9 @@ typedef struct kavel_reader {
 /* Limits set per image. Zero in a field means "no limit" for max_pixels and "the default"
  * for the other two. */
 typedef struct kavel_limits {
-    uint64_t memory;    /* bytes a single decode may hold at once (default 4 GiB) */
+    uint64_t memory;    /* bytes a single decode may hold at once (default 4 GiB); besides,
+                         * a source read by copy keeps up to 4 MiB of the file's bytes it
+                         * has read for each thread of the decode */
     double work_factor; /* work allowed per decode, in multiples of the bytes read (default 16) */
     uint64_t max_pixels; /* largest window one kavel_decode may ask for (default: none) */
 } kavel_limits;
