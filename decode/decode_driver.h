@@ -107,8 +107,9 @@ struct LeafNeed {
 // The leaves are those the region walk will decode; a leaf decoded without being named adds
 // its share when it is decoded. Without an open region decode, each decode_subband reads its
 // own directory and has a budget of its own (leaf_work_budget).
-// close_region_decode(stream, true) releases what the decode kept; (stream, false) forgets it
-// (after pool_free_all).
+// close_region_decode(stream, true) releases what the decode kept (also after a failure,
+// before pool_free_all: the file window holds memory outside the pool); (stream, false)
+// forgets it.
 int open_region_decode(ByteStream* stream, int32_t planes, const LeafNeed* leaves,
                        int32_t leaf_count);
 void close_region_decode(ByteStream* stream, bool release);

@@ -279,7 +279,9 @@ int decode_region(const ByteSource& source, RegionRequest* request, uint8_t* des
     ByteStream opened(source, context);
     ByteStream* stream = &opened;
     auto fail = [&]() {
-        close_region_decode(stream, false);
+        // What the decode kept is released first (its file window holds memory of its own),
+        // then every block the failed decode still holds.
+        close_region_decode(stream, true);
         pool_free_all();
         return 1;
     };
