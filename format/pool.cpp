@@ -11,12 +11,30 @@
 #include <cstring>
 #include <new>
 #include <unordered_map>
+#include <vector>
+
+// Under AddressSanitizer a spare is poisoned while it is kept, so that a use of a block after
+// it was given back is still found.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KAVEL_POOL_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(KAVEL_POOL_ASAN)
+#include <sanitizer/asan_interface.h>
+#define KAVEL_POISON(block, size) ASAN_POISON_MEMORY_REGION(block, size)
+#define KAVEL_UNPOISON(block, size) ASAN_UNPOISON_MEMORY_REGION(block, size)
+#else
+#define KAVEL_POISON(block, size) static_cast<void>(0)
+#define KAVEL_UNPOISON(block, size) static_cast<void>(0)
+#endif
 
 namespace {
 
 struct PoolRecord {
     void* block;
     std::size_t size;
+    std::size_t capacity;  // what the block can hold (a spare taken again may be larger)
     PoolRecord* next;
     PoolRecord* previous;
 };
@@ -33,6 +51,16 @@ struct Pool {
             std::free(record);
             record = next;
         }
+        release_spares();
+    }
+
+    void release_spares() {
+        for (const Spare& spare : spares) {
+            KAVEL_UNPOISON(spare.block, spare.capacity);
+            std::free(spare.block);
+        }
+        spares.clear();
+        spare_bytes = 0;
     }
 
     PoolRecord* head = nullptr;
@@ -42,7 +70,22 @@ struct Pool {
     std::size_t peak = 0;
     bool refused = false;
     std::size_t thread_limit = 0;  // 0: the limit of every pool
+
+    // Large blocks given back and kept for the next allocations of about their size: the
+    // pieces of a large decode take and give back the same blocks, and a block taken again is
+    // not faulted in page by page as fresh memory from the system is.
+    struct Spare {
+        void* block;
+        std::size_t capacity;
+    };
+    std::vector<Spare> spares;
+    std::size_t spare_bytes = 0;
 };
+
+// Blocks of at least this size are kept as spares when given back, while the spares come to
+// at most kSpareMost bytes; a spare serves a request of at least two thirds of its size.
+constexpr std::size_t kSpareLeast = std::size_t{1} << 18;
+constexpr std::size_t kSpareMost = std::size_t{64} << 20;
 
 // Each thread has a pool of its own, so that decodes on different threads never share one;
 // on one thread the pool is the single global list the reader expects.
@@ -55,7 +98,7 @@ Pool& pool() {
 std::atomic<std::size_t> g_limit{
     static_cast<std::size_t>(std::min<uint64_t>(uint64_t{4} << 30, SIZE_MAX))};
 
-void* track(void* block, std::size_t size) {
+void* track(void* block, std::size_t size, std::size_t capacity) {
     Pool& p = pool();
     auto* record = static_cast<PoolRecord*>(std::malloc(sizeof(PoolRecord)));
     if (record == nullptr) {
@@ -64,6 +107,7 @@ void* track(void* block, std::size_t size) {
     }
     record->block = block;
     record->size = size;
+    record->capacity = capacity;
     record->next = nullptr;
     record->previous = p.tail;
     try {
@@ -84,13 +128,66 @@ void* track(void* block, std::size_t size) {
     return block;
 }
 
+std::size_t effective_limit(const Pool& p) {
+    return p.thread_limit != 0 ? p.thread_limit : g_limit.load(std::memory_order_relaxed);
+}
+
 bool within_limit(std::size_t size) {
     Pool& p = pool();
-    const std::size_t limit =
-        p.thread_limit != 0 ? p.thread_limit : g_limit.load(std::memory_order_relaxed);
+    const std::size_t limit = effective_limit(p);
     if (size <= limit && p.bytes <= limit - size) return true;
     p.refused = true;
     return false;
+}
+
+// A block of size bytes (zero-filled when asked): a spare that fits, or memory from the system.
+// The memory kept as spares counts with the limit: it is given back before more is taken
+// beyond it.
+void* take(std::size_t size, bool zeroed) {
+    if (!within_limit(size)) return nullptr;
+    Pool& p = pool();
+    if (size >= kSpareLeast) {
+        std::size_t best = p.spares.size();
+        for (std::size_t i = 0; i < p.spares.size(); ++i) {
+            const std::size_t capacity = p.spares[i].capacity;
+            if (capacity >= size && capacity - size <= capacity / 3 &&
+                (best == p.spares.size() || capacity < p.spares[best].capacity)) {
+                best = i;
+            }
+        }
+        if (best != p.spares.size()) {
+            const Pool::Spare spare = p.spares[best];
+            p.spares.erase(p.spares.begin() + static_cast<std::ptrdiff_t>(best));
+            p.spare_bytes -= spare.capacity;
+            KAVEL_UNPOISON(spare.block, spare.capacity);
+            if (zeroed) std::memset(spare.block, 0, size);
+            return track(spare.block, size, spare.capacity);
+        }
+    }
+    if (p.spare_bytes > 0 && p.bytes + p.spare_bytes + size > effective_limit(p)) {
+        p.release_spares();
+    }
+    void* block = zeroed ? std::calloc(size, 1) : std::malloc(size);
+    if (block == nullptr) {
+        p.refused = true;
+        return nullptr;
+    }
+    return track(block, size, size);
+}
+
+// A large block given back is kept as a spare while the spares have room, else freed.
+void keep_or_free(Pool& p, void* block, std::size_t capacity) {
+    if (capacity >= kSpareLeast && p.spare_bytes + capacity <= kSpareMost) {
+        try {
+            p.spares.push_back({block, capacity});
+            p.spare_bytes += capacity;
+            KAVEL_POISON(block, capacity);
+            return;
+        } catch (const std::bad_alloc&) {
+            // no room for the record: the block goes back to the system
+        }
+    }
+    std::free(block);
 }
 
 void warn_not_found() {
@@ -102,14 +199,7 @@ void warn_not_found() {
 
 void* pool_alloc(int32_t size) {
     if (size < 0) return nullptr;
-    std::size_t bytes = size == 0 ? 1 : static_cast<std::size_t>(size);
-    if (!within_limit(bytes)) return nullptr;
-    void* block = std::malloc(bytes);
-    if (block == nullptr) {
-        pool().refused = true;
-        return nullptr;
-    }
-    return track(block, bytes);
+    return take(size == 0 ? 1 : static_cast<std::size_t>(size), false);
 }
 
 void* pool_calloc(int32_t count, int32_t size) {
@@ -117,13 +207,7 @@ void* pool_calloc(int32_t count, int32_t size) {
     // The product is a 32-bit size: one beyond that range is refused instead of wrapping.
     const int64_t product = int64_t{count} * size;
     if (product > INT32_MAX) return nullptr;
-    if (!within_limit(static_cast<std::size_t>(product))) return nullptr;
-    void* block = std::calloc(static_cast<std::size_t>(count), static_cast<std::size_t>(size));
-    if (block == nullptr) {
-        pool().refused = true;
-        return nullptr;
-    }
-    return track(block, static_cast<std::size_t>(product));
+    return take(static_cast<std::size_t>(product), true);
 }
 
 int pool_free(void* address) {
@@ -135,7 +219,7 @@ int pool_free(void* address) {
     }
     PoolRecord* record = found->second;
     p.index.erase(found);
-    std::free(record->block);
+    keep_or_free(p, record->block, record->capacity);
     if (record->previous != nullptr) {
         record->previous->next = record->next;
     } else {
@@ -179,3 +263,5 @@ std::size_t pool_set_thread_limit(std::size_t bytes) {
     return previous;
 }
 void pool_clear_limit_reached() { pool().refused = false; }
+void pool_release_spares() { pool().release_spares(); }
+std::size_t pool_spare_bytes() { return pool().spare_bytes; }

@@ -35,3 +35,8 @@ std::size_t pool_set_thread_limit(std::size_t bytes);
 // no memory) since the flag was cleared.
 bool pool_limit_reached();
 void pool_clear_limit_reached();
+// Large blocks given back are kept (up to 64 MiB a thread) for the next allocations of about
+// their size, within the limit together with the blocks held; a thread's spares are freed when
+// it ends, or here (at the end of a decode).
+void pool_release_spares();
+std::size_t pool_spare_bytes();

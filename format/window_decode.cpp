@@ -327,6 +327,10 @@ DecodeStatus decode_window(const ByteSource& given, const ImageHeader& opened, i
         return fail(DecodeStatus::argument, message, "the window is empty");
     }
     if (buffer == nullptr) return fail(DecodeStatus::argument, message, "no buffer");
+    // The pieces reuse the large blocks the ones before them gave back; none is kept after.
+    struct SpareRelease {
+        ~SpareRelease() { pool_release_spares(); }
+    } const spares;
     const int64_t row_bytes = window.columns() * opened.planes;
     if (row_bytes > INT32_MAX || stride > static_cast<std::size_t>(INT32_MAX) ||
         static_cast<int64_t>(stride) < row_bytes) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "format/pool.h"
 
@@ -95,6 +97,75 @@ TEST(Pool, LimitBoundsTheBytesHeld) {
     EXPECT_NE(pool_alloc(400), nullptr);
     pool_free_all();
     pool_set_limit(previous);
+}
+
+// Large blocks given back serve the next allocations of about their size (zero-filled again for
+// pool_calloc); small ones, and blocks released all at once, go back to the system.
+TEST(Pool, LargeBlocksGivenBackServeTheNextAllocationsOfTheirSize) {
+    pool_free_all();
+    pool_release_spares();
+    constexpr int32_t kMiB = 1 << 20;
+    auto* a = static_cast<unsigned char*>(pool_alloc(kMiB));
+    ASSERT_NE(a, nullptr);
+    std::memset(a, 0xAB, kMiB);
+    EXPECT_EQ(pool_free(a), 0);
+    EXPECT_EQ(pool_spare_bytes(), static_cast<std::size_t>(kMiB));
+    EXPECT_EQ(pool_bytes_held(), 0u);
+
+    // Too small for the spare (it would waste more than a third of it): fresh memory.
+    void* small = pool_alloc(kMiB / 2);
+    EXPECT_NE(small, a);
+    EXPECT_EQ(pool_spare_bytes(), static_cast<std::size_t>(kMiB));
+    auto* b = static_cast<unsigned char*>(pool_calloc(1, kMiB - 4096));
+    ASSERT_EQ(b, a);
+    EXPECT_EQ(pool_spare_bytes(), 0u);
+    EXPECT_EQ(pool_bytes_held(), static_cast<std::size_t>(kMiB / 2 + kMiB - 4096));
+    for (int32_t i = 0; i < kMiB - 4096; i += 997) ASSERT_EQ(b[i], 0) << i;
+    // Given back again, the block keeps its whole size.
+    EXPECT_EQ(pool_free(b), 0);
+    EXPECT_EQ(pool_spare_bytes(), static_cast<std::size_t>(kMiB));
+
+    void* tiny = pool_alloc(1000);
+    EXPECT_EQ(pool_free(tiny), 0);
+    EXPECT_EQ(pool_spare_bytes(), static_cast<std::size_t>(kMiB));
+    pool_free_all();  // the half-size block is freed, not kept
+    EXPECT_EQ(pool_spare_bytes(), static_cast<std::size_t>(kMiB));
+    pool_release_spares();
+    EXPECT_EQ(pool_spare_bytes(), 0u);
+
+    // At most 64 MiB are kept.
+    std::vector<void*> blocks;
+    for (int i = 0; i < 70; ++i) blocks.push_back(pool_alloc(kMiB));
+    for (void* block : blocks) EXPECT_EQ(pool_free(block), 0);
+    EXPECT_EQ(pool_spare_bytes(), static_cast<std::size_t>(64) * kMiB);
+    pool_release_spares();
+}
+
+// The spares count with the limit: they are given back before the blocks held and the spares
+// together would pass it, and an allocation within the limit is never refused for them.
+TEST(Pool, SparesAreGivenBackBeforeTheLimitIsPassed) {
+    pool_free_all();
+    pool_release_spares();
+    pool_clear_limit_reached();
+    constexpr std::size_t kMiB = std::size_t{1} << 20;
+    const std::size_t previous = pool_set_thread_limit(3 * kMiB);
+    void* two = pool_alloc(static_cast<int32_t>(2 * kMiB));
+    ASSERT_NE(two, nullptr);
+    EXPECT_EQ(pool_free(two), 0);
+    EXPECT_EQ(pool_spare_bytes(), 2 * kMiB);
+    void* first = pool_alloc(static_cast<int32_t>(kMiB));  // 1 held + 2 spare: at the limit
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(pool_spare_bytes(), 2 * kMiB);
+    void* second = pool_alloc(static_cast<int32_t>(kMiB));  // the spare must go first
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(pool_spare_bytes(), 0u);
+    EXPECT_FALSE(pool_limit_reached());
+    EXPECT_EQ(pool_alloc(static_cast<int32_t>(2 * kMiB)), nullptr);  // beyond it: refused
+    EXPECT_TRUE(pool_limit_reached());
+    pool_set_thread_limit(previous);
+    pool_clear_limit_reached();
+    pool_free_all();
+    pool_release_spares();
 }
 
 }  // namespace
