@@ -223,9 +223,11 @@ class PieceRun {
         uint8_t* start = piece_start(piece);
         const std::size_t row_bytes = piece_row_bytes(piece);
         try {
-            std::vector<uint8_t> copy(row_bytes * static_cast<std::size_t>(piece.rows()));
+            // Not zero-filled first: every byte is copied over.
+            const std::size_t bytes = row_bytes * static_cast<std::size_t>(piece.rows());
+            auto copy = std::make_unique_for_overwrite<uint8_t[]>(bytes);
             for (int64_t r = 0; r < piece.rows(); ++r) {
-                std::memcpy(copy.data() + static_cast<std::size_t>(r) * row_bytes,
+                std::memcpy(copy.get() + static_cast<std::size_t>(r) * row_bytes,
                             start + static_cast<std::size_t>(r) * stride_, row_bytes);
             }
             saved_[index] = std::move(copy);
@@ -249,13 +251,13 @@ class PieceRun {
 
     void restore() {
         for (std::size_t i = 0; i < pieces_.size(); ++i) {
-            if (saved_[i].empty()) continue;
+            if (saved_[i] == nullptr) continue;
             const PixelWindow& piece = pieces_[i];
             uint8_t* start = piece_start(piece);
             const std::size_t row_bytes = piece_row_bytes(piece);
             for (int64_t r = 0; r < piece.rows(); ++r) {
                 std::memcpy(start + static_cast<std::size_t>(r) * stride_,
-                            saved_[i].data() + static_cast<std::size_t>(r) * row_bytes, row_bytes);
+                            saved_[i].get() + static_cast<std::size_t>(r) * row_bytes, row_bytes);
             }
         }
     }
@@ -268,7 +270,7 @@ class PieceRun {
     const std::size_t stride_;
     const WindowDecodeSettings settings_;
     const std::vector<PixelWindow> pieces_;
-    std::vector<std::vector<uint8_t>> saved_;
+    std::vector<std::unique_ptr<uint8_t[]>> saved_;
     std::atomic<std::size_t> next_{0};
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
