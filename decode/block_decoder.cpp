@@ -305,10 +305,10 @@ __attribute__((always_inline)) inline const BlockDecoderTables::Entry* peek_entr
     return &t.lookup[b->acc >> (64 - kLookupBits)];
 }
 
-// Takes a symbol with no further bits whose code fits the look-up (kShort entry).
-__attribute__((always_inline)) inline void take_short(Bits* b, const BlockDecoderTables::Entry& e) {
-    b->acc <<= e.length;
-    b->count -= e.length;
+// Takes the bits of symbols with no further bits whose codes fit the look-up (kShort entry).
+__attribute__((always_inline)) inline void take_bits(Bits* b, int length) {
+    b->acc <<= length;
+    b->count -= length;
 }
 
 // The next symbol whose entry from peek_entry is not a kShort one (or none).
@@ -322,19 +322,6 @@ inline bool next_other(Bits* b, BitFeed* feed, const BlockDecoderTables& t,
     return next_long(b, t, *e, m);
 }
 
-// The next symbol's meaning, with its further bits read; false when the block fails.
-__attribute__((always_inline)) inline bool next_symbol(Bits* b, BitFeed* feed,
-                                                       const BlockDecoderTables& t, Meaning* m) {
-    const BlockDecoderTables::Entry* e = peek_entry(b, feed, t);
-    if (e != nullptr && e->kind == BlockDecoderTables::kShort) [[likely]] {
-        // Its meaning is in the look-up entry.
-        take_short(b, *e);
-        *m = Meaning{e->covered, e->is_value != 0, e->amount};
-        return true;
-    }
-    return next_other(b, feed, t, e, m);
-}
-
 inline int16_t low16(int64_t value) {
     return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint64_t>(value) & 0xFFFFu));
 }
@@ -346,11 +333,11 @@ namespace {
 BlockDecoderTables::Entry symbol_entry(int symbol, int length) {
     const Meaning m = meaning(symbol, 0);
     const bool further = extra_bits(symbol) > 0;
-    BlockDecoderTables::Entry e{static_cast<uint16_t>(symbol), static_cast<uint8_t>(length),
+    BlockDecoderTables::Entry e{static_cast<uint8_t>(symbol), static_cast<uint8_t>(length),
                                 further ? BlockDecoderTables::kSymbol : BlockDecoderTables::kShort};
-    e.is_value = m.is_value ? 1 : 0;
-    e.covered = static_cast<int16_t>(m.covered);
-    e.amount = static_cast<int16_t>(m.value);
+    e.taken_length = static_cast<uint8_t>(length);
+    e.covered = static_cast<uint8_t>(m.covered);
+    e.amount = static_cast<int8_t>(m.value);
     return e;
 }
 
@@ -370,11 +357,28 @@ void fill_lookup(BlockDecoderTables* tables, unsigned node, int depth, unsigned 
             const BlockDecoderTables::Entry e = symbol_entry(static_cast<int>(slot - kLeafBase), d);
             for (unsigned v = first; v < first + count; ++v) tables->lookup[v] = e;
         } else if (d == kLookupBits) {
-            tables->lookup[p] = {static_cast<uint16_t>(slot), static_cast<uint8_t>(kLookupBits),
+            tables->lookup[p] = {static_cast<uint8_t>(slot), static_cast<uint8_t>(kLookupBits),
                                  BlockDecoderTables::kNode};
         } else {
             fill_lookup(tables, slot, d, p);
         }
+    }
+}
+
+// Names in every kShort entry the kShort symbol that follows when its whole code lies within
+// the entry's remaining bits (the bits after them do not matter to it).
+void pair_lookup(BlockDecoderTables* tables) {
+    constexpr unsigned kMask = (1u << kLookupBits) - 1;
+    for (unsigned v = 0; v <= kMask; ++v) {
+        BlockDecoderTables::Entry& e = tables->lookup[v];
+        if (e.kind != BlockDecoderTables::kShort || e.length >= kLookupBits) continue;
+        const BlockDecoderTables::Entry& next = tables->lookup[(v << e.length) & kMask];
+        if (next.kind != BlockDecoderTables::kShort || e.length + next.length > kLookupBits) {
+            continue;
+        }
+        e.taken_length = static_cast<uint8_t>(e.length + next.length);
+        e.next_covered = next.covered;
+        e.next_amount = next.amount;
     }
 }
 
@@ -383,6 +387,7 @@ void fill_lookup(BlockDecoderTables* tables, unsigned node, int depth, unsigned 
 int build_block_decoder_tables(const CodeTable& table, BlockDecoderTables* tables) {
     if (build_code_tree(table, &tables->tree) != 0) return 1;
     fill_lookup(tables, 0, 0, 0);
+    pair_lookup(tables);
     return 0;
 }
 
@@ -421,8 +426,25 @@ int decode_block_bits(BitFeed& feed, int first, const BlockDecoderTables& tables
     for (;;) {
         // Skip the coefficients before the window row without storing them.
         while (pos < first_wanted) {
+            const BlockDecoderTables::Entry* e = peek_entry(&bits, &feed, tables);
+            if (e != nullptr && e->kind == BlockDecoderTables::kShort) [[likely]] {
+                // Both symbols of the entry, unless the first reaches the window row: the
+                // second is then given back (the bits taken depend on the entry alone).
+                const Bits before = bits;
+                take_bits(&bits, e->taken_length);
+                pos += e->covered;
+                if (pos >= first_wanted) [[unlikely]] {
+                    bits = before;
+                    take_bits(&bits, e->length);
+                    ++tally.count;
+                    break;
+                }
+                pos += e->next_covered;
+                tally.count += e->taken_length != e->length ? 2 : 1;
+                continue;
+            }
             ++tally.count;
-            if (!next_symbol(&bits, &feed, tables, &m)) return 1;
+            if (!next_other(&bits, &feed, tables, e, &m)) return 1;
             pos += m.covered;
         }
         // A run may have carried pos beyond the window's row: move the window down (and
@@ -436,16 +458,29 @@ int decode_block_bits(BitFeed& feed, int first, const BlockDecoderTables& tables
         auto* line = sink.line(row);
         int64_t column = pos - first_wanted;
         while (column < wanted_width) {
-            ++tally.count;
             const BlockDecoderTables::Entry* e = peek_entry(&bits, &feed, tables);
             if (e != nullptr && e->kind == BlockDecoderTables::kShort) [[likely]] {
                 // A value or a run: a run stores a zero where a zero is already, so both take
-                // the same path.
-                take_short(&bits, *e);
+                // the same path. The entry's second symbol is taken too, unless the first ends
+                // the row: it is then given back (the bits taken depend on the entry alone).
+                // An entry without a second symbol stores a zero where the next coefficient
+                // goes, which holds zero still.
+                const Bits before = bits;
+                take_bits(&bits, e->taken_length);
                 sink.put_short(line, column, e->amount);
                 column += e->covered;
+                if (column >= wanted_width) [[unlikely]] {
+                    bits = before;
+                    take_bits(&bits, e->length);
+                    ++tally.count;
+                    break;
+                }
+                sink.put_short(line, column, e->next_amount);
+                column += e->next_covered;
+                tally.count += e->taken_length != e->length ? 2 : 1;
                 continue;
             }
+            ++tally.count;
             if (!next_other(&bits, &feed, tables, e, &m)) return 1;
             if (m.is_value) {
                 sink.put(line, column, low16(m.value));
