@@ -393,24 +393,29 @@ int build_block_decoder_tables(const CodeTable& table, BlockDecoderTables* table
 
 namespace {
 
-// Adds the number of symbols taken to *decoded when it goes out of scope.
-struct SymbolTally {
-    int64_t count = 0;
-    int64_t* decoded;
-    ~SymbolTally() {
-        if (decoded != nullptr) *decoded += count;
-    }
-};
+// The next symbol that the look-up does not name alone, through a copy of the bits: the
+// decoding loop's own bits never have their address taken, so that they stay in registers.
+__attribute__((always_inline)) inline bool next_other_symbol(Bits* b, BitFeed* feed,
+                                                             const BlockDecoderTables& t,
+                                                             const BlockDecoderTables::Entry* e,
+                                                             Meaning* m) {
+    Bits copy = *b;
+    const bool ok = next_other(&copy, feed, t, e, m);
+    *b = copy;
+    return ok;
+}
 
 // The decoding of one block into the window's rows: sink.line(row) is the first value of
 // window row `row`; sink.put_short(line, column, v) stores a one-symbol value v (-73..75, or
 // 0 where a run or nothing was coded, on a place that holds zero already) and
-// sink.put(line, column, v) any value.
+// sink.put(line, column, v) any value. The symbols taken are counted in taken. The sink is a
+// copy and the count a local of the caller, so that both stay in registers.
 template <typename Sink>
-int decode_block_bits(BitFeed& feed, int first, const BlockDecoderTables& tables,
-                      const RegionRect& block, const RegionRect& wanted, Sink& sink,
-                      int64_t* decoded) {
-    SymbolTally tally{0, decoded};
+__attribute__((always_inline)) inline int decode_block_symbols(BitFeed& feed, int first,
+                                                               const BlockDecoderTables& tables,
+                                                               const RegionRect& block,
+                                                               const RegionRect& wanted,
+                                                               Sink sink, int64_t& taken) {
     Bits bits{uint64_t{static_cast<uint8_t>(first)} << 56, 8};
 
     const int64_t block_width = int64_t{block.x1} - block.x0 + 1;
@@ -436,15 +441,15 @@ int decode_block_bits(BitFeed& feed, int first, const BlockDecoderTables& tables
                 if (pos >= first_wanted) [[unlikely]] {
                     bits = before;
                     take_bits(&bits, e->length);
-                    ++tally.count;
+                    ++taken;
                     break;
                 }
                 pos += e->next_covered;
-                tally.count += e->taken_length != e->length ? 2 : 1;
+                taken += e->taken_length != e->length ? 2 : 1;
                 continue;
             }
-            ++tally.count;
-            if (!next_other(&bits, &feed, tables, e, &m)) return 1;
+            ++taken;
+            if (!next_other_symbol(&bits, &feed, tables, e, &m)) return 1;
             pos += m.covered;
         }
         // A run may have carried pos beyond the window's row: move the window down (and
@@ -472,16 +477,16 @@ int decode_block_bits(BitFeed& feed, int first, const BlockDecoderTables& tables
                 if (column >= wanted_width) [[unlikely]] {
                     bits = before;
                     take_bits(&bits, e->length);
-                    ++tally.count;
+                    ++taken;
                     break;
                 }
                 sink.put_short(line, column, e->next_amount);
                 column += e->next_covered;
-                tally.count += e->taken_length != e->length ? 2 : 1;
+                taken += e->taken_length != e->length ? 2 : 1;
                 continue;
             }
-            ++tally.count;
-            if (!next_other(&bits, &feed, tables, e, &m)) return 1;
+            ++taken;
+            if (!next_other_symbol(&bits, &feed, tables, e, &m)) return 1;
             if (m.is_value) {
                 sink.put(line, column, low16(m.value));
                 ++column;
@@ -498,6 +503,18 @@ int decode_block_bits(BitFeed& feed, int first, const BlockDecoderTables& tables
         }
         if (row >= wanted_height) return 0;
     }
+}
+
+// decode_block_symbols, adding the symbols taken to *decoded (when not null) however the
+// block ends.
+template <typename Sink>
+int decode_block_bits(BitFeed& feed, int first, const BlockDecoderTables& tables,
+                      const RegionRect& block, const RegionRect& wanted, const Sink& sink,
+                      int64_t* decoded) {
+    int64_t taken = 0;
+    const int result = decode_block_symbols(feed, first, tables, block, wanted, sink, taken);
+    if (decoded != nullptr) *decoded += taken;
+    return result;
 }
 
 // The block's start: 0xFF 0xA3, then the first data byte (0xFF 0x00 standing for 0xFF). A
