@@ -167,8 +167,9 @@ class BitFeed {
             bits_ = b.count;
             // If the last bit taken emptied the bits, the byte after is fetched now, as that
             // bit's path would have. The fast path takes a symbol only with 32 bits or more
-            // in hand and codes are at most 16 bits long, so only a 16-bit code with 16
-            // further bits empties them: the last bit was on the magnitude path.
+            // in hand (codes are at most 16 bits long), or a short one with more bits in hand
+            // than its code takes, so only a 16-bit code with 16 further bits empties them:
+            // the last bit was on the magnitude path.
             if (bits_ == 0) fetch(Path::magnitude);
         }
         int symbol = 0;
@@ -297,12 +298,19 @@ inline bool next_long(Bits* b, const BlockDecoderTables& t, const BlockDecoderTa
     return true;
 }
 
-// The look-up entry of the next symbol when the fast path can take it (b then holds at least
-// 32 bits), or nullptr when it cannot.
+// The look-up entry of the next symbol when the fast path can take it, or nullptr when it
+// cannot. b then holds at least 32 bits; or fewer, when a marker or the end of the file is near,
+// and the entry is a kShort one whose codes (both, for a pair) lie wholly within them: the slow
+// mode would take the same bits for it and fetch no byte before the symbol after, so the block's
+// last symbols are taken here too instead of bit by bit.
 __attribute__((always_inline)) inline const BlockDecoderTables::Entry* peek_entry(
     Bits* b, BitFeed* feed, const BlockDecoderTables& t) {
-    if (!ensure_bits(b, feed)) return nullptr;
-    return &t.lookup[b->acc >> (64 - kLookupBits)];
+    const bool enough = ensure_bits(b, feed);
+    const BlockDecoderTables::Entry* e = &t.lookup[b->acc >> (64 - kLookupBits)];
+    if (!enough) [[unlikely]] {
+        return e->kind == BlockDecoderTables::kShort && e->taken_length < b->count ? e : nullptr;
+    }
+    return e;
 }
 
 // Takes the bits of symbols with no further bits whose codes fit the look-up (kShort entry).
