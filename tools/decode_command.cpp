@@ -218,7 +218,10 @@ int run_decode_command(int argc, char** argv) {
     ProgressBar progress("kavel decode", !quiet);
     bool failed_in_output = false;
     if (!decode_in_strips(image, s, window, plan, threads, *writer, &error, &failed_in_output,
-                          [&](int64_t done, int64_t total) { progress.update(done, total); })) {
+                          [&](int64_t done, int64_t total) {
+                              progress.update(done, total);
+                              mapped.pieces_done(done, total);
+                          })) {
         return decode_failure(failed_in_output ? output : input.shown(), error);
     }
     if (!writer->finish(&error) || !file.commit(&error)) return decode_failure(output, error);

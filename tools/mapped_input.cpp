@@ -61,4 +61,19 @@ bool MappedInput::map(const std::string& path, const std::string& shown) {
     return true;
 }
 
+void MappedInput::release_pages() const {
+    if (address_ != nullptr) ::madvise(address_, size_, MADV_DONTNEED);
+}
+
+void MappedInput::pieces_done(int64_t done, int64_t total) {
+    if (address_ == nullptr || total <= 0) return;
+    // The share of the file the pieces since the last release read, taken as their share of
+    // the pieces (in double: a file and a piece count may be large).
+    const double read = static_cast<double>(size_) * static_cast<double>(done - released_at_) /
+                        static_cast<double>(total);
+    if (read < static_cast<double>(kReleaseBytes)) return;
+    release_pages();
+    released_at_ = done;
+}
+
 }  // namespace kavel_tools

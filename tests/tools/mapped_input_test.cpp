@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -17,13 +18,16 @@ namespace {
 
 using kavel_test::TempDir;
 
-TEST(MappedInput, HoldsTheFilesBytes) {
+TEST(MappedInput, HoldsTheFilesBytesAfterItsPagesAreLetGo) {
     TempDir dir;
     std::vector<uint8_t> bytes(10000);
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
     kavel_test::write_bytes(dir.path("in.kvl"), bytes);
     kavel_tools::MappedInput mapped;
     ASSERT_TRUE(mapped.map(dir.path("in.kvl"), "in.kvl"));
+    EXPECT_EQ(std::vector<uint8_t>(mapped.bytes().begin(), mapped.bytes().end()), bytes);
+    // Pages let go are read again from the file.
+    mapped.release_pages();
     EXPECT_EQ(std::vector<uint8_t>(mapped.bytes().begin(), mapped.bytes().end()), bytes);
 }
 
@@ -35,6 +39,36 @@ TEST(MappedInput, WhatCannotBeMappedIsLeftToTheFileReader) {
         EXPECT_FALSE(mapped.map(dir.path(name), name)) << name;
         EXPECT_TRUE(mapped.bytes().empty()) << name;
     }
+}
+
+// The process's resident pages, as the system counts them.
+long resident_pages() {
+    long size = 0, resident = 0;
+    FILE* statm = std::fopen("/proc/self/statm", "r");
+    if (statm == nullptr) return -1;
+    const int read = std::fscanf(statm, "%ld %ld", &size, &resident);
+    std::fclose(statm);
+    return read == 2 ? resident : -1;
+}
+
+// Pages stay mapped until the pieces done since the last release have read kReleaseBytes.
+TEST(MappedInput, PiecesDoneReleaseThePagesEveryFewMegabytes) {
+    TempDir dir;
+    const size_t size = 4 * size_t(kavel_tools::MappedInput::kReleaseBytes);
+    kavel_test::write_bytes(dir.path("big.kvl"), std::vector<uint8_t>(size, 7));
+    kavel_tools::MappedInput mapped;
+    ASSERT_TRUE(mapped.map(dir.path("big.kvl"), "big.kvl"));
+    volatile unsigned sum = 0;
+    for (size_t i = 0; i < size; i += 4096) sum = sum + mapped.bytes()[i];
+    const long pages = static_cast<long>(size) / ::sysconf(_SC_PAGESIZE);
+    const long touched = resident_pages();
+    ASSERT_GT(touched, pages);
+    // A quarter of the file is kReleaseBytes: 9 pieces of 40 read less, 10 read that much.
+    mapped.pieces_done(9, 40);
+    EXPECT_GT(resident_pages(), touched - pages / 4);
+    mapped.pieces_done(10, 40);
+    EXPECT_LT(resident_pages(), touched - pages * 3 / 4);
+    EXPECT_EQ(mapped.bytes()[size - 1], 7);
 }
 
 bool temporary_outputs_in(const std::string& folder) {
