@@ -22,7 +22,7 @@ char g_pending_path[4096];
 std::atomic<bool> g_pending{false};
 
 void remove_pending_and_reraise(int signal_number) {
-    if (g_pending.load()) ::unlink(g_pending_path);
+    AtomicOutput::remove_pending();
     std::signal(signal_number, SIG_DFL);
     std::raise(signal_number);
 }
@@ -56,6 +56,10 @@ void AtomicOutput::remove_on_signals() {
         sigemptyset(&action.sa_mask);
         ::sigaction(signal_number, &action, nullptr);
     }
+}
+
+void AtomicOutput::remove_pending() {
+    if (g_pending.load()) ::unlink(g_pending_path);
 }
 
 AtomicOutput::AtomicOutput(std::string destination) : destination_(std::move(destination)) {}

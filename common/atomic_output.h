@@ -25,6 +25,9 @@ public:
     // Makes SIGINT, SIGTERM and SIGHUP remove the temporary file being written before the
     // process ends as the signal would have ended it.
     static void remove_on_signals();
+    // Removes the temporary file being written, if any: for other signal handlers that end
+    // the process (it does only what a handler may do).
+    static void remove_pending();
 
 private:
     std::string destination_;

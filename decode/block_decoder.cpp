@@ -167,8 +167,9 @@ class BitFeed {
             bits_ = b.count;
             // If the last bit taken emptied the bits, the byte after is fetched now, as that
             // bit's path would have. The fast path takes a symbol only with 32 bits or more
-            // in hand and codes are at most 16 bits long, so only a 16-bit code with 16
-            // further bits empties them: the last bit was on the magnitude path.
+            // in hand (codes are at most 16 bits long), or a short one with more bits in hand
+            // than its code takes, so only a 16-bit code with 16 further bits empties them:
+            // the last bit was on the magnitude path.
             if (bits_ == 0) fetch(Path::magnitude);
         }
         int symbol = 0;
@@ -297,18 +298,25 @@ inline bool next_long(Bits* b, const BlockDecoderTables& t, const BlockDecoderTa
     return true;
 }
 
-// The look-up entry of the next symbol when the fast path can take it (b then holds at least
-// 32 bits), or nullptr when it cannot.
+// The look-up entry of the next symbol when the fast path can take it, or nullptr when it
+// cannot. b then holds at least 32 bits; or fewer, when a marker or the end of the file is near,
+// and the entry is a kShort one whose codes (both, for a pair) lie wholly within them: the slow
+// mode would take the same bits for it and fetch no byte before the symbol after, so the block's
+// last symbols are taken here too instead of bit by bit.
 __attribute__((always_inline)) inline const BlockDecoderTables::Entry* peek_entry(
     Bits* b, BitFeed* feed, const BlockDecoderTables& t) {
-    if (!ensure_bits(b, feed)) return nullptr;
-    return &t.lookup[b->acc >> (64 - kLookupBits)];
+    const bool enough = ensure_bits(b, feed);
+    const BlockDecoderTables::Entry* e = &t.lookup[b->acc >> (64 - kLookupBits)];
+    if (!enough) [[unlikely]] {
+        return e->kind == BlockDecoderTables::kShort && e->taken_length < b->count ? e : nullptr;
+    }
+    return e;
 }
 
-// Takes a symbol with no further bits whose code fits the look-up (kShort entry).
-__attribute__((always_inline)) inline void take_short(Bits* b, const BlockDecoderTables::Entry& e) {
-    b->acc <<= e.length;
-    b->count -= e.length;
+// Takes the bits of symbols with no further bits whose codes fit the look-up (kShort entry).
+__attribute__((always_inline)) inline void take_bits(Bits* b, int length) {
+    b->acc <<= length;
+    b->count -= length;
 }
 
 // The next symbol whose entry from peek_entry is not a kShort one (or none).
@@ -322,19 +330,6 @@ inline bool next_other(Bits* b, BitFeed* feed, const BlockDecoderTables& t,
     return next_long(b, t, *e, m);
 }
 
-// The next symbol's meaning, with its further bits read; false when the block fails.
-__attribute__((always_inline)) inline bool next_symbol(Bits* b, BitFeed* feed,
-                                                       const BlockDecoderTables& t, Meaning* m) {
-    const BlockDecoderTables::Entry* e = peek_entry(b, feed, t);
-    if (e != nullptr && e->kind == BlockDecoderTables::kShort) [[likely]] {
-        // Its meaning is in the look-up entry.
-        take_short(b, *e);
-        *m = Meaning{e->covered, e->is_value != 0, e->amount};
-        return true;
-    }
-    return next_other(b, feed, t, e, m);
-}
-
 inline int16_t low16(int64_t value) {
     return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint64_t>(value) & 0xFFFFu));
 }
@@ -346,11 +341,11 @@ namespace {
 BlockDecoderTables::Entry symbol_entry(int symbol, int length) {
     const Meaning m = meaning(symbol, 0);
     const bool further = extra_bits(symbol) > 0;
-    BlockDecoderTables::Entry e{static_cast<uint16_t>(symbol), static_cast<uint8_t>(length),
+    BlockDecoderTables::Entry e{static_cast<uint8_t>(symbol), static_cast<uint8_t>(length),
                                 further ? BlockDecoderTables::kSymbol : BlockDecoderTables::kShort};
-    e.is_value = m.is_value ? 1 : 0;
-    e.covered = static_cast<int16_t>(m.covered);
-    e.amount = static_cast<int16_t>(m.value);
+    e.taken_length = static_cast<uint8_t>(length);
+    e.covered = static_cast<uint8_t>(m.covered);
+    e.amount = static_cast<int8_t>(m.value);
     return e;
 }
 
@@ -370,11 +365,28 @@ void fill_lookup(BlockDecoderTables* tables, unsigned node, int depth, unsigned 
             const BlockDecoderTables::Entry e = symbol_entry(static_cast<int>(slot - kLeafBase), d);
             for (unsigned v = first; v < first + count; ++v) tables->lookup[v] = e;
         } else if (d == kLookupBits) {
-            tables->lookup[p] = {static_cast<uint16_t>(slot), static_cast<uint8_t>(kLookupBits),
+            tables->lookup[p] = {static_cast<uint8_t>(slot), static_cast<uint8_t>(kLookupBits),
                                  BlockDecoderTables::kNode};
         } else {
             fill_lookup(tables, slot, d, p);
         }
+    }
+}
+
+// Names in every kShort entry the kShort symbol that follows when its whole code lies within
+// the entry's remaining bits (the bits after them do not matter to it).
+void pair_lookup(BlockDecoderTables* tables) {
+    constexpr unsigned kMask = (1u << kLookupBits) - 1;
+    for (unsigned v = 0; v <= kMask; ++v) {
+        BlockDecoderTables::Entry& e = tables->lookup[v];
+        if (e.kind != BlockDecoderTables::kShort || e.length >= kLookupBits) continue;
+        const BlockDecoderTables::Entry& next = tables->lookup[(v << e.length) & kMask];
+        if (next.kind != BlockDecoderTables::kShort || e.length + next.length > kLookupBits) {
+            continue;
+        }
+        e.taken_length = static_cast<uint8_t>(e.length + next.length);
+        e.next_covered = next.covered;
+        e.next_amount = next.amount;
     }
 }
 
@@ -383,29 +395,35 @@ void fill_lookup(BlockDecoderTables* tables, unsigned node, int depth, unsigned 
 int build_block_decoder_tables(const CodeTable& table, BlockDecoderTables* tables) {
     if (build_code_tree(table, &tables->tree) != 0) return 1;
     fill_lookup(tables, 0, 0, 0);
+    pair_lookup(tables);
     return 0;
 }
 
 namespace {
 
-// Adds the number of symbols taken to *decoded when it goes out of scope.
-struct SymbolTally {
-    int64_t count = 0;
-    int64_t* decoded;
-    ~SymbolTally() {
-        if (decoded != nullptr) *decoded += count;
-    }
-};
+// The next symbol that the look-up does not name alone, through a copy of the bits: the
+// decoding loop's own bits never have their address taken, so that they stay in registers.
+__attribute__((always_inline)) inline bool next_other_symbol(Bits* b, BitFeed* feed,
+                                                             const BlockDecoderTables& t,
+                                                             const BlockDecoderTables::Entry* e,
+                                                             Meaning* m) {
+    Bits copy = *b;
+    const bool ok = next_other(&copy, feed, t, e, m);
+    *b = copy;
+    return ok;
+}
 
 // The decoding of one block into the window's rows: sink.line(row) is the first value of
 // window row `row`; sink.put_short(line, column, v) stores a one-symbol value v (-73..75, or
 // 0 where a run or nothing was coded, on a place that holds zero already) and
-// sink.put(line, column, v) any value.
+// sink.put(line, column, v) any value. The symbols taken are counted in taken. The sink is a
+// copy and the count a local of the caller, so that both stay in registers.
 template <typename Sink>
-int decode_block_bits(BitFeed& feed, int first, const BlockDecoderTables& tables,
-                      const RegionRect& block, const RegionRect& wanted, Sink& sink,
-                      int64_t* decoded) {
-    SymbolTally tally{0, decoded};
+__attribute__((always_inline)) inline int decode_block_symbols(BitFeed& feed, int first,
+                                                               const BlockDecoderTables& tables,
+                                                               const RegionRect& block,
+                                                               const RegionRect& wanted,
+                                                               Sink sink, int64_t& taken) {
     Bits bits{uint64_t{static_cast<uint8_t>(first)} << 56, 8};
 
     const int64_t block_width = int64_t{block.x1} - block.x0 + 1;
@@ -421,8 +439,25 @@ int decode_block_bits(BitFeed& feed, int first, const BlockDecoderTables& tables
     for (;;) {
         // Skip the coefficients before the window row without storing them.
         while (pos < first_wanted) {
-            ++tally.count;
-            if (!next_symbol(&bits, &feed, tables, &m)) return 1;
+            const BlockDecoderTables::Entry* e = peek_entry(&bits, &feed, tables);
+            if (e != nullptr && e->kind == BlockDecoderTables::kShort) [[likely]] {
+                // Both symbols of the entry, unless the first reaches the window row: the
+                // second is then given back (the bits taken depend on the entry alone).
+                const Bits before = bits;
+                take_bits(&bits, e->taken_length);
+                pos += e->covered;
+                if (pos >= first_wanted) [[unlikely]] {
+                    bits = before;
+                    take_bits(&bits, e->length);
+                    ++taken;
+                    break;
+                }
+                pos += e->next_covered;
+                taken += e->taken_length != e->length ? 2 : 1;
+                continue;
+            }
+            ++taken;
+            if (!next_other_symbol(&bits, &feed, tables, e, &m)) return 1;
             pos += m.covered;
         }
         // A run may have carried pos beyond the window's row: move the window down (and
@@ -436,17 +471,30 @@ int decode_block_bits(BitFeed& feed, int first, const BlockDecoderTables& tables
         auto* line = sink.line(row);
         int64_t column = pos - first_wanted;
         while (column < wanted_width) {
-            ++tally.count;
             const BlockDecoderTables::Entry* e = peek_entry(&bits, &feed, tables);
             if (e != nullptr && e->kind == BlockDecoderTables::kShort) [[likely]] {
                 // A value or a run: a run stores a zero where a zero is already, so both take
-                // the same path.
-                take_short(&bits, *e);
+                // the same path. The entry's second symbol is taken too, unless the first ends
+                // the row: it is then given back (the bits taken depend on the entry alone).
+                // An entry without a second symbol stores a zero where the next coefficient
+                // goes, which holds zero still.
+                const Bits before = bits;
+                take_bits(&bits, e->taken_length);
                 sink.put_short(line, column, e->amount);
                 column += e->covered;
+                if (column >= wanted_width) [[unlikely]] {
+                    bits = before;
+                    take_bits(&bits, e->length);
+                    ++taken;
+                    break;
+                }
+                sink.put_short(line, column, e->next_amount);
+                column += e->next_covered;
+                taken += e->taken_length != e->length ? 2 : 1;
                 continue;
             }
-            if (!next_other(&bits, &feed, tables, e, &m)) return 1;
+            ++taken;
+            if (!next_other_symbol(&bits, &feed, tables, e, &m)) return 1;
             if (m.is_value) {
                 sink.put(line, column, low16(m.value));
                 ++column;
@@ -463,6 +511,18 @@ int decode_block_bits(BitFeed& feed, int first, const BlockDecoderTables& tables
         }
         if (row >= wanted_height) return 0;
     }
+}
+
+// decode_block_symbols, adding the symbols taken to *decoded (when not null) however the
+// block ends.
+template <typename Sink>
+int decode_block_bits(BitFeed& feed, int first, const BlockDecoderTables& tables,
+                      const RegionRect& block, const RegionRect& wanted, const Sink& sink,
+                      int64_t* decoded) {
+    int64_t taken = 0;
+    const int result = decode_block_symbols(feed, first, tables, block, wanted, sink, taken);
+    if (decoded != nullptr) *decoded += taken;
+    return result;
 }
 
 // The block's start: 0xFF 0xA3, then the first data byte (0xFF 0x00 standing for 0xFF). A

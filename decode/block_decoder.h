@@ -1,7 +1,8 @@
-// The fast block decoder: the code tree and a 10-bit look-up table are built once per tile
-// stream, and the block's bits are taken from a 64-bit accumulator filled from a window of
-// the file's bytes. Where the data holds a marker (0xFF followed by a non-zero byte) or ends,
-// the decoder goes on one bit at a time with exactly the stuffing rules of each path.
+// The fast block decoder: the code tree and a 10-bit look-up table (which names two symbols
+// where both short codes fit its bits) are built once per tile stream, and the block's bits
+// are taken from a 64-bit accumulator filled from a window of the file's bytes. Where the
+// data holds a marker (0xFF followed by a non-zero byte) or ends, the decoder goes on one bit
+// at a time with exactly the stuffing rules of each path.
 #pragma once
 
 #include <cstdint>
@@ -17,14 +18,18 @@ struct BlockDecoderTables {
     CodeTree tree;
     static constexpr int kLookupBits = 10;
     // Indexed by the next kLookupBits bits: a symbol and its code length, a node to go on
-    // from after kLookupBits bits, or an empty slot.
+    // from after kLookupBits bits, or an empty slot. A kShort entry whose bits also hold the
+    // whole code of a second kShort symbol names that one too, so that two symbols are taken
+    // with one look-up.
     struct Entry {
-        uint16_t value;        // the symbol, or the node to go on from
-        uint8_t length;        // bits of the code (kLookupBits for a node)
-        uint8_t kind;          // kShort, kSymbol, kNode, kEmpty
-        uint8_t is_value = 0;  // kShort: a value, or a run
-        int16_t covered = 0;   // kShort: coefficients covered
-        int16_t amount = 0;    // kShort: the value
+        uint8_t value;             // the symbol, or the node to go on from
+        uint8_t length;            // bits of the code (kLookupBits for a node)
+        uint8_t kind;              // kShort, kSymbol, kNode, kEmpty
+        uint8_t taken_length = 0;  // kShort: bits of both codes (length when there is no second)
+        uint8_t covered = 0;       // kShort: coefficients covered (at most 100)
+        uint8_t next_covered = 0;  // the second symbol's coefficients covered (0: none)
+        int8_t amount = 0;         // kShort: the value (-73..75)
+        int8_t next_amount = 0;    // the second symbol's value (0: none)
     } lookup[1 << kLookupBits];
     // kShort: a symbol without further bits, its meaning in the entry; kSymbol: a symbol
     // followed by further bits.

@@ -137,6 +137,12 @@ int plan_plane_region(RegionNode** region, const BandNode* plan, const RegionReq
 
 namespace {
 
+// Pixels of a colour row converted at a time: each step of the conversion (colour transform,
+// clamping, interleaving) runs over this many (in arrays on the stack), which the vectoriser
+// makes into plain vector loops where one loop from three planes to bytes turns into masked
+// selects and permutes.
+constexpr int64_t kStoreStretch = 256;
+
 // Stores one row of w samples of each plane as bytes, planes interleaved (with colour, three
 // planes of Y, I and Q as R, G and B).
 KAVEL_VECTOR_CLONES void store_row(const float* const* in, int32_t planes, int64_t w,
@@ -151,11 +157,25 @@ KAVEL_VECTOR_CLONES void store_row(const float* const* in, int32_t planes, int64
         const float* __restrict in1 = in[1];
         const float* __restrict in2 = in[2];
         if (colour) {
-            for (int64_t k = 0; k < w; ++k) {
-                const ColourSample c = colour_of(in0[k], in1[k], in2[k]);
-                out[3 * k] = sample_to_byte(c.r);
-                out[3 * k + 1] = sample_to_byte(c.g);
-                out[3 * k + 2] = sample_to_byte(c.b);
+            alignas(64) float rgb[3][kStoreStretch];
+            alignas(64) int32_t levels[3][kStoreStretch];
+            for (int64_t first = 0; first < w; first += kStoreStretch) {
+                const int64_t n = std::min(w - first, kStoreStretch);
+                for (int64_t k = 0; k < n; ++k) {
+                    const ColourSample c = colour_of(in0[first + k], in1[first + k], in2[first + k]);
+                    rgb[0][k] = c.r;
+                    rgb[1][k] = c.g;
+                    rgb[2][k] = c.b;
+                }
+                for (int64_t k = 0; k < n; ++k) {
+                    for (int j = 0; j < 3; ++j) levels[j][k] = sample_to_level(rgb[j][k]);
+                }
+                uint8_t* __restrict o = out + 3 * first;
+                for (int64_t k = 0; k < n; ++k) {
+                    o[3 * k] = static_cast<uint8_t>(levels[0][k]);
+                    o[3 * k + 1] = static_cast<uint8_t>(levels[1][k]);
+                    o[3 * k + 2] = static_cast<uint8_t>(levels[2][k]);
+                }
             }
         } else {
             for (int64_t k = 0; k < w; ++k) {

@@ -38,9 +38,11 @@ int plan_plane_region(RegionNode** region, const BandNode* plan, const RegionReq
 void store_planes(RegionNode* const* regions, int32_t planes, const RegionRequest* request,
                   uint8_t* destination, bool colour = false);
 
-// The byte a sample value stores as: truncation toward zero, clamped to 0..255; NaN stores 0.
-inline uint8_t sample_to_byte(float value) {
+// The byte a sample value stores as (0..255, as an integer): truncation toward zero, clamped
+// to 0..255; NaN stores 0.
+inline int32_t sample_to_level(float value) {
     const float positive = value > 0.0f ? value : 0.0f;  // NaN and values up to 0 give 0
     const float clamped = positive < 255.0f ? positive : 255.0f;
-    return static_cast<uint8_t>(static_cast<int32_t>(clamped));
+    return static_cast<int32_t>(clamped);
 }
+inline uint8_t sample_to_byte(float value) { return static_cast<uint8_t>(sample_to_level(value)); }

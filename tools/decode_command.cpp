@@ -14,6 +14,7 @@
 #include "tools/common/number_parsing.h"
 #include "tools/input_file.h"
 #include "tools/library_messages.h"
+#include "tools/mapped_input.h"
 #include "tools/picture_writer.h"
 #include "tools/progress_bar.h"
 #include "tools/strip_decoder.h"
@@ -137,9 +138,14 @@ int run_decode_command(int argc, char** argv) {
     }
     if (same_file(input.path(), output))
         return decode_failure(output, "is the input file; choose another output");
+    // The file mapped is read in place (it outlives the image that reads it); a file that
+    // cannot be mapped is read through its descriptor.
+    MappedInput mapped;
     std::optional<kavel::Image> opened;
     try {
-        opened.emplace(kavel::Image::open(input.path()));
+        opened.emplace(mapped.map(input.path(), input.shown())
+                           ? kavel::Image::open_memory(mapped.bytes())
+                           : kavel::Image::open(input.path()));
     } catch (const kavel::Error& failure) {
         return decode_failure(input.shown(), reason_of(failure, input.path()));
     }
@@ -212,7 +218,10 @@ int run_decode_command(int argc, char** argv) {
     ProgressBar progress("kavel decode", !quiet);
     bool failed_in_output = false;
     if (!decode_in_strips(image, s, window, plan, threads, *writer, &error, &failed_in_output,
-                          [&](int64_t done, int64_t total) { progress.update(done, total); })) {
+                          [&](int64_t done, int64_t total) {
+                              progress.update(done, total);
+                              mapped.pieces_done(done, total);
+                          })) {
         return decode_failure(failed_in_output ? output : input.shown(), error);
     }
     if (!writer->finish(&error) || !file.commit(&error)) return decode_failure(output, error);

@@ -253,4 +253,67 @@ TEST(FastDecoder, SameBlocksAsTheReferenceOnRandomData) {
     }
 }
 
+// Codes of one to five bits, as the finest subbands use them, so that most look-ups name two
+// symbols: the values, the symbols taken (the work a decode is charged) and the verdict must
+// match the reference wherever a pair meets the end of a window row, the first window row, the
+// end of the window, a marker or the end of the data.
+TEST(FastDecoder, ShortCodesTakenInPairsAsTheReferenceTakesThem) {
+    std::minstd_rand random(29);
+    for (int trial = 0; trial < 20000; ++trial) {
+        uint8_t counts[16] = {};
+        uint8_t symbols[256] = {};
+        // A complete code with lengths 1..5 (the last length takes what is left).
+        int remaining = 1 << 5;
+        int n = 0;
+        for (int length = 1; length <= 5; ++length) {
+            const int room = remaining >> (5 - length);
+            int take = length == 5 ? room
+                                   : static_cast<int>(random() % static_cast<uint32_t>(room + 1));
+            if (length == 1) take = std::min(take, 1);
+            counts[length - 1] = static_cast<uint8_t>(take);
+            remaining -= take << (5 - length);
+            n += take;
+        }
+        // Runs (symbol 0 among them), values and now and then a symbol with further bits.
+        for (int i = 0; i < n; ++i) {
+            const auto r = static_cast<uint32_t>(random() % 10);
+            symbols[i] = static_cast<uint8_t>(r < 4   ? random() % 101
+                                              : r < 9 ? 107 + random() % 149
+                                                      : 101 + random() % 6);
+        }
+        const CodeTable table{counts, symbols};
+        std::vector<uint8_t> data = {0xFF, 0xA3};
+        const size_t length = random() % 200;
+        for (size_t i = 0; i < length; ++i) {
+            const auto r = static_cast<uint32_t>(random() % 64);
+            data.push_back(static_cast<uint8_t>(r == 0 ? 0xFF : (r == 1 ? 0x00 : random())));
+        }
+        const int32_t bw = 1 + static_cast<int32_t>(random() % 70);
+        const int32_t bh = 1 + static_cast<int32_t>(random() % 8);
+        const int32_t ix0 = static_cast<int32_t>(random() % static_cast<uint32_t>(bw));
+        const int32_t iy0 = static_cast<int32_t>(random() % static_cast<uint32_t>(bh));
+        const int32_t ix1 = ix0 + static_cast<int32_t>(random() % static_cast<uint32_t>(bw - ix0));
+        const int32_t iy1 = iy0 + static_cast<int32_t>(random() % static_cast<uint32_t>(bh - iy0));
+        const RegionRect block{0, bw - 1, 0, bh - 1}, wanted{ix0, ix1, iy0, iy1};
+        const size_t count = static_cast<size_t>((ix1 - ix0 + 1) * (iy1 - iy0 + 1));
+        std::vector<int16_t> fast(count, 0), reference(count, 0);
+        const std::unique_ptr<ByteSource> source = make_memory_source(data.data(), data.size());
+        ByteStream stream(*source);
+        int64_t reference_symbols = 0, fast_symbols = 0;
+        const int reference_result =
+            decode_block_reference(&stream, reference.data(), table, block, wanted,
+                                   &reference_symbols);
+        stream.seek(0);
+        BlockDecoderTables tables;
+        ASSERT_EQ(build_block_decoder_tables(table, &tables), 0) << "trial " << trial;
+        const int fast_result =
+            decode_block_with_tables(&stream, fast.data(), tables, block, wanted, &fast_symbols);
+        ASSERT_EQ(fast_result, reference_result) << "trial " << trial;
+        ASSERT_EQ(fast_symbols, reference_symbols) << "trial " << trial;
+        if (reference_result == 0) {
+            ASSERT_EQ(fast, reference) << "trial " << trial;
+        }
+    }
+}
+
 }  // namespace

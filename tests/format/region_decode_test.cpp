@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "decode/dequantise.h"
+#include "decode/wavelet.h"
 #include "format/kavel.h"
 #include "format/pool.h"
 #include "format/region_decode.h"
@@ -30,6 +31,42 @@ TEST(StoreSamples, TruncatesTowardZeroAndClamps) {
     EXPECT_EQ(sample_to_byte(-3e10f), 0);
     EXPECT_EQ(sample_to_byte(std::numeric_limits<float>::quiet_NaN()), 0);
     EXPECT_EQ(sample_to_byte(std::numeric_limits<float>::infinity()), 255);
+}
+
+// Colour rows are stored a stretch of pixels at a time: every pixel of a row that spans
+// several stretches (and ends inside one) is each pixel's transform and clamp, edge values too.
+TEST(StoreSamples, ColourRowsAreEachPixelConvertedAndClamped) {
+    constexpr int32_t kWidth = 600;
+    const float edges[] = {std::numeric_limits<float>::quiet_NaN(), -0.0f, 254.9999f, 255.5f,
+                           -1e30f, 1e30f, std::numeric_limits<float>::infinity(), 0.5f};
+    std::vector<float> planes[3];
+    for (int j = 0; j < 3; ++j) {
+        planes[j].resize(kWidth);
+        for (int32_t x = 0; x < kWidth; ++x) {
+            planes[j][x] = x % 7 == j ? edges[(x / 7 + j) % 8]
+                                      : static_cast<float>((x * 37 + j * 101) % 400) * 0.71f -
+                                            (j == 0 ? 20.0f : 140.0f);
+        }
+    }
+    RegionNode nodes[3] = {};
+    RegionNode* regions[3];
+    for (int j = 0; j < 3; ++j) {
+        nodes[j].x1 = kWidth - 1;
+        nodes[j].coefficients = planes[j].data();
+        regions[j] = &nodes[j];
+    }
+    RegionRequest request{};
+    request.x1 = kWidth - 1;
+    request.stride = 3 * kWidth;
+    request.planes = 3;
+    std::vector<uint8_t> pixels(3 * kWidth, 0x5C);
+    store_planes(regions, 3, &request, pixels.data(), true);
+    for (int32_t x = 0; x < kWidth; ++x) {
+        const ColourSample c = colour_of(planes[0][x], planes[1][x], planes[2][x]);
+        ASSERT_EQ(pixels[3 * x], sample_to_byte(c.r)) << x;
+        ASSERT_EQ(pixels[3 * x + 1], sample_to_byte(c.g)) << x;
+        ASSERT_EQ(pixels[3 * x + 2], sample_to_byte(c.b)) << x;
+    }
 }
 
 // With no levels the samples are the dequantised coefficients themselves.
