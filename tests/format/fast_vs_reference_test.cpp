@@ -202,6 +202,24 @@ TEST(FastDecoder, SameVerdictOnDamagedFiles) {
 }
 
 // Random block data (with markers, stuffing and early ends) and random code tables.
+// A block of 1..max_width x 1..max_height coefficients and a window within it, drawn at random,
+// with the window's coefficient count.
+struct BlockAndWindow {
+    RegionRect block, wanted;
+    size_t count;
+};
+BlockAndWindow random_block_and_window(std::minstd_rand& random, uint32_t max_width,
+                                       uint32_t max_height) {
+    const int32_t bw = 1 + static_cast<int32_t>(random() % max_width);
+    const int32_t bh = 1 + static_cast<int32_t>(random() % max_height);
+    const int32_t ix0 = static_cast<int32_t>(random() % static_cast<uint32_t>(bw));
+    const int32_t iy0 = static_cast<int32_t>(random() % static_cast<uint32_t>(bh));
+    const int32_t ix1 = ix0 + static_cast<int32_t>(random() % static_cast<uint32_t>(bw - ix0));
+    const int32_t iy1 = iy0 + static_cast<int32_t>(random() % static_cast<uint32_t>(bh - iy0));
+    return {RegionRect{0, bw - 1, 0, bh - 1}, RegionRect{ix0, ix1, iy0, iy1},
+            static_cast<size_t>((ix1 - ix0 + 1) * (iy1 - iy0 + 1))};
+}
+
 TEST(FastDecoder, SameBlocksAsTheReferenceOnRandomData) {
     std::minstd_rand random(11);
     for (int trial = 0; trial < 20000; ++trial) {
@@ -230,14 +248,7 @@ TEST(FastDecoder, SameBlocksAsTheReferenceOnRandomData) {
             const auto r = static_cast<uint32_t>(random() % 16);
             data.push_back(static_cast<uint8_t>(r == 0 ? 0xFF : (r == 1 ? 0x00 : random())));
         }
-        const int32_t bw = 1 + static_cast<int32_t>(random() % 20);
-        const int32_t bh = 1 + static_cast<int32_t>(random() % 6);
-        const int32_t ix0 = static_cast<int32_t>(random() % static_cast<uint32_t>(bw));
-        const int32_t iy0 = static_cast<int32_t>(random() % static_cast<uint32_t>(bh));
-        const int32_t ix1 = ix0 + static_cast<int32_t>(random() % static_cast<uint32_t>(bw - ix0));
-        const int32_t iy1 = iy0 + static_cast<int32_t>(random() % static_cast<uint32_t>(bh - iy0));
-        const RegionRect block{0, bw - 1, 0, bh - 1}, wanted{ix0, ix1, iy0, iy1};
-        const size_t count = static_cast<size_t>((ix1 - ix0 + 1) * (iy1 - iy0 + 1));
+        const auto [block, wanted, count] = random_block_and_window(random, 20, 6);
         std::vector<int16_t> fast(count, 0), reference(count, 0);
         const std::unique_ptr<ByteSource> source = make_memory_source(data.data(), data.size());
         ByteStream stream(*source);
@@ -288,14 +299,7 @@ TEST(FastDecoder, ShortCodesTakenInPairsAsTheReferenceTakesThem) {
             const auto r = static_cast<uint32_t>(random() % 64);
             data.push_back(static_cast<uint8_t>(r == 0 ? 0xFF : (r == 1 ? 0x00 : random())));
         }
-        const int32_t bw = 1 + static_cast<int32_t>(random() % 70);
-        const int32_t bh = 1 + static_cast<int32_t>(random() % 8);
-        const int32_t ix0 = static_cast<int32_t>(random() % static_cast<uint32_t>(bw));
-        const int32_t iy0 = static_cast<int32_t>(random() % static_cast<uint32_t>(bh));
-        const int32_t ix1 = ix0 + static_cast<int32_t>(random() % static_cast<uint32_t>(bw - ix0));
-        const int32_t iy1 = iy0 + static_cast<int32_t>(random() % static_cast<uint32_t>(bh - iy0));
-        const RegionRect block{0, bw - 1, 0, bh - 1}, wanted{ix0, ix1, iy0, iy1};
-        const size_t count = static_cast<size_t>((ix1 - ix0 + 1) * (iy1 - iy0 + 1));
+        const auto [block, wanted, count] = random_block_and_window(random, 70, 8);
         std::vector<int16_t> fast(count, 0), reference(count, 0);
         const std::unique_ptr<ByteSource> source = make_memory_source(data.data(), data.size());
         ByteStream stream(*source);
