@@ -56,8 +56,8 @@ public:
     // stride bytes apart (stride >= planes x columns). On failure returns false and sets
     // *error; the buffer is then as it was. Large windows are decoded in pieces of about four
     // million samples, so that the decoder's working memory stays a few tens of megabytes
-    // (besides a copy of the bytes it overwrites, kept to put them back if a later piece
-    // fails).
+    // (besides the decoded pieces, kept until every piece has succeeded: the buffer is written
+    // only then).
     // A decoder override (tests) takes the place of the fast decoding routines.
     bool decode(int32_t scale, const Window& window, uint8_t* buffer, std::size_t stride,
                 std::string* error = nullptr, const DecoderOverride* decoder = nullptr) const;

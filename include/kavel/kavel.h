@@ -153,8 +153,9 @@ KAVEL_API kavel_status kavel_set_limits(kavel_image* image, const kavel_limits* 
  * (stride >= planes x columns); the buffer holds (rows - 1) x stride + planes x columns bytes.
  * On failure returns the reason and leaves the buffer as it was. Large windows are decoded in
  * pieces of a few million samples, so the decoder's working memory stays a few tens of
- * megabytes whatever the window's shape (besides a copy of the bytes already written, kept to
- * put them back if a later piece fails). The same bytes whatever the thread count. */
+ * megabytes whatever the window's shape (besides the decoded pieces themselves, kept until
+ * every piece has succeeded: the buffer is written only then). The same bytes whatever the
+ * thread count. */
 KAVEL_API kavel_status kavel_decode(kavel_image* image, int32_t scale, kavel_window window,
                                     uint8_t* buffer, size_t stride,
                                     const kavel_decode_options* options);
