@@ -168,6 +168,10 @@ void* take(std::size_t size, bool zeroed) {
         p.release_spares();
     }
     void* block = zeroed ? std::calloc(size, 1) : std::malloc(size);
+    if (block == nullptr && p.spare_bytes > 0) {
+        p.release_spares();  // the system's memory is short: the spares go first
+        block = zeroed ? std::calloc(size, 1) : std::malloc(size);
+    }
     if (block == nullptr) {
         p.refused = true;
         return nullptr;
