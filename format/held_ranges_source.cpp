@@ -137,6 +137,7 @@ bool HeldRangesSource::fetch(std::vector<ByteRange> ranges, int64_t gap, std::si
         buffers[i] = fetched[i].bytes.data();
     }
     ++fetch_calls_;
+    ranges_fetched_ += static_cast<int64_t>(joined.size());
     if (!base_.read_ranges(joined.size(), offsets.data(), lengths.data(), buffers.data())) {
         return false;
     }

@@ -34,8 +34,9 @@ class HeldRangesSource final : public ByteSource {
     bool fetch(std::vector<ByteRange> ranges, int64_t gap, std::size_t most_ranges = 0,
                int64_t widest_gap = 0);
 
-    // The read_ranges calls made so far.
+    // The read_ranges calls made so far, and the ranges they asked for.
     int32_t fetch_calls() const { return fetch_calls_; }
+    int64_t ranges_fetched() const { return ranges_fetched_; }
     int64_t held_total() const { return held_total_; }
 
     // A view that reads the held bytes only: elsewhere it reads as the end of the source.
@@ -85,5 +86,6 @@ class HeldRangesSource final : public ByteSource {
     std::vector<Span> spans_;  // sorted, apart from one another
     int64_t held_total_ = 0;
     int32_t fetch_calls_ = 0;
+    int64_t ranges_fetched_ = 0;
     HeldOnly view_;
 };

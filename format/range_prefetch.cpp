@@ -146,9 +146,14 @@ class Planner {
                           directories.end());
         if (!fetch_directories(header.planes, directories)) return;
         if (!read_directories(header.planes, directories)) return;
+        const int64_t before_streams = held_.ranges_fetched();
         if (!fetch_stream_starts()) return;
         if (!fetch_offset_rows()) return;
-        fetch_blocks();
+        const auto stream_ranges =
+            static_cast<std::size_t>(held_.ranges_fetched() - before_streams);
+        const std::size_t left =
+            kPrefetchRangeBudget - std::min(stream_ranges, kPrefetchRangeBudget);
+        fetch_blocks(std::clamp(left, kPrefetchLeastBlockRanges, most_ranges_));
     }
 
 
@@ -266,7 +271,7 @@ class Planner {
         return held_.fetch(ranges, gap_, most_ranges_, widest_gap_);
     }
 
-    void fetch_blocks() {
+    void fetch_blocks(std::size_t most_ranges) {
         std::vector<int64_t> blocks;
         for (const auto& [offset, stream] : streams_) {
             if (!stream.read) continue;
@@ -291,7 +296,7 @@ class Planner {
             const int64_t end = std::min(next_known(block), block + kBlockGuess);
             ranges.push_back({block, end - block + kBlockReadBeyond});
         }
-        held_.fetch(ranges, gap_, most_ranges_, widest_gap_);
+        held_.fetch(ranges, gap_, most_ranges, widest_gap_);
     }
 
     HeldRangesSource& held_;

@@ -24,6 +24,12 @@
 constexpr int64_t kPrefetchJoinGap = 4096;
 constexpr std::size_t kPrefetchMostRanges = 8;
 constexpr int64_t kPrefetchWidestGap = 32768;
+// The blocks' step takes at most this many ranges less those of the steps after the directories
+// (stream headers and offset rows), and never fewer than kPrefetchLeastBlockRanges: a window
+// whose headers lie in several places then fetches its blocks in fewer, wider ranges, so that
+// the requests of a window stay about the same.
+constexpr std::size_t kPrefetchRangeBudget = 11;
+constexpr std::size_t kPrefetchLeastBlockRanges = 4;
 
 // The bytes held for the decode of the window (inclusive, in pixels at scale) of the image
 // with this header, or null when the source does not read ranges (a local file or memory: it
