@@ -25,6 +25,8 @@ using kavel_common::AtomicOutput;
 namespace {
 
 constexpr int64_t kLargeOutputBytes = int64_t{1} << 30;
+// Outputs of at least this many bytes read a mapped file.
+constexpr int64_t kMappedReadBytes = int64_t{1} << 22;
 
 void print_decode_usage() {
     std::printf(
@@ -138,26 +140,22 @@ int run_decode_command(int argc, char** argv) {
     }
     if (same_file(input.path(), output))
         return decode_failure(output, "is the input file; choose another output");
-    // The file mapped is read in place (it outlives the image that reads it); a file that
-    // cannot be mapped is read through its descriptor.
+    // A large read maps the file (it outlives the image that reads it, declared after it).
     MappedInput mapped;
     std::optional<kavel::Image> opened;
     try {
-        opened.emplace(mapped.map(input.path(), input.shown())
-                           ? kavel::Image::open_memory(mapped.bytes())
-                           : kavel::Image::open(input.path()));
+        opened.emplace(kavel::Image::open(input.path()));
     } catch (const kavel::Error& failure) {
         return decode_failure(input.shown(), reason_of(failure, input.path()));
     }
-    const kavel::Image& image = *opened;
-    const kavel::Info info = image.info();
+    const kavel::Info info = opened->info();
     if (scale > info.levels) {
         return decode_failure(input.shown(), "scale " + std::to_string(scale) +
                                                  " is not present (0.." +
                                                  std::to_string(info.levels) + ")");
     }
     const int32_t s = static_cast<int32_t>(scale);
-    const kavel::Window bounds = image.bounds_at(s);
+    const kavel::Window bounds = opened->bounds_at(s);
     kavel::Window window = bounds;
     if (!window_values.empty()) {
         window = kavel::Window{
@@ -167,6 +165,23 @@ int run_decode_command(int argc, char** argv) {
     const int64_t columns = kavel::columns(window);
     const int64_t rows = kavel::rows(window);
     const int64_t output_bytes = columns * rows * info.planes;
+    // A large read takes the file mapped into memory, read in place without a copy per read; a
+    // small window reads through the descriptor, so that its memory does not grow with the
+    // pages a mapping brings in around the ones it needs. A file that cannot be mapped (or
+    // that no longer holds the same image) is read through the descriptor.
+    if (output_bytes >= kMappedReadBytes && mapped.map(input.path(), input.shown())) {
+        try {
+            kavel::Image in_place = kavel::Image::open_memory(mapped.bytes());
+            const kavel::Info now = in_place.info();
+            if (now.planes == info.planes && now.levels == info.levels &&
+                now.width == info.width && now.height == info.height) {
+                opened.emplace(std::move(in_place));
+            }
+        } catch (const kavel::Error&) {
+            // read through the descriptor
+        }
+    }
+    const kavel::Image& image = *opened;
     if (!quiet) {
         const double inside = share_inside(window, bounds);
         const std::string size = std::to_string(kavel::columns(bounds)) + " x " +
