@@ -7,8 +7,7 @@
 #include <vector>
 
 #include "format/window_decode.h"
-#include "tests/support/opened_file.h"
-#include "tests/support/test_files.h"
+#include "tests/format/written_file.h"
 
 namespace {
 
@@ -48,16 +47,10 @@ TEST(StripCuts, CutsFallOnThePhaseWithinTheRowsAllowed) {
 }
 
 TEST(StripCuts, WindowsCutOnThePhaseGiveTheOnePieceBytes) {
-    kavel_test::TempDir dir;
-    const std::string path = dir.path("tall.kvl");
-    kavel_test::Layout layout;
-    layout.tile = 64;
-    layout.block = 16;
-    kavel_test::write_file(kavel_test::random_file(3, 4, 37, 611, 5, layout), path);
-    kavel_test::OpenedFile file(path);
-    ImageHeader header{};
+    kavel_test::WrittenFile file(3, 4, 37, 611, 5);
+    ASSERT_TRUE(file.header_read) << file.message;
+    const ImageHeader& header = file.header;
     std::string message;
-    ASSERT_EQ(read_source_header(file.source(), &header, &message), DecodeStatus::ok);
     for (const int32_t scale : {0, 1}) {
         const int32_t rows = scale == 0 ? 611 : 306;
         for (const PixelWindow& w : {PixelWindow{0, 0, 36, rows - 1},

@@ -7,8 +7,7 @@
 
 #include <vector>
 
-#include "tests/support/opened_file.h"
-#include "tests/support/test_files.h"
+#include "tests/format/written_file.h"
 
 namespace {
 
@@ -29,16 +28,10 @@ TEST(PieceSize, RowsWhileSixteenFitThenColumns) {
 }
 
 TEST(WindowDecode, AnyCutGivesTheSameBytesAndLeavesTheGapsBetweenRows) {
-    kavel_test::TempDir dir;
-    const std::string path = dir.path("image.kvl");
-    kavel_test::Layout layout;
-    layout.tile = 64;
-    layout.block = 16;
-    kavel_test::write_file(kavel_test::random_file(3, 2, 150, 120, 77, layout), path);
-    kavel_test::OpenedFile file(path);
-    ImageHeader header{};
+    kavel_test::WrittenFile file(3, 2, 150, 120, 77);
+    ASSERT_TRUE(file.header_read) << file.message;
+    const ImageHeader& header = file.header;
     std::string message;
-    ASSERT_EQ(read_source_header(file.source(), &header, &message), DecodeStatus::ok);
     for (const PixelWindow& w : {PixelWindow{0, 0, 149, 119}, PixelWindow{-9, 7, 160, 125}}) {
         const std::size_t stride = static_cast<std::size_t>(w.columns()) * 3 + 7;
         const std::size_t size = stride * static_cast<std::size_t>(w.rows());
