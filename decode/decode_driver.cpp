@@ -307,6 +307,13 @@ int decode_tile_fast(const LeafDecode& d, const TileEntry& tile, bool overlapped
             }
             make_dequantise_table(held->delta, &held->dequantise);
         }
+        // The next block's first bytes are asked for while this one decodes (a source in
+        // memory: they are usually far from this block's and not in the cache).
+        if (d.file != nullptr && b + 1 < block_count) {
+            int64_t available = 0;
+            const uint8_t* next = d.file->in_place(blocks[b + 1].offset, &available);
+            if (next != nullptr) __builtin_prefetch(next);
+        }
         float* destination = d.destination(wanted);
         int64_t symbols = 0;
         const int decoded =

@@ -98,6 +98,13 @@ bool FileCursor::seek(int64_t offset) {
 
 int FileCursor::get() {
     if (window_ == nullptr) return stream_->get();
+    // A source in memory gives its byte where it stands (a block's first bytes are read one by
+    // one, block after block).
+    int64_t available = 0;
+    if (const uint8_t* in_memory = window_->in_place(position_, &available)) {
+        ++position_;
+        return *in_memory;
+    }
     uint8_t byte = 0;
     if (window_->read(position_, &byte, 1) != 1) return ByteStream::kEnd;
     ++position_;

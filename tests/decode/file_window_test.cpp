@@ -252,6 +252,39 @@ TEST(FileWindow, SourceInMemoryIsReadInPlace) {
     EXPECT_EQ(FileWindow(copied.source()).in_place(0, &available), nullptr);
 }
 
+// A cursor over a source in memory takes its bytes where they stand: the same bytes as through
+// a copy, the end at the source's end, and a read after a byte goes on from the next one.
+TEST(FileCursor, OverASourceInMemoryReadsWhatACopyReads) {
+    std::mt19937 rng(6);
+    const std::vector<uint8_t> bytes = random_bytes(rng, 2 * kBuffer + 3);
+    BlockStream memory(bytes);
+    BlockStream copied(bytes, false);
+    FileWindow in_memory(memory.source());
+    FileWindow by_copy(copied.source());
+    FileCursor a(nullptr, &in_memory);
+    FileCursor b(nullptr, &by_copy);
+    const int64_t size = static_cast<int64_t>(bytes.size());
+    for (const int64_t at : {int64_t{0}, kBuffer - 1, size - 2}) {
+        ASSERT_TRUE(a.seek(at));
+        ASSERT_TRUE(b.seek(at));
+        for (int i = 0; i < 3; ++i) {
+            const int got = a.get();
+            EXPECT_EQ(got, b.get()) << at << " + " << i;
+            if (at + i < size) {
+                EXPECT_EQ(got, bytes[static_cast<size_t>(at + i)]);
+            } else {
+                EXPECT_EQ(got, ByteStream::kEnd);
+            }
+        }
+    }
+    ASSERT_TRUE(a.seek(kBuffer - 1));
+    EXPECT_EQ(a.get(), bytes[static_cast<size_t>(kBuffer - 1)]);
+    uint8_t next[4] = {};
+    ASSERT_TRUE(a.read(next, 4));
+    EXPECT_EQ(std::memcmp(next, bytes.data() + kBuffer, 4), 0);
+    EXPECT_EQ(a.position(), kBuffer + 4);
+}
+
 // --- Blocks decoded through the window -------------------------------------------------------
 
 // A code table as a tile stream stores it, with the canonical code of each entry.

@@ -141,6 +141,35 @@ TEST(Pool, LargeBlocksGivenBackServeTheNextAllocationsOfTheirSize) {
     pool_release_spares();
 }
 
+// Blocks of several MiB (placed for large pages) are zero-filled by pool_calloc whether the
+// memory is fresh or was written before, and hold their whole size.
+TEST(Pool, BlocksOfSeveralMegabytesAreWholeAndZeroFilled) {
+    pool_free_all();
+    pool_release_spares();
+    constexpr int32_t kSize = (5 << 20) + 123;
+    for (int round = 0; round < 2; ++round) {
+        auto* block = static_cast<unsigned char*>(pool_calloc(1, kSize));
+        ASSERT_NE(block, nullptr);
+        for (int32_t i = 0; i < kSize; i += 4093) ASSERT_EQ(block[i], 0) << round << " at " << i;
+        ASSERT_EQ(block[kSize - 1], 0);
+        std::memset(block, 0xCD, kSize);
+        EXPECT_EQ(pool_bytes_held(), static_cast<std::size_t>(kSize));
+        EXPECT_EQ(pool_free(block), 0);
+        // The second round takes fresh memory from the system again, or the dirty block back.
+        if (round == 0) pool_release_spares();
+    }
+    auto* dirty = static_cast<unsigned char*>(pool_alloc(kSize));
+    ASSERT_NE(dirty, nullptr);
+    std::memset(dirty, 0xEF, kSize);
+    EXPECT_EQ(pool_free(dirty), 0);
+    pool_release_spares();
+    auto* again = static_cast<unsigned char*>(pool_calloc(kSize, 1));
+    ASSERT_NE(again, nullptr);
+    for (int32_t i = 0; i < kSize; i += 4093) ASSERT_EQ(again[i], 0) << i;
+    EXPECT_EQ(pool_free(again), 0);
+    pool_release_spares();
+}
+
 // The spares count with the limit: they are given back before the blocks held and the spares
 // together would pass it, and an allocation within the limit is never refused for them.
 TEST(Pool, SparesAreGivenBackBeforeTheLimitIsPassed) {
