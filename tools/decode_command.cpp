@@ -17,6 +17,7 @@
 #include "tools/mapped_input.h"
 #include "tools/picture_writer.h"
 #include "tools/progress_bar.h"
+#include "tools/heap_settings.h"
 #include "tools/strip_decoder.h"
 
 using namespace kavel_tools;
@@ -27,6 +28,9 @@ namespace {
 constexpr int64_t kLargeOutputBytes = int64_t{1} << 30;
 // Outputs of at least this many bytes read a mapped file.
 constexpr int64_t kMappedReadBytes = int64_t{1} << 22;
+// Heap room marked for large pages for such reads: more than the strips of a decode on a few
+// threads take at once, and below the size that the heap would map apart.
+constexpr std::size_t kLargePageHeapBytes = std::size_t{128} << 20;
 
 void print_decode_usage() {
     std::printf(
@@ -181,6 +185,9 @@ int run_decode_command(int argc, char** argv) {
             // read through the descriptor
         }
     }
+    // A large read's working memory comes in large pages (the heap keeps it from strip to
+    // strip): a small window keeps to 4 KiB pages, so that its memory stays what it reads.
+    if (output_bytes >= kMappedReadBytes) use_large_page_heap(kLargePageHeapBytes);
     const kavel::Image& image = *opened;
     if (!quiet) {
         const double inside = share_inside(window, bounds);

@@ -1,6 +1,4 @@
 // kavel: read (and write) Kavel images from the command line.
-#include <malloc.h>
-
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -8,6 +6,7 @@
 
 #include "tools/command_line.h"
 #include "tools/commands.h"
+#include "tools/heap_settings.h"
 #include "common/atomic_output.h"
 #ifdef KAVEL_HAVE_ENCODE
 #include "tools/encode_command.h"
@@ -33,10 +32,7 @@ void print_usage(FILE* out) {
 }
 
 int run(int argc, char** argv) {
-    // Strips of a large decode take and give back the same large blocks: keep them in the
-    // heap instead of mapping and faulting in fresh pages for every strip.
-    mallopt(M_MMAP_THRESHOLD, 256 << 20);
-    mallopt(M_TRIM_THRESHOLD, 512 << 20);
+    kavel_tools::keep_large_blocks_in_heap();
     if (argc < 2) {
         std::fprintf(stderr, "kavel: no command given; see kavel --help\n");
         return 2;
