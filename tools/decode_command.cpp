@@ -28,9 +28,10 @@ namespace {
 constexpr int64_t kLargeOutputBytes = int64_t{1} << 30;
 // Outputs of at least this many bytes read a mapped file.
 constexpr int64_t kMappedReadBytes = int64_t{1} << 22;
-// Heap room marked for large pages for such reads: more than the strips of a decode on a few
-// threads take at once, and below the size that the heap would map apart.
-constexpr std::size_t kLargePageHeapBytes = std::size_t{128} << 20;
+// Heap room each decoding thread of such a read offers to large pages: more than the strips
+// it decodes take at once.
+constexpr std::size_t kLargePageHeapBytes = std::size_t{48} << 20;
+static_assert(kLargePageHeapBytes < kThreadHeapBytes);
 
 void print_decode_usage() {
     std::printf(
@@ -185,9 +186,6 @@ int run_decode_command(int argc, char** argv) {
             // read through the descriptor
         }
     }
-    // A large read's working memory comes in large pages (the heap keeps it from strip to
-    // strip): a small window keeps to 4 KiB pages, so that its memory stays what it reads.
-    if (output_bytes >= kMappedReadBytes) use_large_page_heap(kLargePageHeapBytes);
     const kavel::Image& image = *opened;
     if (!quiet) {
         const double inside = share_inside(window, bounds);
@@ -226,8 +224,11 @@ int run_decode_command(int argc, char** argv) {
     auto writer = make_row_writer(format, file.stream(), columns, rows, info.planes, png, &error);
     if (!writer) return decode_failure(output == "-" ? "standard output" : output, error);
 
-    const PiecePlan plan =
-        plan_pieces(columns, info.planes, 1024, window.y0, s, info.levels, threads);
+    PiecePlan plan = plan_pieces(columns, info.planes, 1024, window.y0, s, info.levels, threads);
+    // A large read's working memory comes in large pages (each thread's heap keeps it from
+    // strip to strip); a small window keeps to 4 KiB pages, so that its memory stays what it
+    // reads.
+    if (output_bytes >= kMappedReadBytes) plan.large_page_heap = kLargePageHeapBytes;
     if (verbose) {
         std::fprintf(stderr,
                      "kavel decode: %s: %lld x %lld pixels at scale %d in pieces of %lld x %lld "

@@ -20,10 +20,9 @@ void keep_large_blocks_in_heap() {
 
 void use_large_page_heap(std::size_t bytes) {
 #if defined(KAVEL_GLIBC_HEAP) && defined(MADV_HUGEPAGE)
-    // One heap for every thread: the heaps of other threads' arenas would not be marked.
-    mallopt(M_ARENA_MAX, 1);
-    // The heap grows by the block and keeps the room once it is given back; the part of it on
-    // large-page boundaries is marked, and later blocks are carved from that room.
+    // The thread's heap grows by the block and keeps the room once it is given back; the part
+    // of it on large-page boundaries is marked, and the thread's later blocks are carved from
+    // that room.
     constexpr uintptr_t kLargePage = uintptr_t{2} << 20;
     void* block = std::malloc(bytes);
     if (block == nullptr) return;

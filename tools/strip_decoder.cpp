@@ -1,6 +1,7 @@
 #include "tools/strip_decoder.h"
 
 #include "format/strip_cuts.h"
+#include "tools/heap_settings.h"
 #include "tools/library_messages.h"
 
 #include <algorithm>
@@ -83,6 +84,7 @@ bool decode_in_strips(const kavel::Image& image, int32_t scale, const kavel::Win
     int64_t written = 0;  // pieces the writer has finished with
 
     auto work = [&] {
+        if (plan.large_page_heap > 0) kavel_tools::use_large_page_heap(plan.large_page_heap);
         for (;;) {
             const int64_t i = next.fetch_add(1);
             if (i >= piece_count) return;

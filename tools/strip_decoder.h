@@ -3,6 +3,7 @@
 // when one row alone holds more than a piece's samples, a part of one row.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -17,6 +18,9 @@ struct PiecePlan {
     int64_t rows = 1;     // rows per piece
     int64_t columns = 1;  // columns per piece (the window's width unless a row is cut)
     int64_t first_rows = 0;  // rows of the first strip of whole rows (0: rows)
+    // Heap room each decoding thread offers to large pages before it starts (0: none; see
+    // tools/heap_settings.h).
+    std::size_t large_page_heap = 0;
 };
 
 // Pieces of at most kPieceSamples samples for a window of that shape: whole-row strips of

@@ -39,15 +39,20 @@ bool large_pages_offered() {
 
 }  // namespace
 
-// After the call, blocks of a few megabytes taken on any thread are carved from heap room
-// offered to large pages; writing them whole works.
+// After the call, the blocks of a few megabytes that the thread takes are carved from heap room
+// offered to large pages, on the main thread as on another (which has a heap of its own);
+// writing them whole works.
 TEST(HeapSettings, LargeDecodeBlocksComeFromRoomMarkedForLargePages) {
     kavel_tools::keep_large_blocks_in_heap();
-    kavel_tools::use_large_page_heap(std::size_t{64} << 20);
+    constexpr std::size_t kRoom = std::size_t{48} << 20;
     constexpr std::size_t kBlock = std::size_t{8} << 20;
+    kavel_tools::use_large_page_heap(kRoom);
     auto* here = static_cast<unsigned char*>(std::malloc(kBlock));
     unsigned char* there = nullptr;
-    std::thread other([&] { there = static_cast<unsigned char*>(std::malloc(kBlock)); });
+    std::thread other([&] {
+        kavel_tools::use_large_page_heap(kRoom);
+        there = static_cast<unsigned char*>(std::malloc(kBlock));
+    });
     other.join();
     ASSERT_NE(here, nullptr);
     ASSERT_NE(there, nullptr);
