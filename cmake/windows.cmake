@@ -59,11 +59,23 @@ else()
   set(KAVEL_CODE_KEY wx86)
 endif()
 set(KAVEL_RESOURCE_DIR ${CMAKE_BINARY_DIR}/resources)
+# Or the writer of another Windows build, where this build's programs cannot run here (the
+# 32-bit build on a machine that runs no 32-bit programs): what it writes depends only on the
+# resource table and the code key it is given.
+set(KAVEL_RESOURCE_SCRIPT_WRITER "" CACHE FILEPATH
+    "A resource_script_writer.exe of another Windows build, run instead of this build's")
+if(KAVEL_RESOURCE_SCRIPT_WRITER)
+  set(KAVEL_WRITER_COMMAND ${KAVEL_WINE} ${KAVEL_RESOURCE_SCRIPT_WRITER})
+  set(KAVEL_WRITER_DEPENDS ${KAVEL_RESOURCE_SCRIPT_WRITER})
+else()
+  set(KAVEL_WRITER_COMMAND resource_script_writer)
+  set(KAVEL_WRITER_DEPENDS resource_script_writer)
+endif()
 add_custom_command(
   OUTPUT ${KAVEL_RESOURCE_DIR}/KAVEL.rc
   COMMAND ${CMAKE_COMMAND} -E make_directory ${KAVEL_RESOURCE_DIR}
-  COMMAND resource_script_writer ${KAVEL_RESOURCE_DIR} ${KAVEL_CODE_KEY}
-  DEPENDS resource_script_writer
+  COMMAND ${KAVEL_WRITER_COMMAND} ${KAVEL_RESOURCE_DIR} ${KAVEL_CODE_KEY}
+  DEPENDS ${KAVEL_WRITER_DEPENDS}
   COMMENT "Writing the module's resource script")
 add_custom_command(
   OUTPUT ${KAVEL_RESOURCE_DIR}/KAVEL.res.o

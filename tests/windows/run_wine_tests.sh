@@ -20,6 +20,14 @@ fi
 export WINEPREFIX=${WINEPREFIX:-$windows/wine-prefix}
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+source "$here/../../scripts/wine-env.sh"
+# The architectures whose programs run here (both modules' files are checked either way).
+run_archs="x86 x64"
+if [[ $wine_x86 == 0 ]]; then
+    run_archs="x64"
+    echo "NOT RUN: this machine runs no 32-bit x86 programs (its kernel refuses them), so the"
+    echo "32-bit plugin-host.exe and KAVEL.8bi are built and their files checked, but not run"
+fi
 kavel=$linux/tools/kavel
 linux_host=$linux/host/plugin-host
 work=$(mktemp -d)
@@ -27,7 +35,7 @@ work=$(mktemp -d)
 # start with the first program: that one runs with its output away from any pipe the
 # script reads to its end (they would hold it open).
 wineserver -p
-wine "$windows/x64/plugin-host.exe" --help > /dev/null 2>&1 < /dev/null
+"$wine" "$windows/x64/plugin-host.exe" --help > /dev/null 2>&1 < /dev/null
 trap 'wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 
 failures=0
@@ -71,7 +79,7 @@ for arch in x86 x64; do
 done
 
 cd "$work"
-for arch in x86 x64; do
+for arch in $run_archs; do
     other=x64
     [[ $arch == x64 ]] && other=x86
     host="$windows/$arch/plugin-host.exe"
@@ -79,21 +87,28 @@ for arch in x86 x64; do
     cp -r "$plugins" "$work/plugins-$arch"
     plugins="plugins-$arch"
 
-    out=$(wine "$host" list "$plugins" 2>&1) || fail "$arch list: exit $?: $out"
+    out=$("$wine" "$host" list "$plugins" 2>&1) || fail "$arch list: exit $?: $out"
     for expected in 'KAVEL.8bi' '8BIF (file format)' 'name          Kavel' 'ENTRYPOINT' \
         'extensions    kvl' 'can read' '32767 rows x 32767 columns'; do
         [[ $out == *"$expected"* ]] || fail "$arch list lacks '$expected': $out"
     done
     pass "$arch list"
-    # A host of the other architecture finds no entry point for itself in the list.
-    if out=$(wine "$windows/$other/plugin-host.exe" list "$plugins/KAVEL.8bi" 2>&1); then
-        fail "$other host registered the $arch module: $out"
-    else
-        [[ $out == *refused* ]] && pass "$other host refuses the $arch module" ||
-            fail "$other host: $out"
-    fi
+    # A host of the other architecture finds no entry point for itself in the list (the 64-bit
+    # host checks the 32-bit module where 32-bit programs cannot run).
+    for pair in "$other $arch" "$arch $other"; do
+        read -r host_arch module_arch <<< "$pair"
+        [[ $run_archs == *"$module_arch"* && $pair == "$arch $other" ]] && continue
+        [[ $run_archs != *"$host_arch"* ]] && continue
+        if out=$("$wine" "$windows/$host_arch/plugin-host.exe" list \
+            "$windows/$module_arch/plugins/KAVEL.8bi" 2>&1); then
+            fail "$host_arch host registered the $module_arch module: $out"
+        else
+            [[ $out == *refused* ]] && pass "$host_arch host refuses the $module_arch module" ||
+                fail "$host_arch host: $out"
+        fi
+    done
 
-    out=$(KAVEL_DIALOG_ANSWER=accept wine "$host" about "$plugins/KAVEL.8bi" 2>&1) ||
+    out=$(KAVEL_DIALOG_ANSWER=accept "$wine" "$host" about "$plugins/KAVEL.8bi" 2>&1) ||
         fail "$arch about: $out"
     [[ $out == *"Brindle Kavel Plugin v1.0"* ]] && pass "$arch about" || fail "$arch about: $out"
 
@@ -101,7 +116,7 @@ for arch in x86 x64; do
         extension=pgm
         [[ $picture == colour ]] && extension=ppm
         result="$picture-$arch.$extension"
-        if out=$(wine "$host" open "$picture.kvl" -o "$result" --plugins "$plugins" --accept 2>&1); then
+        if out=$("$wine" "$host" open "$picture.kvl" -o "$result" --plugins "$plugins" --accept 2>&1); then
             match=$(/usr/bin/python3 "$here/window_match.py" "$kavel" "$picture.kvl" any "$result") &&
                 pass "$arch open $picture --accept: $match" ||
                 fail "$arch open $picture: $match"
@@ -111,7 +126,7 @@ for arch in x86 x64; do
     done
 
     rm -f cancelled.pgm
-    if out=$(wine "$host" open grey.kvl -o cancelled.pgm --plugins "$plugins" --cancel 2>&1); then
+    if out=$("$wine" "$host" open grey.kvl -o cancelled.pgm --plugins "$plugins" --cancel 2>&1); then
         fail "$arch --cancel succeeded: $out"
     elif [[ -e cancelled.pgm ]]; then
         fail "$arch --cancel wrote a picture"
@@ -123,7 +138,7 @@ for arch in x86 x64; do
     for fault in "--no-buffer-suite" "--buffer-suite-version 3" "--fail-allocation" \
         "--fail-advance-at 1" "--fail-advance-at 3"; do
         # shellcheck disable=SC2086
-        windows_out=$(wine "$host" open grey.kvl -o fault.pgm --plugins "$plugins" --accept \
+        windows_out=$("$wine" "$host" open grey.kvl -o fault.pgm --plugins "$plugins" --accept \
             $fault 2>&1) && windows_status=0 || windows_status=$?
         # shellcheck disable=SC2086
         linux_out=$(env -u DISPLAY QT_QPA_PLATFORM=offscreen "$linux_host" open grey.kvl \
@@ -139,7 +154,7 @@ for arch in x86 x64; do
         fi
     done
 
-    if out=$(wine "$host" open broken.kvl -o broken.pgm --plugins "$plugins" --accept 2>&1); then
+    if out=$("$wine" "$host" open broken.kvl -o broken.pgm --plugins "$plugins" --accept 2>&1); then
         fail "$arch opened a broken file"
     else
         [[ $out == *"This type of image is not supported, sorry."* ]] &&
