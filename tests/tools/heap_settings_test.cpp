@@ -13,7 +13,7 @@
 namespace {
 
 // The flags of the mapping of this process that holds address ("" when none does).
-std::string mapping_flags(const void* address) {
+[[maybe_unused]] std::string mapping_flags(const void* address) {
     const auto at = reinterpret_cast<uintptr_t>(address);
     std::ifstream smaps("/proc/self/smaps");
     std::string line;
@@ -31,7 +31,7 @@ std::string mapping_flags(const void* address) {
     return "";
 }
 
-bool large_pages_offered() {
+[[maybe_unused]] bool large_pages_offered() {
     std::ifstream enabled("/sys/kernel/mm/transparent_hugepage/enabled");
     std::string modes;
     return std::getline(enabled, modes) && modes.find("[never]") == std::string::npos;
