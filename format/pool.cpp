@@ -155,8 +155,8 @@ void* system_block(std::size_t size, bool zeroed) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     if (size >= kLargePage) {
         const std::size_t pages = (size + 4095) & ~std::size_t{4095};
-        void* block = std::aligned_alloc(kLargePage, pages);
-        if (block == nullptr) return nullptr;
+        void* block = nullptr;
+        if (posix_memalign(&block, kLargePage, pages) != 0) return nullptr;
         // Only advice: where the system has no large pages the block is used as it is.
         static_cast<void>(madvise(block, pages, MADV_HUGEPAGE));
         if (zeroed) std::memset(block, 0, size);
