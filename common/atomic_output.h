@@ -19,6 +19,10 @@ public:
     // Creates the temporary file; false (with *error set) when it cannot be created.
     bool open(std::string* error);
     FILE* stream() { return stream_; }
+    // Starts writing what has been written so far to the disk without waiting for it, once
+    // enough has gathered since the last time, so that the sync before the rename waits only
+    // for the last part instead of the whole file. Call it from the thread that writes.
+    void start_writeback();
     // Flushes, syncs, closes and renames into place; false (with *error set) on any failure.
     bool commit(std::string* error);
 
@@ -33,6 +37,7 @@ private:
     std::string destination_;
     std::string temporary_;
     FILE* stream_ = nullptr;
+    long long writeback_from_ = 0;  // where the bytes not yet handed to the disk start
     bool committed_ = false;
 };
 

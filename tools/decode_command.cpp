@@ -244,6 +244,7 @@ int run_decode_command(int argc, char** argv) {
                           [&](int64_t done, int64_t total) {
                               progress.update(done, total);
                               mapped.pieces_done(done, total);
+                              file.start_writeback();
                           })) {
         return decode_failure(failed_in_output ? output : input.shown(), error);
     }
