@@ -97,6 +97,8 @@ bool AtomicOutput::open(std::string* error) {
         return false;
     }
     temporary_ = name.data();
+    struct stat existing {};
+    replaces_ = ::lstat(destination_.c_str(), &existing) == 0;
     ::fchmod(descriptor, file_mode_for_umask());
     stream_ = ::fdopen(descriptor, "wb");
     if (stream_ == nullptr) {
@@ -110,7 +112,7 @@ bool AtomicOutput::open(std::string* error) {
 void AtomicOutput::start_writeback() {
     // Large enough that the disk gets long runs, small enough that the sync waits briefly.
     constexpr long long kWritebackBytes = 16ll << 20;
-    if (stream_ == nullptr || stream_ == stdout) return;
+    if (stream_ == nullptr || stream_ == stdout || !replaces_) return;
     const long long end = ::ftello(stream_);
     if (end < 0 || end - writeback_from_ < kWritebackBytes) return;
     // A failed flush leaves the stream's error set, which commit() reports.
@@ -133,7 +135,7 @@ bool AtomicOutput::commit(std::string* error) {
         return true;
     }
     const bool written = std::fflush(stream_) == 0 && !std::ferror(stream_) &&
-                         ::fsync(fileno(stream_)) == 0;
+                         (!replaces_ || ::fsync(fileno(stream_)) == 0);
     const int saved = errno;
     const bool closed = std::fclose(stream_) == 0;
     stream_ = nullptr;

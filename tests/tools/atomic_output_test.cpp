@@ -1,6 +1,7 @@
 // The output written under a temporary name: the bytes arrive whole and in order when parts
-// of the file go to the disk while it is still being written, and the destination keeps its
-// old bytes until the commit (and for good when there is none).
+// of the file go to the disk while it is still being written, a file replaced is synced and a
+// new one not, and the destination keeps its old bytes until the commit (and for good when
+// there is none).
 #include "common/atomic_output.h"
 
 #include <gtest/gtest.h>
@@ -45,9 +46,24 @@ TEST(AtomicOutput, PartsHandedToTheDiskEarlyLeaveTheWholeFileInOrder) {
     output.start_writeback();  // nothing open yet: nothing happens
     std::string error;
     ASSERT_TRUE(output.open(&error)) << error;
+    EXPECT_TRUE(output.replaces_a_file());
     const std::vector<uint8_t> bytes = write_in_pieces(output, (40u << 20) + 12345);
     // Until the commit the destination holds what it held.
     EXPECT_EQ(kavel_test::read_bytes(destination), (std::vector<uint8_t>{1, 2, 3}));
+    ASSERT_TRUE(output.commit(&error)) << error;
+    EXPECT_EQ(kavel_test::read_bytes(destination), bytes);
+    EXPECT_FALSE(temporary_outputs_in(dir.path("")));
+}
+
+TEST(AtomicOutput, ANewFileIsNotSyncedAndHoldsTheWholeOutput) {
+    TempDir dir;
+    const std::string destination = dir.path("new.raw");
+    kavel_common::AtomicOutput output(destination);
+    std::string error;
+    ASSERT_TRUE(output.open(&error)) << error;
+    EXPECT_FALSE(output.replaces_a_file());
+    const std::vector<uint8_t> bytes = write_in_pieces(output, (20u << 20) + 1);
+    EXPECT_FALSE(std::filesystem::exists(destination));
     ASSERT_TRUE(output.commit(&error)) << error;
     EXPECT_EQ(kavel_test::read_bytes(destination), bytes);
     EXPECT_FALSE(temporary_outputs_in(dir.path("")));
