@@ -41,6 +41,13 @@ std::vector<uint8_t> read_bytes(const std::string& path) {
     return bytes;
 }
 
+bool temporary_outputs_in(const std::string& folder) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().filename().string().rfind(".kavel-", 0) == 0) return true;
+    }
+    return false;
+}
+
 kavel::FileInput random_file(int32_t planes, int32_t levels, int32_t width, int32_t height,
                              uint32_t seed, const Layout& layout) {
     std::mt19937 random(seed);

@@ -26,6 +26,8 @@ private:
 
 void write_bytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> read_bytes(const std::string& path);
+// Whether folder holds an output's temporary file (named .kavel-XXXXXX).
+bool temporary_outputs_in(const std::string& folder);
 
 // How to cut the subbands of a generated file.
 struct Layout {

@@ -16,13 +16,7 @@
 namespace {
 
 using kavel_test::TempDir;
-
-bool temporary_outputs_in(const std::string& folder) {
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (entry.path().filename().string().rfind(".kavel-", 0) == 0) return true;
-    }
-    return false;
-}
+using kavel_test::temporary_outputs_in;
 
 // Pieces of odd sizes, so that the stream's buffer holds part of a piece whenever the file
 // is handed to the disk.

@@ -17,6 +17,7 @@
 namespace {
 
 using kavel_test::TempDir;
+using kavel_test::temporary_outputs_in;
 
 TEST(MappedInput, HoldsTheFilesBytesAfterItsPagesAreLetGo) {
     TempDir dir;
@@ -69,13 +70,6 @@ TEST(MappedInput, PiecesDoneReleaseThePagesEveryFewMegabytes) {
     mapped.pieces_done(10, 40);
     EXPECT_LT(resident_pages(), touched - pages * 3 / 4);
     EXPECT_EQ(mapped.bytes()[size - 1], 7);
-}
-
-bool temporary_outputs_in(const std::string& folder) {
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (entry.path().filename().string().rfind(".kavel-", 0) == 0) return true;
-    }
-    return false;
 }
 
 TEST(MappedInputDeathTest, AFileMadeShorterEndsTheProcessInOneLineWithoutOutput) {
