@@ -28,7 +28,8 @@ public:
     // sync before the rename waits only for the last part instead of the whole file. Call it
     // from the thread that writes.
     void start_writeback();
-    // Flushes, syncs (see above), closes and renames into place; false (with *error set) on any failure.
+    // Flushes, syncs (see above), closes and renames into place; false (with *error set) on
+    // any failure.
     bool commit(std::string* error);
 
     // Makes SIGINT, SIGTERM and SIGHUP remove the temporary file being written before the

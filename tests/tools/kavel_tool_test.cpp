@@ -132,9 +132,7 @@ TEST_F(KavelTool, FailuresNameTheFileAndLeaveNoOutput) {
     const ToolRun r = run("decode " + dir_.path("cut.kvl") + " -o " + out, dir_);
     EXPECT_NE(r.status, 0);
     EXPECT_FALSE(std::filesystem::exists(out));
-    for (const auto& entry : std::filesystem::directory_iterator(dir_.path(""))) {
-        EXPECT_EQ(entry.path().string().find(".kavel-"), std::string::npos) << entry.path();
-    }
+    EXPECT_FALSE(kavel_test::temporary_outputs_in(dir_.path("")));
 }
 
 TEST_F(KavelTool, BadArgumentsPrintTheUsage) {
